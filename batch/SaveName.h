@@ -1,0 +1,14 @@
+// The name a thinned image is saved under: the source path without its
+// extension, followed by "_s.bmp".
+#pragma once
+
+#include <string>
+
+namespace kevrale {
+
+// Scans from the end for the last "." or "/": a "." is dropped with what
+// follows it; a "/" (or neither) keeps the whole path. Then "_s.bmp" is
+// appended. "/scan/page01.jpg" gives "/scan/page01_s.bmp".
+std::string SaveNameFor(const std::string& path);
+
+}  // namespace kevrale

@@ -1,0 +1,61 @@
+// The abstract graphic: something with a size that loads from and saves to
+// a stream, reports loading progress and renders itself for display.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "picture/ArgbImage.h"
+#include "platform/ClassInfo.h"
+
+namespace kevrale {
+
+class TGraphic;
+class TStream;
+
+// Graphic kinds chosen at run time (the format registry) are named by their
+// class descriptor.
+using TGraphicClassInfo = ClassInfo<TGraphic>;
+using TGraphicClass = const TGraphicClassInfo*;
+
+enum TProgressStage { psStarting, psRunning, psEnding };
+
+struct TRect {
+  int Left = 0, Top = 0, Right = 0, Bottom = 0;
+};
+
+using TProgressEvent =
+    std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percent_done,
+                       bool redraw_now, const TRect& r, const std::string& msg)>;
+
+class TGraphic {
+ public:
+  static const TGraphicClassInfo Class;
+
+  virtual ~TGraphic() = default;
+  virtual TGraphicClass ClassType() const = 0;
+
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+  virtual bool Empty() const { return Width() == 0 || Height() == 0; }
+
+  // Opens the file (EFOpenError "ファイル %s は開けません") and decodes it.
+  virtual void LoadFromFile(const std::string& path);
+  virtual void LoadFromStream(TStream& stream) = 0;
+  // Writes the graphic in its own format by way of a temporary file, so a
+  // failed save leaves an existing file intact.
+  virtual void SaveToFile(const std::string& path) const;
+  virtual void SaveToStream(TStream& stream) const = 0;
+
+  // The picture as 0xAARRGGBB pixels, top row first, for display.
+  virtual ArgbImage Render() const = 0;
+
+  TProgressEvent OnProgress;
+
+ protected:
+  void Progress(TProgressStage stage, uint8_t percent_done, bool redraw_now, const TRect& r,
+                const std::string& msg);
+};
+
+}  // namespace kevrale

@@ -1,0 +1,220 @@
+#include "platform/Stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Exception.h"
+#include "platform/Format.h"
+
+namespace kevrale {
+
+namespace {
+
+constexpr const char* kOpenMessage = "ファイル %s は開けません";
+constexpr const char* kCreateMessage = "ファイル %s を作成できません";
+constexpr const char* kReadErrorMessage = "ストリームの読み込みエラー";
+constexpr const char* kWriteErrorMessage = "ストリームの書き込みエラー";
+
+// Folder part of a path, with its trailing "/"; "" for a bare name.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+int64_t SeekMemory(size_t& position, size_t size, int64_t offset, SeekOrigin origin) {
+  int64_t base = 0;
+  if (origin == SeekOrigin::Current) base = int64_t(position);
+  if (origin == SeekOrigin::End) base = int64_t(size);
+  const int64_t target = base + offset;
+  if (target >= 0) position = size_t(target);
+  return int64_t(position);
+}
+
+}  // namespace
+
+int64_t TStream::Size() {
+  const int64_t here = Position();
+  const int64_t size = Seek(0, SeekOrigin::End);
+  SetPosition(here);
+  return size;
+}
+
+void TStream::ReadBuffer(void* buffer, size_t count) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    const size_t n = Read(out, count);
+    if (n == 0) throw EReadError(kReadErrorMessage);
+    out += n;
+    count -= n;
+  }
+}
+
+void TStream::WriteBuffer(const void* buffer, size_t count) {
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  while (count > 0) {
+    const size_t n = Write(in, count);
+    if (n == 0) throw EWriteError(kWriteErrorMessage);
+    in += n;
+    count -= n;
+  }
+}
+
+int64_t TStream::CopyFrom(TStream& source, int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  std::vector<uint8_t> chunk(size_t(std::min<int64_t>(count, 1 << 20)));
+  int64_t left = count;
+  while (left > 0) {
+    const size_t n = size_t(std::min<int64_t>(left, int64_t(chunk.size())));
+    source.ReadBuffer(chunk.data(), n);
+    WriteBuffer(chunk.data(), n);
+    left -= int64_t(n);
+  }
+  return count;
+}
+
+TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
+  if (mode == Mode::Read) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    // A folder opens for reading on Linux but is no file to load.
+    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode))) CloseHandle();
+    if (fd_ < 0) throw EFOpenError(Format(kOpenMessage, {path}));
+  } else {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) throw EFCreateError(Format(kCreateMessage, {path}));
+  }
+}
+
+TFileStream::~TFileStream() { CloseHandle(); }
+
+void TFileStream::CloseHandle() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+size_t TFileStream::Read(void* buffer, size_t count) {
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer, count);
+    if (n >= 0) return size_t(n);
+    if (errno != EINTR) return 0;
+  }
+}
+
+size_t TFileStream::Write(const void* buffer, size_t count) {
+  for (;;) {
+    const ssize_t n = ::write(fd_, buffer, count);
+    if (n >= 0) return size_t(n);
+    if (errno != EINTR) return 0;
+  }
+}
+
+int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin) {
+  const int whence = origin == SeekOrigin::Beginning ? SEEK_SET
+                     : origin == SeekOrigin::Current ? SEEK_CUR
+                                                     : SEEK_END;
+  return int64_t(::lseek(fd_, off_t(offset), whence));
+}
+
+int64_t TFileStream::Size() {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return 0;
+  return int64_t(st.st_size);
+}
+
+TReplacingFileStream::TReplacingFileStream(const std::string& path)
+    : TFileStream(-1, std::string()), target_(path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    throw EFCreateError(Format(kCreateMessage, {path}));
+  std::string pattern = FolderOf(path) + ".kevrale-save-XXXXXX";
+  fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd_ < 0) throw EFCreateError(Format(kCreateMessage, {path}));
+  path_ = pattern;
+  // mkostemp makes the file private; give it the mode an ordinary created
+  // file would have, or keep the mode of the file it replaces.
+  mode_t mode;
+  if (::stat(path.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ::fchmod(fd_, mode);
+}
+
+TReplacingFileStream::~TReplacingFileStream() {
+  if (!committed_) {
+    CloseHandle();
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+}
+
+void TReplacingFileStream::Commit() {
+  const bool closed = ::close(fd_) == 0;
+  fd_ = -1;
+  if (!closed || ::rename(path_.c_str(), target_.c_str()) != 0)
+    throw EFCreateError(Format(kCreateMessage, {target_}));
+  committed_ = true;
+}
+
+size_t TMemoryStream::Read(void* buffer, size_t count) {
+  if (position_ >= data_.size()) return 0;
+  const size_t n = std::min(count, data_.size() - position_);
+  std::memcpy(buffer, data_.data() + position_, n);
+  position_ += n;
+  return n;
+}
+
+size_t TMemoryStream::Write(const void* buffer, size_t count) {
+  if (count == 0) return 0;
+  if (position_ + count > data_.size()) data_.resize(position_ + count);
+  std::memcpy(data_.data() + position_, buffer, count);
+  position_ += count;
+  return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, SeekOrigin origin) {
+  return SeekMemory(position_, data_.size(), offset, origin);
+}
+
+void TMemoryStream::LoadFromFile(const std::string& path) {
+  TFileStream file(path, TFileStream::Mode::Read);
+  const int64_t size = file.Size();
+  std::vector<uint8_t> data(static_cast<size_t>(std::max<int64_t>(size, 0)));
+  file.ReadBuffer(data.data(), data.size());
+  data_ = std::move(data);
+  position_ = 0;
+}
+
+void TMemoryStream::SaveToFile(const std::string& path) {
+  TReplacingFileStream file(path);
+  try {
+    file.WriteBuffer(data_.data(), data_.size());
+  } catch (const EWriteError&) {
+    throw EFCreateError(Format(kCreateMessage, {path}));
+  }
+  file.Commit();
+}
+
+size_t TBorrowedMemoryStream::Read(void* buffer, size_t count) {
+  if (position_ >= size_) return 0;
+  const size_t n = std::min(count, size_ - position_);
+  std::memcpy(buffer, data_ + position_, n);
+  position_ += n;
+  return n;
+}
+
+int64_t TBorrowedMemoryStream::Seek(int64_t offset, SeekOrigin origin) {
+  return SeekMemory(position_, size_, offset, origin);
+}
+
+}  // namespace kevrale

@@ -1,0 +1,117 @@
+// Byte streams: the abstract TStream, a file stream over a POSIX descriptor
+// and a growable memory stream. Short reads and writes through ReadBuffer
+// and WriteBuffer raise EReadError and EWriteError.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kevrale {
+
+enum class SeekOrigin { Beginning, Current, End };
+
+class TStream {
+ public:
+  virtual ~TStream() = default;
+
+  // Reads up to count bytes; returns how many were read (0 at the end).
+  virtual size_t Read(void* buffer, size_t count) = 0;
+  // Writes up to count bytes; returns how many were written.
+  virtual size_t Write(const void* buffer, size_t count) = 0;
+  // Moves the position; returns the new position.
+  virtual int64_t Seek(int64_t offset, SeekOrigin origin) = 0;
+
+  int64_t Position() { return Seek(0, SeekOrigin::Current); }
+  void SetPosition(int64_t position) { Seek(position, SeekOrigin::Beginning); }
+  virtual int64_t Size();
+
+  void ReadBuffer(void* buffer, size_t count);
+  void WriteBuffer(const void* buffer, size_t count);
+  // Copies count bytes (all that remain when count is 0) from source.
+  int64_t CopyFrom(TStream& source, int64_t count);
+};
+
+// A file opened for reading, or created (truncated) for writing.
+class TFileStream : public TStream {
+ public:
+  enum class Mode { Read, Create };
+  // Raises EFOpenError "ファイル %s は開けません" or EFCreateError
+  // "ファイル %s を作成できません" with the path.
+  TFileStream(const std::string& path, Mode mode);
+  ~TFileStream() override;
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+
+  size_t Read(void* buffer, size_t count) override;
+  size_t Write(const void* buffer, size_t count) override;
+  int64_t Seek(int64_t offset, SeekOrigin origin) override;
+  int64_t Size() override;
+  const std::string& Path() const { return path_; }
+
+ protected:
+  TFileStream(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  void CloseHandle();
+  int fd_ = -1;
+  std::string path_;
+};
+
+// Writes a file by way of a temporary file beside it, which Commit() renames
+// into place: a save that fails half-way leaves the old file as it was. An
+// uncommitted temporary file is removed when the stream is destroyed.
+class TReplacingFileStream : public TFileStream {
+ public:
+  // Raises EFCreateError "ファイル %s を作成できません" with the path.
+  explicit TReplacingFileStream(const std::string& path);
+  ~TReplacingFileStream() override;
+  // Flushes, closes and renames the temporary file to the target path.
+  // Raises EFCreateError when any of that fails.
+  void Commit();
+
+ private:
+  std::string target_;
+  bool committed_ = false;
+};
+
+// A stream over a byte vector that it owns.
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::vector<uint8_t> data) : data_(std::move(data)) {}
+
+  size_t Read(void* buffer, size_t count) override;
+  size_t Write(const void* buffer, size_t count) override;
+  int64_t Seek(int64_t offset, SeekOrigin origin) override;
+  int64_t Size() override { return int64_t(data_.size()); }
+
+  void SetSize(size_t size) { data_.resize(size); }
+  void Clear() { data_.clear(); position_ = 0; }
+  const uint8_t* Memory() const { return data_.data(); }
+  uint8_t* Memory() { return data_.data(); }
+  std::vector<uint8_t>& Data() { return data_; }
+  void LoadFromFile(const std::string& path);
+  void SaveToFile(const std::string& path);
+
+ private:
+  std::vector<uint8_t> data_;
+  size_t position_ = 0;
+};
+
+// A read-only stream over memory that the caller keeps alive.
+class TBorrowedMemoryStream : public TStream {
+ public:
+  TBorrowedMemoryStream(const void* data, size_t size)
+      : data_(static_cast<const uint8_t*>(data)), size_(size) {}
+  size_t Read(void* buffer, size_t count) override;
+  size_t Write(const void*, size_t) override { return 0; }
+  int64_t Seek(int64_t offset, SeekOrigin origin) override;
+  int64_t Size() override { return int64_t(size_); }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t position_ = 0;
+};
+
+}  // namespace kevrale

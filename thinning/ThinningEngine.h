@@ -1,0 +1,35 @@
+// The thinning run: one top-to-bottom sweep over the picture with a ring of
+// 20 rows in which up to 18 passes of the deletion test run as a pipeline.
+// Every region of the target colour becomes a line one pixel wide; each
+// removed pixel is repainted in the surround colour; no other pixel changes.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/Color.h"
+#include "platform/Cursor.h"
+
+namespace kevrale {
+
+class TPicture;
+
+// What the engine needs of its caller besides the picture and the colours.
+struct ThinningHooks {
+  // Shows a message in the plain message box and returns once it is closed.
+  std::function<void(const std::string& text)> ShowMessage;
+  // Sets the application-wide cursor.
+  std::function<void(TCursor cursor)> SetCursor;
+};
+
+// The widest picture the engine accepts.
+constexpr int kMaxThinningWidth = 12500;
+
+// The message for a picture wider than kMaxThinningWidth.
+extern const char* const kThinningWidthMessage;
+
+// Thins the picture in place with the target and surround colours
+// (0x00BBGGRR; only the low 24 bits are compared).
+void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks);
+
+}  // namespace kevrale
