@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages of scripts/debian-packages.txt that are not
+# installed yet, without questions. Needs root (or sudo) only when
+# something is missing.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+missing=()
+while read -r pkg; do
+  pkg=${pkg%%#*}
+  pkg=${pkg// /}
+  [ -n "$pkg" ] || continue
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$pkg")
+  fi
+done <"$here/debian-packages.txt"
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: every package is installed"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
