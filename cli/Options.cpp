@@ -1,0 +1,107 @@
+#include "cli/Options.h"
+
+#include <charconv>
+
+namespace kevrale::cli {
+
+const char* const kUsage =
+    "usage: kevrale-thin [--target COLOR | --target-at X,Y] [--surround COLOR]\n"
+    "                    [-o OUTPUT] IMAGE...\n"
+    "\n"
+    "Thins every region of the target colour in each IMAGE to a line one pixel\n"
+    "wide and repaints the removed pixels in the surround colour. Each result is\n"
+    "saved as a BMP file beside its source, named after it with \"_s.bmp\"\n"
+    "(page01.jpg gives page01_s.bmp), or to OUTPUT when one IMAGE is given.\n"
+    "\n"
+    "  --target COLOR      target colour, #RRGGBB or RRGGBB (default 000000)\n"
+    "  --target-at X,Y     take the target colour from pixel (X, Y) of each image\n"
+    "  --surround COLOR    surround colour (default FFFFFF)\n"
+    "  -o, --output FILE   where to save the result of a single IMAGE\n"
+    "  --help              show this help\n"
+    "  --version           show the version\n";
+
+namespace {
+
+bool ParseHexByte(const std::string& text, size_t at, uint8_t& out) {
+  unsigned value = 0;
+  const auto [end, ec] = std::from_chars(text.data() + at, text.data() + at + 2, value, 16);
+  if (ec != std::errc() || end != text.data() + at + 2) return false;
+  out = uint8_t(value);
+  return true;
+}
+
+bool ParseInt(const std::string& text, int& out) {
+  if (text.empty()) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size() && out >= 0;
+}
+
+}  // namespace
+
+std::optional<TColor> ParseColor(const std::string& text) {
+  const size_t start = (!text.empty() && text[0] == '#') ? 1 : 0;
+  if (text.size() != start + 6) return std::nullopt;
+  uint8_t r, g, b;
+  if (!ParseHexByte(text, start, r) || !ParseHexByte(text, start + 2, g) ||
+      !ParseHexByte(text, start + 4, b))
+    return std::nullopt;
+  return RGB(r, g, b);
+}
+
+std::optional<PixelPosition> ParsePosition(const std::string& text) {
+  const size_t comma = text.find(',');
+  if (comma == std::string::npos) return std::nullopt;
+  PixelPosition p;
+  if (!ParseInt(text.substr(0, comma), p.x) || !ParseInt(text.substr(comma + 1), p.y))
+    return std::nullopt;
+  return p;
+}
+
+Options ParseOptions(const std::vector<std::string>& args) {
+  Options o;
+  bool target_given = false;
+  bool only_files = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 >= args.size()) throw UsageError{"option " + a + " needs a value"};
+      return args[++i];
+    };
+    if (only_files || a.empty() || a[0] != '-' || a == "-") {
+      o.images.push_back(a);
+    } else if (a == "--") {
+      only_files = true;
+    } else if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
+    } else if (a == "--target") {
+      const std::string& v = value();
+      const auto c = ParseColor(v);
+      if (!c) throw UsageError{"not a colour (#RRGGBB): " + v};
+      o.target = *c;
+      target_given = true;
+    } else if (a == "--target-at") {
+      const std::string& v = value();
+      const auto p = ParsePosition(v);
+      if (!p) throw UsageError{"not a pixel position (X,Y): " + v};
+      o.target_at = *p;
+    } else if (a == "--surround") {
+      const std::string& v = value();
+      const auto c = ParseColor(v);
+      if (!c) throw UsageError{"not a colour (#RRGGBB): " + v};
+      o.surround = *c;
+    } else if (a == "-o" || a == "--output") {
+      o.output = value();
+    } else {
+      throw UsageError{"unknown option " + a};
+    }
+  }
+  if (o.help || o.version) return o;
+  if (target_given && o.target_at) throw UsageError{"--target and --target-at exclude each other"};
+  if (o.images.empty()) throw UsageError{"no image given"};
+  if (o.output && o.images.size() != 1) throw UsageError{"-o takes exactly one image"};
+  return o;
+}
+
+}  // namespace kevrale::cli

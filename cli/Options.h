@@ -1,0 +1,42 @@
+// Command-line options of kevrale-thin.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Color.h"
+
+namespace kevrale::cli {
+
+struct PixelPosition {
+  int x = 0;
+  int y = 0;
+};
+
+struct Options {
+  TColor target = clBlack;  // the desktop program starts with black ...
+  TColor surround = clWhite;  // ... and white
+  std::optional<PixelPosition> target_at;
+  std::optional<std::string> output;
+  std::vector<std::string> images;
+  bool help = false;
+  bool version = false;
+};
+
+// A usage error: the message is printed with the usage line, exit status 2.
+struct UsageError {
+  std::string message;
+};
+
+// Parses argv[1..]; throws UsageError.
+Options ParseOptions(const std::vector<std::string>& args);
+
+// "#RRGGBB" or "RRGGBB" as a colour value 0x00BBGGRR; nullopt otherwise.
+std::optional<TColor> ParseColor(const std::string& text);
+// "X,Y" with non-negative integers; nullopt otherwise.
+std::optional<PixelPosition> ParsePosition(const std::string& text);
+
+extern const char* const kUsage;
+
+}  // namespace kevrale::cli

@@ -1,0 +1,55 @@
+// kevrale-thin: the headless front end. Thins image files with the same
+// picture model and engine as the desktop program.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "batch/SaveName.h"
+#include "cli/ImageRun.h"
+#include "cli/Options.h"
+#include "platform/Exception.h"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+void PrintError(const std::string& message) {
+  std::fprintf(stderr, "kevrale-thin: %s\n", kevrale::cli::ForTerminal(message).c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kevrale;
+  using namespace kevrale::cli;
+
+  Options options;
+  try {
+    options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "kevrale-thin: %s\n\n%s", e.message.c_str(), kUsage);
+    return kExitUsage;
+  }
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::puts("Version 1.21");
+    return 0;
+  }
+
+  int status = 0;
+  for (const std::string& image : options.images) {
+    try {
+      const std::string destination = options.output ? *options.output : SaveNameFor(image);
+      ThinImageFile(image, destination, options);
+    } catch (const std::exception& e) {
+      PrintError(e.what());
+      status = kExitFailure;
+    }
+  }
+  return status;
+}
