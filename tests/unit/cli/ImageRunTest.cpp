@@ -1,0 +1,141 @@
+// kevrale-thin as a user runs it: the whole process, its files and its
+// exit status.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "picture/TBitmap.h"
+
+namespace kevrale {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int status = -1;
+  std::string output;  // stdout and stderr together
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+RunResult RunCli(const std::string& args) {
+  const std::string command = Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " " + args + " 2>&1";
+  RunResult r;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return r;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) r.output.append(buf.data(), n);
+  const int raw = ::pclose(pipe);
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return r;
+}
+
+class CliRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kevrale-cli-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  // A white picture with a black square block of side `block` at (1, 1).
+  std::string WriteBlock(const std::string& name, int width, int height, int block) {
+    TBitmap b(width, height);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)
+        b.SetPixel(x, y, (x >= 1 && y >= 1 && x <= block && y <= block) ? clBlack : clWhite);
+    b.SaveToFile(Path(name));
+    return Path(name);
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(CliRunTest, SavesBesideTheSourceUnderTheSaveName) {
+  const std::string source = WriteBlock("page.bmp", 5, 5, 3);
+  const RunResult r = RunCli("--surround FF0000 " + Quote(source));
+  ASSERT_EQ(r.status, 0) << r.output;
+  TBitmap out;
+  out.LoadFromFile(Path("page_s.bmp"));
+  ASSERT_EQ(out.Width(), 5);
+  // A 3 x 3 block keeps its centre; the rest of it turns red.
+  EXPECT_EQ(out.Pixel(2, 2), clBlack);
+  EXPECT_EQ(out.Pixel(1, 1), RGB(255, 0, 0));
+  EXPECT_EQ(out.Pixel(3, 3), RGB(255, 0, 0));
+  EXPECT_EQ(out.Pixel(0, 0), clWhite);
+}
+
+TEST_F(CliRunTest, TargetAtPicksTheColourOfAPixel) {
+  const std::string source = WriteBlock("p.bmp", 5, 5, 3);
+  // Pixel (0, 0) is white: white is thinned, black becomes the surround.
+  const RunResult r = RunCli("--target-at 0,0 --surround 000000 -o " + Quote(Path("o.bmp")) + " " +
+                             Quote(source));
+  ASSERT_EQ(r.status, 0) << r.output;
+  TBitmap out;
+  out.LoadFromFile(Path("o.bmp"));
+  EXPECT_EQ(out.Pixel(2, 2), clBlack);
+  const RunResult outside = RunCli("--target-at 5,0 " + Quote(source));
+  EXPECT_EQ(outside.status, 1);
+  EXPECT_NE(outside.output.find("outside"), std::string::npos) << outside.output;
+}
+
+TEST_F(CliRunTest, ErrorsInTheProgramsWords) {
+  const RunResult missing = RunCli(Quote(Path("none.bmp")));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.output.find("ファイル " + Path("none.bmp") + " は開けません"), std::string::npos);
+
+  std::ofstream(Path("bad.bmp")) << "not a bitmap";
+  const RunResult bad = RunCli(Quote(Path("bad.bmp")));
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.output.find("ビットマップイメージが不正です"), std::string::npos) << bad.output;
+  EXPECT_FALSE(fs::exists(Path("bad_s.bmp")));
+
+  std::ofstream(Path("notes.txt")) << "text";
+  const RunResult unknown = RunCli(Quote(Path("notes.txt")));
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.output.find("拡張子 .txt の画像形式は処理できません"), std::string::npos);
+
+  EXPECT_EQ(RunCli("").status, 2);
+  EXPECT_EQ(RunCli("--target nope x.bmp").status, 2);
+}
+
+TEST_F(CliRunTest, TooWideIsRefusedWithoutWriting) {
+  const std::string source = WriteBlock("wide.bmp", 12501, 2, 1);
+  const RunResult r = RunCli(Quote(source));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("画像の横幅が12000pixelを越えていて実行できません\n\n"), std::string::npos)
+      << r.output;
+  EXPECT_FALSE(fs::exists(Path("wide_s.bmp")));
+}
+
+TEST_F(CliRunTest, OneFailureDoesNotStopTheOtherImages) {
+  const std::string good = WriteBlock("good.bmp", 4, 4, 2);
+  const RunResult r = RunCli(Quote(Path("missing.bmp")) + " " + Quote(good));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(fs::exists(Path("good_s.bmp")));
+}
+
+TEST_F(CliRunTest, VersionAndHelp) {
+  const RunResult v = RunCli("--version");
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.output, "Version 1.21\n");
+  const RunResult h = RunCli("--help");
+  EXPECT_EQ(h.status, 0);
+  EXPECT_NE(h.output.find("usage: kevrale-thin"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kevrale

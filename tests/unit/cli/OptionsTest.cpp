@@ -1,0 +1,54 @@
+#include "cli/Options.h"
+
+#include <gtest/gtest.h>
+
+namespace kevrale::cli {
+namespace {
+
+Options Parse(std::vector<std::string> args) { return ParseOptions(args); }
+
+TEST(CliOptionsTest, ColoursInBothSpellings) {
+  EXPECT_EQ(ParseColor("#FF0000"), RGB(255, 0, 0));
+  EXPECT_EQ(ParseColor("00ff00"), RGB(0, 255, 0));
+  EXPECT_EQ(ParseColor("#0000Fe"), RGB(0, 0, 254));
+  for (const char* bad : {"", "#", "FF00", "#FF00000", "GG0000", "#-10000", "0x1234"})
+    EXPECT_FALSE(ParseColor(bad)) << bad;
+}
+
+TEST(CliOptionsTest, DefaultsAreBlackOnWhite) {
+  const Options o = Parse({"a.bmp", "b.bmp"});
+  EXPECT_EQ(o.target, clBlack);
+  EXPECT_EQ(o.surround, clWhite);
+  EXPECT_FALSE(o.target_at);
+  EXPECT_EQ(o.images, (std::vector<std::string>{"a.bmp", "b.bmp"}));
+}
+
+TEST(CliOptionsTest, ReadsEveryOption) {
+  const Options o = Parse({"--target-at", "3,4", "--surround", "#102030", "-o", "out.bmp", "in.bmp"});
+  ASSERT_TRUE(o.target_at);
+  EXPECT_EQ(o.target_at->x, 3);
+  EXPECT_EQ(o.target_at->y, 4);
+  EXPECT_EQ(o.surround, RGB(0x10, 0x20, 0x30));
+  EXPECT_EQ(o.output, "out.bmp");
+  // After "--" a name that looks like an option is an image.
+  EXPECT_EQ(Parse({"--", "-odd.bmp"}).images, std::vector<std::string>{"-odd.bmp"});
+}
+
+TEST(CliOptionsTest, UsageErrors) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},                                     // no image
+      {"--target"},                           // missing value
+      {"--target", "red", "a.bmp"},           // not a colour
+      {"--target-at", "1;2", "a.bmp"},        // not a position
+      {"--target-at", "-1,2", "a.bmp"},       // negative
+      {"--target", "000000", "--target-at", "1,1", "a.bmp"},
+      {"-o", "x.bmp", "a.bmp", "b.bmp"},      // -o with two images
+      {"--frobnicate", "a.bmp"},
+  };
+  for (const auto& args : bad) EXPECT_THROW(ParseOptions(args), UsageError);
+  EXPECT_TRUE(Parse({"--help"}).help);
+  EXPECT_TRUE(Parse({"--version"}).version);
+}
+
+}  // namespace
+}  // namespace kevrale::cli
