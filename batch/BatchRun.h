@@ -17,7 +17,19 @@ class TPicture;
 // is saved for the failing one). List-file errors raise EInOutError with the
 // run-time library's texts ("File not found", ...). Returns normally when
 // every entry was done; the caller then shows "終了しました".
+// The hooks' cursor shows the busy shape at the start and the default
+// shape when RunBatch returns or raises.
 void RunBatch(const std::string& list_path, TPicture& picture, TColor target, TColor surround,
               const ThinningHooks& hooks);
+
+// An entry as the batch uses it: absolute entries and the empty entry stay
+// as they are; a relative one is put behind the folder of the list file.
+std::string ResolveEntry(const std::string& list_path, const std::string& entry);
+
+// One entry of a batch, its path already resolved: load, thin, save under
+// SaveNameFor(path). An entry holding a NUL byte names no file and raises
+// EInOutError 3 "Invalid filename" before anything is read or written.
+void RunBatchEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
+                   const ThinningHooks& hooks);
 
 }  // namespace kevrale

@@ -1,0 +1,97 @@
+#include "batch/ListFileReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "batch/ListFileError.h"
+
+namespace kevrale {
+
+namespace {
+
+constexpr uint8_t kLf = 10;
+constexpr uint8_t kCr = 13;
+constexpr uint8_t kCtrlZ = 26;
+
+}  // namespace
+
+ListFileReader::ListFileReader(const std::string& path) : path_(path) {
+  if (path.empty() || path.find('\0') != std::string::npos) throw InOutErrorOf(kIoInvalidFilename);
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) throw InOutErrorFor(errno);
+  // A folder opens for reading on Linux; it is refused as the run-time
+  // library refuses it elsewhere.
+  struct stat st;
+  const int stat_error = ::fstat(fd_, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  if (stat_error != 0) {
+    ::close(fd_);
+    fd_ = -1;
+    throw InOutErrorFor(stat_error);
+  }
+  buffer_ = std::make_unique<uint8_t[]>(kBufferSize);
+}
+
+ListFileReader::~ListFileReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool ListFileReader::Fill() {
+  if (begin_ < end_) return true;
+  if (at_end_) return false;
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer_.get(), kBufferSize);
+    if (n > 0) {
+      begin_ = 0;
+      end_ = size_t(n);
+      return true;
+    }
+    if (n == 0) {
+      at_end_ = true;
+      return false;
+    }
+    if (errno != EINTR) throw InOutErrorFor(errno);
+  }
+}
+
+bool ListFileReader::Eof() {
+  if (!Fill()) return true;
+  if (buffer_[begin_] == kCtrlZ) {
+    // Nothing after a Ctrl-Z at the start of a line is read.
+    at_end_ = true;
+    begin_ = end_ = 0;
+    return true;
+  }
+  return false;
+}
+
+std::string ListFileReader::ReadLine() {
+  if (Eof()) throw InOutErrorOf(kIoReadBeyondEnd);
+  line_number_ = next_line_number_;
+  std::string line;
+  while (Fill()) {
+    const uint8_t* start = buffer_.get() + begin_;
+    const size_t available = end_ - begin_;
+    // Copy the run of ordinary bytes at once.
+    size_t run = 0;
+    while (run < available && start[run] != kLf && start[run] != kCr) ++run;
+    line.append(reinterpret_cast<const char*>(start), run);
+    begin_ += run;
+    if (begin_ == end_) continue;
+    const uint8_t stop = buffer_[begin_++];
+    ++next_line_number_;
+    if (stop == kLf) return line;
+    // A CR: the line ends only when an LF follows, which may be in the
+    // next buffer load. A lone CR is dropped and the line goes on.
+    if (Fill() && buffer_[begin_] == kLf) {
+      ++begin_;
+      return line;
+    }
+  }
+  return line;
+}
+
+}  // namespace kevrale
