@@ -1,6 +1,8 @@
 #include "thinning/ThinningEngine.h"
 
+#include "picture/TBitmap.h"
 #include "picture/TPicture.h"
+#include "thinning/RowRing.h"
 
 namespace kevrale {
 
@@ -9,10 +11,65 @@ const char* const kThinningWidthMessage =
     "横長の画像なら、９０°回転してから実行してください\r\r"
     "縦長なら縮小して実行してください";
 
-void RunThinning(TPicture& picture, TColor, TColor, const ThinningHooks& hooks) {
-  // The engine itself is being written; until then a run changes nothing.
+namespace {
+
+// Most passes in one step, and so most passes any row gets: the ring keeps
+// the newest row and the 19 above it, and pass t works t rows up, with the
+// row above its own still in the ring.
+constexpr int kMaxPasses = RowRing::kSlots - 2;
+// The output row lies this many rows above the newest one.
+constexpr int kWriteBackDistance = RowRing::kSlots - 1;
+
+void Sweep(TBitmap& bitmap, TColor target, TColor surround, bool& changed) {
+  const int width = bitmap.Width();
+  const int height = bitmap.Height();
+  const int bytes_per_pixel = bitmap.BytesPerPixel();
+  if (width == 0 || height == 0) return;
+
+  RowRing ring(width);  // every slot clear, the top border row included
+  int passes = 1;       // the active pass count
+  for (int step = 0;; ++step) {
+    const int y = step;
+    const int slot = RowRing::SlotOf(y);
+    if (y < height)
+      ring.Load(slot, bitmap.ScanLine(y), bytes_per_pixel, target);
+    else
+      ring.LoadEmpty(slot);
+
+    // Pass t on row y - t: each row meets passes 1, 2, ... in order, and the
+    // row above it has already had the same pass.
+    int highest = 0;
+    for (int pass = 1; pass <= passes; ++pass) {
+      const int row = y - pass;
+      if (row < 0 || row >= height) continue;  // border or empty: nothing to delete
+      if (ring.RunPass(pass, RowRing::SlotOf(row - 1), RowRing::SlotOf(row),
+                       RowRing::SlotOf(row + 1)))
+        highest = pass;
+    }
+    passes = highest + 1 > kMaxPasses ? highest : highest + 1;
+
+    if (step >= kWriteBackDistance) {
+      const int out = step - kWriteBackDistance;
+      if (ring.WriteBack(RowRing::SlotOf(out), bitmap.ScanLine(out), bytes_per_pixel, surround))
+        changed = true;
+      if (out + 1 > height - 1) break;
+    }
+  }
+}
+
+}  // namespace
+
+void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks) {
   if (hooks.SetCursor) hooks.SetCursor(crHourGlass);
-  (void)picture.Bitmap();
+  TBitmap& bitmap = picture.Bitmap();
+  if (bitmap.Width() > kMaxThinningWidth) {
+    if (hooks.ShowMessage) hooks.ShowMessage(kThinningWidthMessage);
+    if (hooks.SetCursor) hooks.SetCursor(crDefault);
+    return;
+  }
+  bool changed = false;
+  Sweep(bitmap, target & kColorMask, surround & kColorMask, changed);
+  if (changed) picture.Changed();
   if (hooks.SetCursor) hooks.SetCursor(crDefault);
 }
 
