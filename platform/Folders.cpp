@@ -1,0 +1,75 @@
+#include "platform/Folders.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+
+namespace kevrale {
+
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+// readlink into a buffer that grows until the whole target fits.
+std::string ReadLink(const char* path) {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t n = readlink(path, buffer.data(), buffer.size());
+    if (n < 0) return std::string();
+    if (size_t(n) < buffer.size()) {
+      buffer.resize(size_t(n));
+      return buffer;
+    }
+    if (buffer.size() >= (size_t(1) << 20)) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace
+
+std::string ProgramFolder() {
+  std::string exe = ReadLink("/proc/self/exe");
+  if (exe.empty() || exe.front() != '/') return std::string();
+  const size_t slash = exe.rfind('/');
+  return slash == 0 ? std::string("/") : exe.substr(0, slash);
+}
+
+std::string CurrentFolder() {
+  std::string buffer(256, '\0');
+  for (;;) {
+    if (getcwd(buffer.data(), buffer.size()) != nullptr) {
+      buffer.resize(buffer.find('\0'));
+      return buffer;
+    }
+    if (errno != ERANGE || buffer.size() >= (size_t(1) << 20)) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::vector<std::string> ListFolder(const std::string& folder, const std::string& mask) {
+  std::vector<std::string> names;
+  const std::string where = folder.empty() ? std::string(".") : folder;
+  if (where.find('\0') != std::string::npos || mask.find('\0') != std::string::npos) return names;
+  std::unique_ptr<DIR, DirCloser> dir(opendir(where.c_str()));
+  if (!dir) return names;
+  const int fd = dirfd(dir.get());
+  while (const dirent* entry = readdir(dir.get())) {
+    const char* name = entry->d_name;
+    if (name[0] == '.') continue;
+    if (fnmatch(mask.c_str(), name, 0) != 0) continue;
+    // fstatat follows a symbolic link to what it names.
+    struct stat st {};
+    if (fstatat(fd, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+    names.emplace_back(name);
+  }
+  return names;
+}
+
+}  // namespace kevrale

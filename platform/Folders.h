@@ -1,0 +1,25 @@
+// The folders a program asks the platform about: its own, the current one,
+// and the files of a folder that match a name mask.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kevrale {
+
+// The folder that holds the running program's executable, without a trailing
+// "/" (except for the root itself); empty when the system does not say.
+std::string ProgramFolder();
+
+// The process's current folder; empty when it cannot be determined.
+std::string CurrentFolder();
+
+// The names of the regular files in `folder` (and of symbolic links to
+// regular files) whose names match `mask`, a shell-style pattern such as
+// "*.spi" with letters compared as written. Hidden files (names beginning
+// with ".") and folders are left out. The names come in the order of the
+// folder listing. A folder that cannot be read gives an empty list; an empty
+// `folder` is the current one.
+std::vector<std::string> ListFolder(const std::string& folder, const std::string& mask);
+
+}  // namespace kevrale
