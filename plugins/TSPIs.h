@@ -1,0 +1,129 @@
+// The plug-in host: finds, loads and keeps the Susie plug-in libraries of
+// the program, and enters the formats of its import plug-ins in the
+// picture's format registry. One host lives at a time (GlobalSPIs).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "picture/TGraphic.h"
+#include "plugins/TInSPI.h"
+#include "plugins/TSPI.h"
+#include "plugins/TSPISearchOptions.h"
+
+namespace kevrale {
+
+class TSPIs;
+
+// Asked whether to keep a module that a search has just loaded.
+using TSPISearchEvent = std::function<void(TSPIs& sender, TSPI& aspi, bool& accept)>;
+// Asked whether to load a library file that a search has found.
+using TSPISearchingEvent =
+    std::function<void(TSPIs& sender, const std::string& file_name, bool& accept)>;
+// Told of each format registration; may change the graphic kind or set it to
+// none to leave the extension out.
+using TSPIPictureRegisterEvent =
+    std::function<void(TSPIs& sender, TInSPI& aspi, const std::string& extension,
+                       const std::string& description, TGraphicClass& graphic_class)>;
+
+// A format that the host entered in the picture's format registry.
+struct TSPIRegistration {
+  std::string Extension;  // as the registry keeps it: lower case, no dot
+  std::string Description;
+  TGraphicClass GraphicClass = nullptr;
+  std::string PluginFile;    // FileName of the module that claimed it
+  size_t RegistryIndex = 0;  // its place in the registry when it was made
+};
+
+class TSPIs {
+ public:
+  // Raises ESPIDupCreateSPIs "TSPIs は複数生成できません" while another host
+  // lives; that host stays the global one.
+  TSPIs();
+  // Frees every module, first to last.
+  ~TSPIs();
+  TSPIs(const TSPIs&) = delete;
+  TSPIs& operator=(const TSPIs&) = delete;
+
+  // The step after the host's settings are in place: searches "*.spi" when
+  // AutoSearch is on.
+  void Loaded();
+
+  // Loads the plug-in libraries that `mask` finds. A mask with a folder part
+  // ("/opt/spi/*.spi") searches that folder only; a bare mask visits the
+  // places of SearchOptions in their order. Libraries that cannot be loaded
+  // are skipped; ESPIInvalidAPI from a library that lacks an entry point of
+  // its kind ends the search (the modules loaded so far stay).
+  void Search(const std::string& mask);
+
+  int Count() const { return int(modules_.size()); }
+  // The module at 0 .. Count() - 1; EListError for any other index.
+  TSPI& Items(int index) const;
+  void Add(std::unique_ptr<TSPI> spi) { Insert(Count(), std::move(spi)); }
+  // Puts the module at `index` (0 .. Count()); the host owns it from then on.
+  // The formats of an import module are registered.
+  void Insert(int index, std::unique_ptr<TSPI> spi);
+  // Frees the module at `index`, which releases its library; its formats stay
+  // registered.
+  void Delete(int index);
+  void Clear();
+  // The first module whose FileName equals `file_name`, ASCII letters
+  // compared without case; -1 when none.
+  int IndexOf(const std::string& file_name) const;
+
+  // Appends to `list` the modules of the given kinds (or kinds derived from
+  // them) to try for a file: those whose filter strings claim the
+  // extension of `file_name` go to the front, each in front of the earlier
+  // ones; the others follow in list order. `list` does not own them.
+  void CollectSPIs(const std::vector<TSPIClass>& classes, const std::string& file_name,
+                   std::vector<TSPI*>& list) const;
+
+  // The graphic kind registered for every extension of an import plug-in;
+  // none at first, and none registers nothing.
+  static void SetDefaultGraphicClass(TGraphicClass graphic_class);
+  static TGraphicClass DefaultGraphicClass();
+
+  // The formats this host registered, oldest first.
+  const std::vector<TSPIRegistration>& Registrations() const { return registrations_; }
+
+  // Makes spsAppDir name `folder` instead of the program's own folder (tests
+  // run from a fixed folder of their own); nothing restores the program's.
+  void SetAppFolder(std::optional<std::string> folder) { app_folder_ = std::move(folder); }
+
+  // Read by the decoding at each load: also try each plug-in on the data
+  // after a 128-byte MacBinary header.
+  bool MacBinary = true;
+  // Read by the decoding at each load: ask for the plug-in's preview first.
+  bool GraphicPreview = false;
+  // Whether Loaded searches.
+  bool AutoSearch = true;
+  TSPISearchOptions SearchOptions{spsSusieDir, spsAppDir};
+  TSPISearchEvent OnSearch;
+  TSPISearchingEvent OnSearching;
+  TSPIPictureRegisterEvent OnPictureRegister;
+
+ private:
+  // The folder of a search place, without or with its trailing "/"; empty
+  // when the place gives none.
+  std::string PlaceFolder(TSPISearchOption option) const;
+  void SearchFolder(const std::string& folder, const std::string& mask);
+  void RegisterFormats(TInSPI& spi);
+
+  std::vector<std::unique_ptr<TSPI>> modules_;
+  std::vector<TSPIRegistration> registrations_;
+  std::optional<std::string> app_folder_;
+};
+
+// The live host, or nullptr.
+TSPIs* GlobalSPIs();
+
+// Loads one library as the module kind its version string names ("00IN"
+// import, "00AM" archive, "00XN", anything else a plain TSPI). nullptr when
+// the library cannot be loaded; ESPIInvalidAPI when it lacks an entry point
+// that its kind requires.
+std::unique_ptr<TSPI> CreateSPI(const std::string& file_name);
+
+}  // namespace kevrale

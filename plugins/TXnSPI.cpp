@@ -1,0 +1,8 @@
+#include "plugins/TXnSPI.h"
+
+namespace kevrale {
+
+const TSPIClassInfo TXnSPI::Class("TXnSPI", &TSPI::Class,
+                                  &MakeInstance<TXnSPI, TSPI, const std::string&>);
+
+}  // namespace kevrale
