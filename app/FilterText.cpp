@@ -1,0 +1,55 @@
+#include "app/FilterText.h"
+
+#include "platform/Format.h"
+
+namespace kevrale {
+
+std::string BuildOpenFilter(const std::vector<TFileFormat>& formats) {
+  std::string pairs;
+  std::string patterns;
+  int taken = 0;
+  for (auto it = formats.rbegin(); it != formats.rend(); ++it) {
+    if (taken > 0) {
+      pairs += '|';
+      patterns += ';';
+    }
+    pairs = Format("%s%s (*.%s)|*.%2:s", {pairs, it->Description, it->Extension});
+    patterns = Format("%s*.%s", {patterns, it->Extension});
+    ++taken;
+  }
+  if (taken > 1) return Format("%s (%s)|%1:s|%s", {"すべてのファイル", patterns, pairs});
+  return pairs;
+}
+
+namespace {
+
+// "*.bmp" becomes "*.[bB][mM][pP]".
+QString EitherCase(const QString& pattern) {
+  QString out;
+  for (const QChar c : pattern) {
+    const QChar lower = c.toLower();
+    const QChar upper = c.toUpper();
+    if (c.isLetter() && c.unicode() < 128 && lower != upper)
+      out += QLatin1Char('[') + lower + upper + QLatin1Char(']');
+    else
+      out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+QStringList ToNameFilters(const QString& filter) {
+  QStringList result;
+  const QStringList parts = filter.split(QLatin1Char('|'));
+  // A description without a pattern after it is not offered.
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QStringList patterns;
+    for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
+      patterns << EitherCase(pattern.trimmed());
+    result << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+  }
+  return result;
+}
+
+}  // namespace kevrale

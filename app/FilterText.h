@@ -1,0 +1,28 @@
+// Filter texts of the file dialogs: "description|pattern|description|...",
+// and their conversion to the name filters of Qt's file dialog.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <QString>
+#include <QStringList>
+
+#include "picture/TPicture.h"
+
+namespace kevrale {
+
+// The image open dialog's filter from the format registry, newest entry
+// first: one "description (*.ext)|*.ext" pair per entry, and in front of
+// them, when there is more than one entry, a "すべてのファイル" pair that
+// offers every registered extension at once.
+std::string BuildOpenFilter(const std::vector<TFileFormat>& formats);
+
+// One Qt name filter per description: the description, then its patterns
+// in parentheses, separated by blanks, for Qt to match with. The file
+// dialog hides that part, so the user sees each description exactly.
+// Letters of a pattern match in either case, as extensions do when a
+// picture is loaded ("*.bmp" also lists PHOTO.BMP).
+QStringList ToNameFilters(const QString& filter);
+
+}  // namespace kevrale

@@ -1,0 +1,28 @@
+#include "app/TApplication.h"
+
+#include <exception>
+
+#include "about/UiFont.h"
+#include "app/ErrorHandler.h"
+#include "app/ProgramIcon.h"
+
+namespace kevrale {
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QString::fromLatin1(kApplicationTitle));
+  setFont(UiFont(12));
+  setWindowIcon(ProgramIcon());
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& error) {
+    ShowException(error);
+  } catch (...) {
+    ShowUnknownException();
+  }
+  return false;
+}
+
+}  // namespace kevrale

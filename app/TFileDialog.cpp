@@ -1,0 +1,34 @@
+#include "app/TFileDialog.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include "app/FilterText.h"
+
+namespace kevrale {
+
+TFileDialog::TFileDialog(FileDialogRequest::Kind kind, QString default_ext, QString filter)
+    : Filter(std::move(filter)), DefaultExt(std::move(default_ext)), kind_(kind) {}
+
+bool TFileDialog::Execute(QWidget* parent) {
+  FileDialogRequest request;
+  request.kind = kind_;
+  request.title = kind_ == FileDialogRequest::Kind::Save ? QStringLiteral("名前を付けて保存")
+                                                         : QStringLiteral("開く");
+  request.filter = Filter;
+  request.name_filters = ToNameFilters(Filter);
+  request.file_name = FileName;
+  std::optional<QString> chosen = Services().ChooseFile(parent, request);
+  if (!chosen || chosen->isEmpty()) return false;
+  QString name = *chosen;
+  if (!DefaultExt.isEmpty() && !QFileInfo(name).fileName().contains(QLatin1Char('.')))
+    name += QLatin1Char('.') + DefaultExt;
+  FileName = name;
+  return true;
+}
+
+std::string TFileDialog::FileNameBytes() const {
+  return QFile::encodeName(FileName).toStdString();
+}
+
+}  // namespace kevrale

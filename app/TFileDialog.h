@@ -1,0 +1,35 @@
+// A file dialog component: its filter, default extension and the name of
+// its last confirmed choice, which it shows again when it is next opened.
+#pragma once
+
+#include <string>
+
+#include <QString>
+
+#include "app/DesktopServices.h"
+
+class QWidget;
+
+namespace kevrale {
+
+class TFileDialog {
+ public:
+  TFileDialog(FileDialogRequest::Kind kind, QString default_ext, QString filter = QString());
+
+  // Shows the dialog. On confirmation the chosen name, with the default
+  // extension added when its file name has none, becomes FileName and the
+  // result is true; a cancel keeps FileName and gives false.
+  bool Execute(QWidget* parent);
+
+  QString Filter;
+  QString DefaultExt;
+  QString FileName;
+
+  // FileName as the bytes the file system uses.
+  std::string FileNameBytes() const;
+
+ private:
+  FileDialogRequest::Kind kind_;
+};
+
+}  // namespace kevrale

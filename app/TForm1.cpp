@@ -1,0 +1,334 @@
+#include "app/TForm1.h"
+
+#include <algorithm>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QScreen>
+#include <QScrollArea>
+#include <QToolButton>
+
+#include "about/TAboutBox.h"
+#include "about/UiFont.h"
+#include "app/BusyCursor.h"
+#include "app/DesktopServices.h"
+#include "app/ErrorHandler.h"
+#include "app/FilterText.h"
+#include "app/Glyphs.h"
+#include "app/PictureImage.h"
+#include "app/ScreenCursor.h"
+#include "app/TForm2.h"
+#include "app/TImage.h"
+#include "app/TShape.h"
+#include "app/TToolBar.h"
+#include "batch/BatchRun.h"
+
+namespace kevrale {
+
+namespace {
+
+// The client area below the menu, at 96 dots per inch.
+constexpr int kClientWidth = 592;
+constexpr int kClientHeight = 420;
+// ScrollBox1 starts at y = 32 and is 593 x 390 in that client area; it keeps
+// those distances to all four sides as the window is resized.
+constexpr int kScrollTop = 32;
+constexpr int kScrollExtraWidth = 593 - kClientWidth;
+constexpr int kScrollHeightLoss = kClientHeight - 390;
+
+template <class Method>
+void Bind(QAction* action, TForm1* form, Method method) {
+  QObject::connect(action, &QAction::triggered, form,
+                   [form, method] { Guarded([form, method] { (form->*method)(); }); });
+}
+
+QAction* MakeAction(QMenu* menu, const char* name, const QString& text) {
+  QAction* action = menu->addAction(text);
+  action->setObjectName(QString::fromLatin1(name));
+  return action;
+}
+
+QAction* MakeSeparator(QMenu* menu, const char* name) {
+  QAction* action = menu->addSeparator();
+  action->setObjectName(QString::fromLatin1(name));
+  return action;
+}
+
+std::string PathBytes(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent),
+      OpenDialog1(FileDialogRequest::Kind::Open, QStringLiteral("BMP")),
+      SaveDialog1(FileDialogRequest::Kind::Save, QStringLiteral("bmp"),
+                  QStringLiteral("ビットマップ(*.bmp)|*.bmp")),
+      OpenDialog2(FileDialogRequest::Kind::Open, QStringLiteral("txt"),
+                  QStringLiteral("txt|*.txt")) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QString::fromLatin1(kApplicationTitle));
+  setFont(UiFont(12));
+  BuildMenu();
+  BuildClientArea();
+  picture_.OnChange = [this](TPicture&) { Image->PictureChanged(); };
+  Image->SetPicture(&picture_);
+  Image->OnMouseDown = [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
+    Guarded([&] { ImageMouseDown(button, shift, x, y); });
+  };
+  CreatePluginHost();
+  FormCreate();
+
+  resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - frameGeometry().center() + pos());
+}
+
+TForm1::~TForm1() {
+  // The picture outlives the image control that listens to it.
+  picture_.OnChange = nullptr;
+}
+
+void TForm1::Attach(TForm2* form2, TAboutBox* about_box) {
+  form2_ = form2;
+  about_box_ = about_box;
+}
+
+void TForm1::BuildMenu() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName(QStringLiteral("MainMenu1"));
+
+  File1 = bar->addMenu(QStringLiteral("ファイル"));
+  File1->setObjectName(QStringLiteral("File1"));
+  Open1 = MakeAction(File1, "Open1", QStringLiteral("画像(BMP)を開く"));
+  txt1 = MakeAction(File1, "txt1", QStringLiteral("リスト(txt)で実行"));
+  N3 = MakeSeparator(File1, "N3");
+  Saveas1 = MakeAction(File1, "Saveas1", QStringLiteral("画像(BMP)を保存"));
+  N1 = MakeSeparator(File1, "N1");
+  Exit1 = MakeAction(File1, "Exit1", QStringLiteral("終了"));
+
+  copy1 = bar->addMenu(QStringLiteral("編集"));
+  copy1->setObjectName(QStringLiteral("copy1"));
+  copy2 = MakeAction(copy1, "copy2", QStringLiteral("コピー"));
+  paste1 = MakeAction(copy1, "paste1", QStringLiteral("ペースト"));
+
+  // Two commands stand in the menu bar itself, without a submenu.
+  N2 = bar->addAction(QStringLiteral("色の設定"));
+  N2->setObjectName(QStringLiteral("N2"));
+  N4 = bar->addAction(QStringLiteral("実行"));
+  N4->setObjectName(QStringLiteral("N4"));
+
+  help2 = bar->addMenu(QStringLiteral("ヘルプ"));
+  help2->setObjectName(QStringLiteral("help2"));
+  usage1 = MakeAction(help2, "usage1", QStringLiteral("使い方"));
+  version1 = MakeAction(help2, "version1", QStringLiteral("バージョン情報"));
+
+  Bind(Open1, this, &TForm1::Open1Click);
+  Bind(txt1, this, &TForm1::txt1Click);
+  Bind(Saveas1, this, &TForm1::Saveas1Click);
+  Bind(Exit1, this, &TForm1::Exit1Click);
+  Bind(copy2, this, &TForm1::copy2Click);
+  Bind(paste1, this, &TForm1::paste1Click);
+  Bind(N2, this, &TForm1::N2Click);
+  Bind(N4, this, &TForm1::N4Click);
+  Bind(usage1, this, &TForm1::usage1Click);
+  Bind(version1, this, &TForm1::version1Click);
+}
+
+void TForm1::BuildClientArea() {
+  client_ = new QWidget(this);
+  client_->setObjectName(QStringLiteral("ClientArea"));
+  // The face colour of buttons as background.
+  client_->setAutoFillBackground(true);
+  QPalette face = client_->palette();
+  face.setColor(QPalette::Window, face.color(QPalette::Button));
+  client_->setPalette(face);
+  setCentralWidget(client_);
+
+  ToolBar1 = new TToolBar(client_);
+  ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+  ToolBar1->setGeometry(0, 0, kClientWidth, TToolBar::kHeight);
+  ToolButton7 =
+      ToolBar1->AddButton(QStringLiteral("ToolButton7"), OpenGlyph(), QStringLiteral("開く"));
+  ToolButton9 = ToolBar1->AddSeparator(QStringLiteral("ToolButton9"), 8);
+  ToolButton1 =
+      ToolBar1->AddButton(QStringLiteral("ToolButton1"), RunGlyph(), QStringLiteral("実行"));
+  ToolButton2 = ToolBar1->AddSeparator(QStringLiteral("ToolButton2"), 8);
+  connect(ToolButton7, &QToolButton::clicked, this, [this] { Guarded([this] { Open1Click(); }); });
+  connect(ToolButton1, &QToolButton::clicked, this, [this] { Guarded([this] { N4Click(); }); });
+  // The tool bar holds the focus at start.
+  ToolBar1->setFocusPolicy(Qt::StrongFocus);
+  ToolBar1->setFocus(Qt::OtherFocusReason);
+
+  ScrollBox1 = new QScrollArea(client_);
+  ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
+  ScrollBox1->setWidgetResizable(false);
+  ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  ScrollBox1->setGeometry(0, kScrollTop, kClientWidth + kScrollExtraWidth,
+                          kClientHeight - kScrollHeightLoss);
+  Image = new TImage;
+  ScrollBox1->setWidget(Image);
+
+  client_->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == client_ && event->type() == QEvent::Resize) {
+    const QSize size = client_->size();
+    ToolBar1->setGeometry(0, 0, size.width(), TToolBar::kHeight);
+    ScrollBox1->setGeometry(0, kScrollTop, size.width() + kScrollExtraWidth,
+                            std::max(0, size.height() - kScrollHeightLoss));
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::CreatePluginHost() {
+  // The plug-in host SPIs1 is created here and searches the Susie plug-in
+  // folder and the program's folder (spsSusieDir, spsAppDir; preview off),
+  // registering the extensions of its import plug-ins with the picture's
+  // format registry. An error it raises ends the start-up. The host is
+  // still being built; until it is wired in, only the built-in formats are
+  // registered.
+}
+
+void TForm1::FormCreate() {
+  picture_.SetGraphic(std::make_unique<TBitmap>());
+  setAcceptDrops(true);
+}
+
+TColor TForm1::TargetColor() const {
+  return form2_ != nullptr ? form2_->TargetColor() : clBlack;
+}
+
+TColor TForm1::SurroundColor() const {
+  return form2_ != nullptr ? form2_->SurroundColor() : clWhite;
+}
+
+ThinningHooks TForm1::Hooks() const {
+  ThinningHooks hooks;
+  hooks.ShowMessage = [](const std::string& text) { ShowPlainMessage(text); };
+  hooks.SetCursor = [](TCursor cursor) { ScreenCursor::Instance().SetCursor(cursor); };
+  return hooks;
+}
+
+void TForm1::Open1Click() {
+  OpenDialog1.Filter = QString::fromStdString(BuildOpenFilter(TPicture::FileFormats()));
+  if (!OpenDialog1.Execute(this)) return;
+  picture_.LoadFromFile(OpenDialog1.FileNameBytes());
+}
+
+void TForm1::txt1Click() {
+  // A cancelled dialog does nothing, also after a list was chosen before.
+  if (!OpenDialog2.Execute(this)) return;
+  {
+    BusyCursor busy;
+    const std::string list = OpenDialog2.FileNameBytes();
+    if (list.empty()) return;
+    RunBatch(list, picture_, TargetColor(), SurroundColor(), Hooks());
+  }
+  ShowPlainMessage("終了しました");
+}
+
+void TForm1::Saveas1Click() {
+  if (SaveDialog1.Execute(this)) Save1Click();
+}
+
+void TForm1::Save1Click() {
+  picture_.SaveToFile(SaveDialog1.FileNameBytes());
+}
+
+void TForm1::Exit1Click() {
+  close();
+}
+
+void TForm1::copy2Click() {
+  const QImage image = PictureToImage(picture_);
+  if (!image.isNull()) Services().SetClipboardImage(image);
+}
+
+void TForm1::paste1Click() {
+  if (!Services().ClipboardHasImage()) return;
+  const QImage image = Services().ClipboardImage();
+  if (image.isNull()) return;
+  picture_.AssignImage(ImageToArgb(image));
+}
+
+void TForm1::N2Click() {
+  if (form2_ == nullptr) return;
+  form2_->show();
+  form2_->raise();
+  form2_->activateWindow();
+}
+
+void TForm1::N4Click() {
+  RunThinning(picture_, TargetColor(), SurroundColor(), Hooks());
+}
+
+void TForm1::usage1Click() {
+  Services().OpenUrl(
+      QUrl::fromLocalFile(QCoreApplication::applicationDirPath() + QStringLiteral("/help.htm")));
+}
+
+void TForm1::version1Click() {
+  if (about_box_ == nullptr) return;
+  about_box_->show();
+  about_box_->raise();
+  about_box_->activateWindow();
+}
+
+void TForm1::ImageMouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
+  ScreenCursor& screen = ScreenCursor::Instance();
+  const TCursor mode = screen.Cursor();
+  if ((mode == crDrag || mode == crMultiDrag) && form2_ != nullptr) {
+    // Raises the picture's message for a graphic that is not a bitmap; the
+    // pick then stays pending.
+    const TColor color = picture_.Pixel(x, y);
+    // A press beside the bitmap (the empty picture at start, or a control
+    // left larger than the picture) picks nothing.
+    const bool inside = x >= 0 && y >= 0 && x < picture_.Width() && y < picture_.Height();
+    if (inside) {
+      TShape* swatch = mode == crDrag ? form2_->Shape1 : form2_->Shape2;
+      swatch->SetBrushColor(color);
+    }
+  }
+  screen.SetCursor(crDefault);
+}
+
+void TForm1::LoadDroppedFile(const QString& path) {
+  BusyCursor busy;
+  picture_.LoadFromFile(PathBytes(path));
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  const QMimeData* data = event->mimeData();
+  if (data != nullptr && data->hasUrls() && !data->urls().isEmpty() &&
+      data->urls().first().isLocalFile())
+    event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  const QMimeData* data = event->mimeData();
+  if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) return;
+  const QUrl first = data->urls().first();
+  if (!first.isLocalFile()) return;
+  event->acceptProposedAction();
+  // The whole path is used, however long it is.
+  const QString path = first.toLocalFile();
+  Guarded([&] { LoadDroppedFile(path); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  event->accept();
+  // Closing the main window ends the program, whatever else is shown.
+  QCoreApplication::exit(0);
+}
+
+}  // namespace kevrale

@@ -1,0 +1,103 @@
+// The main window: the picture in a scrolling area, the menu and the tool
+// bar through which every command is reached, opening by dialog and by
+// dropping a file, saving, the clipboard, help, the thinning run, the batch
+// run and colour picking on the picture.
+#pragma once
+
+#include <QMainWindow>
+
+#include "app/TFileDialog.h"
+#include "picture/TPicture.h"
+#include "thinning/ThinningEngine.h"
+
+class QAction;
+class QMenu;
+class QScrollArea;
+class QToolButton;
+
+namespace kevrale {
+
+class TAboutBox;
+class TForm2;
+class TImage;
+class TToolBar;
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The colour settings window and the About box, created after this window.
+  void Attach(TForm2* form2, TAboutBox* about_box);
+
+  TPicture& Picture() { return picture_; }
+
+  // The commands of the menu and the tool bar.
+  void Open1Click();
+  void txt1Click();
+  void Saveas1Click();
+  void Save1Click();
+  void Exit1Click();
+  void copy2Click();
+  void paste1Click();
+  void N2Click();
+  void N4Click();
+  void usage1Click();
+  void version1Click();
+  // A mouse press on the picture: the colour pick.
+  void ImageMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+  // The first of the files dropped on the window is loaded.
+  void LoadDroppedFile(const QString& path);
+
+  TFileDialog OpenDialog1;
+  TFileDialog SaveDialog1;
+  TFileDialog OpenDialog2;
+
+  QMenu* File1;
+  QAction* Open1;
+  QAction* txt1;
+  QAction* N3;
+  QAction* Saveas1;
+  QAction* N1;
+  QAction* Exit1;
+  QMenu* copy1;
+  QAction* copy2;
+  QAction* paste1;
+  QAction* N2;
+  QAction* N4;
+  QMenu* help2;
+  QAction* usage1;
+  QAction* version1;
+  TToolBar* ToolBar1;
+  QToolButton* ToolButton7;
+  QWidget* ToolButton9;
+  QToolButton* ToolButton1;
+  QWidget* ToolButton2;
+  QScrollArea* ScrollBox1;
+  TImage* Image;
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildMenu();
+  void BuildClientArea();
+  // Creates the plug-in host SPIs1 and runs its search, so that the plug-in
+  // formats are registered before anything can be opened.
+  void CreatePluginHost();
+  void FormCreate();
+  ThinningHooks Hooks() const;
+  TColor TargetColor() const;
+  TColor SurroundColor() const;
+
+  TPicture picture_;
+  QWidget* client_ = nullptr;
+  TForm2* form2_ = nullptr;
+  TAboutBox* about_box_ = nullptr;
+};
+
+}  // namespace kevrale

@@ -1,0 +1,52 @@
+// The colour settings window: the target colour and the surround colour as
+// the brush colours of two swatches, the buttons that start a pick from the
+// picture, and the colour chooser for the surround colour. Not modal, always
+// on top, no close box: "OK" hides it.
+#pragma once
+
+#include <QDialog>
+
+#include "app/TColorDialog.h"
+#include "platform/Color.h"
+
+class QLabel;
+class QPushButton;
+
+namespace kevrale {
+
+class TShape;
+
+class TForm2 : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TForm2(QWidget* parent = nullptr);
+
+  TColor TargetColor() const;
+  TColor SurroundColor() const;
+
+  // "対象色" and "周辺色": the next press on the picture fills that swatch.
+  void Button1Click();
+  void Button2Click();
+  // "OK": no pick pending any more; the window hides.
+  void Button3Click();
+  // "ﾊﾟﾚｯﾄ": the colour chooser; a confirmed colour becomes the surround
+  // colour. A pending pick is left alone.
+  void Button4Click();
+
+  QLabel* Label1;
+  QLabel* Label2;
+  QPushButton* Button1;
+  TShape* Shape1;
+  QPushButton* Button2;
+  TShape* Shape2;
+  QPushButton* Button4;
+  QPushButton* Button3;
+  TColorDialog ColorDialog1;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  // Escape does not close the window; "OK" does.
+  void reject() override {}
+};
+
+}  // namespace kevrale
