@@ -55,7 +55,7 @@ class RowRing {
   std::vector<uint64_t> words_;
   std::vector<uint64_t> clear_;  // a clear bitset, for "no marks of this pass"
   std::vector<int> last_pass_;   // per slot: the pass that filled `deleted`
-  std::vector<int> present_count_;
+  std::vector<char> any_present_;
 };
 
 }  // namespace kevrale
