@@ -60,17 +60,28 @@ void Sweep(TBitmap& bitmap, TColor target, TColor surround, bool& changed) {
 }  // namespace
 
 void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks) {
-  if (hooks.SetCursor) hooks.SetCursor(crHourGlass);
+  const auto set_cursor = [&hooks](TCursor cursor) {
+    if (hooks.SetCursor) hooks.SetCursor(cursor);
+  };
+  set_cursor(crHourGlass);
   TBitmap& bitmap = picture.Bitmap();
   if (bitmap.Width() > kMaxThinningWidth) {
     if (hooks.ShowMessage) hooks.ShowMessage(kThinningWidthMessage);
-    if (hooks.SetCursor) hooks.SetCursor(crDefault);
+    set_cursor(crDefault);
     return;
   }
   bool changed = false;
-  Sweep(bitmap, target & kColorMask, surround & kColorMask, changed);
+  try {
+    Sweep(bitmap, target & kColorMask, surround & kColorMask, changed);
+  } catch (...) {
+    // Only running out of memory can get here; the rows written so far
+    // stay, and the busy cursor must not outlive the run.
+    if (changed) picture.Changed();
+    set_cursor(crDefault);
+    throw;
+  }
   if (changed) picture.Changed();
-  if (hooks.SetCursor) hooks.SetCursor(crDefault);
+  set_cursor(crDefault);
 }
 
 }  // namespace kevrale
