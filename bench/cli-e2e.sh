@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Times the whole command-line program (load + thin + save) on the benchmark
+# pictures written as 24-bit BMP files, and reports wall time, CPU time and
+# peak memory per picture (median of REPS runs).
+#
+#   bench/cli-e2e.sh                        all four pictures
+#   bench/cli-e2e.sh lineart-4k thick-bars  only these
+#
+# Settings (environment):
+#   BUILD=build/release        build folder with bin/kevrale-thin (Release)
+#   IMAGES_BUILD=$BUILD        build folder with bench/kevrale-bench-images
+#   IMAGES_DIR=/tmp/kevrale-bench-images   where the pictures are written
+#   OUT_DIR=/tmp/kevrale-bench-out         where the results are written
+#   REPS=3
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${BUILD:-$ROOT/build/release}
+IMAGES_BUILD=${IMAGES_BUILD:-$BUILD}
+IMAGES_DIR=${IMAGES_DIR:-/tmp/kevrale-bench-images}
+OUT_DIR=${OUT_DIR:-/tmp/kevrale-bench-out}
+REPS=${REPS:-3}
+CLI=$BUILD/bin/kevrale-thin
+WRITER=$IMAGES_BUILD/bench/kevrale-bench-images
+
+die() { echo "cli-e2e.sh: $*" >&2; exit 2; }
+[ -x "$CLI" ] || die "$CLI is missing: build the target kevrale-thin in a Release build (or set BUILD)"
+[ -x "$WRITER" ] || die "$WRITER is missing: build the target kevrale-bench-images (or set IMAGES_BUILD)"
+[ -x /usr/bin/time ] || die "/usr/bin/time is missing (apt-get install time)"
+
+NAMES=("$@")
+[ ${#NAMES[@]} -gt 0 ] || NAMES=(lineart-4k wide-12500 thick-bars colour-mix)
+
+mkdir -p "$IMAGES_DIR" "$OUT_DIR"
+# Pictures are drawn once; a picture is redrawn when the writer is newer.
+for name in "${NAMES[@]}"; do
+    if [ ! -s "$IMAGES_DIR/$name.bmp" ] || [ "$WRITER" -nt "$IMAGES_DIR/$name.bmp" ]; then
+        "$WRITER" "$IMAGES_DIR" "$name" >/dev/null
+    fi
+done
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+printf '%-12s %11s %8s %8s %8s %9s %8s\n' picture size "wall s" "cpu s" "max s" "peak MiB" "Mpx/s"
+for name in "${NAMES[@]}"; do
+    in=$IMAGES_DIR/$name.bmp
+    out=$OUT_DIR/$name-thin.bmp
+    # Width and height from the BMP information header (bytes 18..25).
+    read -r width height < <(od -An -t d4 -j 18 -N 8 "$in")
+    size=${width}x${height#-}
+    samples=$OUT_DIR/$name.times
+    : >"$samples"
+    for _ in $(seq "$REPS"); do
+        /usr/bin/time -f '%e %U %S %M' -o "$OUT_DIR/time.txt" \
+            "$CLI" --target 000000 --surround FFFFFF -o "$out" "$in"
+        read -r wall user sys rss <"$OUT_DIR/time.txt"
+        awk -v w="$wall" -v u="$user" -v s="$sys" -v r="$rss" 'BEGIN { print w, u + s, r }' \
+            >>"$samples"
+    done
+    wall=$(cut -d' ' -f1 "$samples" | median)
+    cpu=$(cut -d' ' -f2 "$samples" | median)
+    worst=$(cut -d' ' -f1 "$samples" | sort -g | tail -1)
+    rss=$(cut -d' ' -f3 "$samples" | sort -g | tail -1)
+    awk -v n="$name" -v sz="$size" -v w="$wall" -v c="$cpu" -v x="$worst" -v r="$rss" \
+        -v px="$((width * ${height#-}))" \
+        'BEGIN { printf "%-12s %11s %8.2f %8.2f %8.2f %9.1f %8.0f\n", n, sz, w, c, x, r / 1024, px / w / 1e6 }'
+done
+echo "(median of $REPS runs; peak memory is the largest of them; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
