@@ -7,6 +7,8 @@ namespace kevrale::cli {
 const char* const kUsage =
     "usage: kevrale-thin [--target COLOR | --target-at X,Y] [--surround COLOR]\n"
     "                    [-o OUTPUT] IMAGE...\n"
+    "       kevrale-thin --list FILE [--target COLOR] [--surround COLOR]\n"
+    "                    [--keep-going] [-j N]\n"
     "\n"
     "Thins every region of the target colour in each IMAGE to a line one pixel\n"
     "wide and repaints the removed pixels in the surround colour. Each result is\n"
@@ -17,6 +19,11 @@ const char* const kUsage =
     "  --target-at X,Y     take the target colour from pixel (X, Y) of each image\n"
     "  --surround COLOR    surround colour (default FFFFFF)\n"
     "  -o, --output FILE   where to save the result of a single IMAGE\n"
+    "  --list FILE         thin every image named in FILE, one path a line;\n"
+    "                      relative paths are taken from the folder of FILE\n"
+    "  --keep-going        with --list: go on past failing entries and list\n"
+    "                      them at the end (default: stop at the first)\n"
+    "  -j, --jobs N        with --list: thin up to N images at once\n"
     "  --help              show this help\n"
     "  --version           show the version\n";
 
@@ -61,6 +68,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
   Options o;
   bool target_given = false;
   bool only_files = false;
+  bool jobs_given = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> const std::string& {
@@ -93,12 +101,29 @@ Options ParseOptions(const std::vector<std::string>& args) {
       o.surround = *c;
     } else if (a == "-o" || a == "--output") {
       o.output = value();
+    } else if (a == "--list") {
+      o.list = value();
+    } else if (a == "--keep-going") {
+      o.keep_going = true;
+    } else if (a == "-j" || a == "--jobs" || (a.size() > 2 && a.starts_with("-j"))) {
+      const std::string v = a.size() > 2 && a[1] == 'j' ? a.substr(2) : value();
+      if (!ParseInt(v, o.jobs) || o.jobs < 1 || o.jobs > kMaxJobs)
+        throw UsageError{"not a number of jobs (1 to " + std::to_string(kMaxJobs) + "): " + v};
+      jobs_given = true;
     } else {
       throw UsageError{"unknown option " + a};
     }
   }
   if (o.help || o.version) return o;
   if (target_given && o.target_at) throw UsageError{"--target and --target-at exclude each other"};
+  if (o.list) {
+    // A list run thins every entry with one target colour, as the desktop batch does.
+    if (!o.images.empty()) throw UsageError{"--list takes no IMAGE"};
+    if (o.output) throw UsageError{"--list saves beside each source; -o does not apply"};
+    if (o.target_at) throw UsageError{"--target-at does not apply to --list"};
+    return o;
+  }
+  if (o.keep_going || jobs_given) throw UsageError{"--keep-going and -j go with --list"};
   if (o.images.empty()) throw UsageError{"no image given"};
   if (o.output && o.images.size() != 1) throw UsageError{"-o takes exactly one image"};
   return o;

@@ -15,11 +15,14 @@ struct PixelPosition {
 };
 
 struct Options {
-  TColor target = clBlack;  // the desktop program starts with black ...
+  TColor target = clBlack;    // the desktop program starts with black ...
   TColor surround = clWhite;  // ... and white
   std::optional<PixelPosition> target_at;
   std::optional<std::string> output;
   std::vector<std::string> images;
+  std::optional<std::string> list;  // --list: run the entries of a list file
+  bool keep_going = false;          // --keep-going: go on past failing entries
+  int jobs = 1;                     // -j: entries thinned at once
   bool help = false;
   bool version = false;
 };
@@ -31,6 +34,9 @@ struct UsageError {
 
 // Parses argv[1..]; throws UsageError.
 Options ParseOptions(const std::vector<std::string>& args);
+
+// The most jobs -j accepts.
+constexpr int kMaxJobs = 256;
 
 // "#RRGGBB" or "RRGGBB" as a colour value 0x00BBGGRR; nullopt otherwise.
 std::optional<TColor> ParseColor(const std::string& text);

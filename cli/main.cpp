@@ -7,6 +7,7 @@
 
 #include "batch/SaveName.h"
 #include "cli/ImageRun.h"
+#include "cli/ListRun.h"
 #include "cli/Options.h"
 #include "platform/Exception.h"
 
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
     std::puts("Version 1.21");
     return 0;
   }
+
+  if (options.list) return RunListMode(options);
 
   int status = 0;
   for (const std::string& image : options.images) {
