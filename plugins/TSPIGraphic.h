@@ -1,0 +1,110 @@
+// The graphic of an image that an import plug-in decoded: it holds the
+// device-independent bitmap (DIB) exactly as the plug-in returned it, in the
+// two memory blocks kept by its data source, renders it, and writes it out
+// as a BMP file. TSPIBitmap decodes through it and reads that BMP back.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "picture/TGraphic.h"
+#include "plugins/TInSPIAbleData.h"
+
+namespace kevrale {
+
+// One entry of a logical palette, made from an RGB quad of a colour table.
+struct TPaletteEntry {
+  uint8_t peRed = 0;
+  uint8_t peGreen = 0;
+  uint8_t peBlue = 0;
+  uint8_t peFlags = 0;
+  bool operator==(const TPaletteEntry&) const = default;
+};
+
+// A logical palette (version 0x300); empty stands for no palette.
+using TPalette = std::vector<TPaletteEntry>;
+
+class TSPIGraphic : public TGraphic {
+ public:
+  static const TGraphicClassInfo Class;
+
+  TSPIGraphic() = default;
+  ~TSPIGraphic() override;
+  TSPIGraphic(const TSPIGraphic&) = delete;
+  TSPIGraphic& operator=(const TSPIGraphic&) = delete;
+
+  TGraphicClass ClassType() const override { return &Class; }
+
+  // The width and height fields of the DIB's header as stored: a top-down
+  // DIB has a negative height. 0 when empty.
+  int Width() const override;
+  int Height() const override;
+  // No image: nothing decoded, or the image was freed.
+  bool Empty() const override;
+  // The size is the decoded image's; setting it does nothing.
+  void SetWidth(int) {}
+  void SetHeight(int) {}
+
+  // Decode through the import plug-ins; EInvalidGraphic
+  // "Susie Plugins could not decode" when none of them does. On any error
+  // the graphic is left empty.
+  void LoadFromFile(const std::string& path) override;
+  void LoadFromStream(TStream& stream) override;
+  // The stream with a name, whose extension lets the plug-ins that claim it
+  // try first. The whole stream is decoded, from its first byte.
+  virtual void LoadFromStreamWithName(TStream& stream, const std::string& file_name);
+
+  // A BMP file: 14-byte file header, the info block and the pixel bits as
+  // the plug-in returned them. An empty graphic raises EInvalidGraphic
+  // "ビットマップイメージが不正です".
+  void SaveToStream(TStream& stream) const override;
+  // The DIB as it is drawn: 0xAARRGGBB, top row first, every pixel opaque.
+  ArgbImage Render() const override;
+
+  // The palette made from the DIB's colour table; empty when it has none.
+  const TPalette& Palette() const;
+  bool IsFourBit() const;
+  // The bytes of the info block as written to a BMP (40 + 4 * ColorCount),
+  // of the pixel bits, and the number of colour-table entries.
+  uint32_t InfoSize() const;
+  uint32_t ImageSize() const;
+  uint32_t ColorCount() const;
+
+  // A new graphic of `graphic_class` that reads this image's BMP form; this
+  // graphic keeps its image.
+  std::unique_ptr<TGraphic> ConvertTo(TGraphicClass graphic_class) const;
+  // The same, but this graphic is emptied as soon as the BMP form is
+  // written, before the new graphic reads it: at most two copies of the
+  // image exist at once.
+  std::unique_ptr<TGraphic> ConvertToAndFree(TGraphicClass graphic_class);
+
+  // Frees the data source (and with it the plug-in's memory) and the palette.
+  void FreeImage();
+
+  // The data source, or nullptr when there is no image.
+  TInSPIAbleData* Source() const { return source_.get(); }
+
+ private:
+  struct Info {
+    int32_t ImageHeight = 0;
+    int32_t ImageWidth = 0;
+    TPalette Palette;
+    uint32_t InfoSize = 0;
+    uint32_t ImageSize = 0;
+    uint32_t ColorCount = 0;
+    uint16_t BitCount = 0;
+    bool FourBit = false;
+  };
+
+  void DecodeSource();
+  // Computes the facts of the DIB once per image.
+  const Info& UpdateInfo() const;
+
+  std::unique_ptr<TInSPIAbleData> source_;
+  mutable Info info_;
+  mutable bool info_valid_ = false;
+};
+
+}  // namespace kevrale
