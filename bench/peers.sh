@@ -20,7 +20,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build/release}
 PEERS_DIR=${PEERS_DIR:-/work/shared/bench-peers}
-CLI=$BUILD/bin/kevrale-thin
+CLI=$(cd "$BUILD" 2>/dev/null && pwd)/bin/kevrale-thin
 
 die() { echo "peers.sh: $*" >&2; exit 2; }
 [ -x "$CLI" ] || die "$CLI is missing: build the target kevrale-thin in a Release build (or set BUILD)"
