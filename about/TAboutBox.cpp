@@ -1,5 +1,8 @@
 #include "about/TAboutBox.h"
 
+#include <algorithm>
+
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -51,6 +54,14 @@ TLightLabel* MakeLink(QWidget* parent, const char* name, const QString& target, 
   return link;
 }
 
+// The stand-in faces are wider than "ＭＳ Ｐゴシック": a text that would run
+// past the panel's edge is drawn a little narrower, at the same height.
+QFont FittingFont(QFont font, const QString& text, int width) {
+  const int needed = QFontMetrics(font).horizontalAdvance(text);
+  if (needed > width) font.setStretch(std::max(50, width * 100 / needed));
+  return font;
+}
+
 }  // namespace
 
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
@@ -75,7 +86,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
 
   ProductName =
       MakeLabel(Panel1, "ProductName", QStringLiteral("フルカラーKevraleプログラム"), {88, 16});
-  ProductName->setFont(UiFont(15));
+  ProductName->setFont(FittingFont(UiFont(15), ProductName->text(), 281 - 88 - 4));
   ProductName->adjustSize();
   Version = MakeLabel(Panel1, "Version", QStringLiteral("Version 1.21"), {152, 40});
   Copyright = MakeLabel(Panel1, "Copyright",

@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include <QLibraryInfo>
+
 #include "about/UiFont.h"
 #include "app/ErrorHandler.h"
 #include "app/ProgramIcon.h"
@@ -12,6 +14,10 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QString::fromLatin1(kApplicationTitle));
   setFont(UiFont(12));
   setWindowIcon(ProgramIcon());
+  // Without the translation package Qt's texts stay in English.
+  if (qt_texts_.load(QStringLiteral("qtbase_ja"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    installTranslator(&qt_texts_);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

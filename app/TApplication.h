@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QTranslator>
 
 namespace kevrale {
 
@@ -14,6 +15,10 @@ class TApplication : public QApplication {
   // Every event is delivered through here; an error that leaves its handler
   // is shown in a message box and the program goes on.
   bool notify(QObject* receiver, QEvent* event) override;
+
+ private:
+  // Qt's own texts (file and colour dialogs, buttons) in Japanese.
+  QTranslator qt_texts_;
 };
 
 }  // namespace kevrale

@@ -1,4 +1,5 @@
 // The About box: its layout and texts, its two link labels, OK.
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -26,6 +27,10 @@ TEST(AboutBox, LayoutTextsAndLinks) {
   EXPECT_EQ(box.ProductName->text(), "フルカラーKevraleプログラム");
   EXPECT_EQ(box.ProductName->pos(), QPoint(88, 16));
   EXPECT_EQ(box.ProductName->font().pixelSize(), 15);
+  // The product name stays inside the panel whatever face stands in.
+  EXPECT_LE(box.ProductName->x() +
+                QFontMetrics(box.ProductName->font()).horizontalAdvance(box.ProductName->text()),
+            box.Panel1->width() - 2);
   EXPECT_EQ(box.Version->text(), "Version 1.21");
   EXPECT_EQ(box.Version->pos(), QPoint(152, 40));
   EXPECT_EQ(box.Copyright->pos(), QPoint(8, 80));
