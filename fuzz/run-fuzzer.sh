@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds the preset 'fuzz' and fuzzes one target for a number of seconds.
+#
+#   fuzz/run-fuzzer.sh SECONDS [bmp|ico] [extra libFuzzer options...]
+#
+# The generated seeds start the corpus; what the fuzzer adds is kept in
+# build/fuzz/corpus/<target> between runs. A crash is written to
+# build/fuzz/crashes/<target>/: minimise it, add it to tests/data/bmp/crashers/
+# under a name that says what it breaks, and give it a test.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(dirname "$here")
+seconds=${1:?usage: run-fuzzer.sh SECONDS [bmp|ico] [libFuzzer options...]}
+kind=${2:-bmp}
+shift $(( $# >= 2 ? 2 : 1 ))
+
+case $kind in
+  bmp) target=fuzz_bmp_reader; seeds=bmp ;;
+  ico) target=fuzz_icon; seeds=ico ;;
+  *) echo "run-fuzzer: unknown target '$kind' (bmp or ico)" >&2; exit 2 ;;
+esac
+
+cd "$root"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target "$target" fuzz_seeds -j2
+
+build=$root/build/fuzz
+corpus=$build/corpus/$target
+crashes=$build/crashes/$target
+mkdir -p "$corpus" "$crashes"
+exec "$build/bin/$target" "$corpus" "$build/fuzz/seeds/$seeds" \
+  -max_total_time="$seconds" -max_len=16384 -rss_limit_mb=2048 -timeout=10 \
+  -artifact_prefix="$crashes/" -print_final_stats=1 "$@"
