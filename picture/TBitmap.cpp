@@ -94,6 +94,11 @@ ArgbImage TBitmap::Render() const {
 }
 
 void TBitmap::AssignImage(const ArgbImage& image) {
+  // An image whose pixel list does not match its size would be read past
+  // its end.
+  if (image.width < 0 || image.height < 0 ||
+      image.pixels.size() != size_t(image.width) * size_t(image.height))
+    throw EInvalidGraphic("ビットマップイメージが不正です");
   bool alpha = false;
   for (uint32_t px : image.pixels)
     if ((px >> 24) != 0xFF) {

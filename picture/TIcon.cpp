@@ -113,6 +113,8 @@ void TIcon::LoadFromStream(TStream& stream) {
     if (Get32(d + offset) != 40) continue;  // PNG-coded images are not shown
     const uint64_t w = Get32(d + offset + 4);
     const uint64_t h = Get32(d + offset + 8) / 2;
+    // An entry of impossible size must not win over a good one.
+    if (w == 0 || w > kMaxIconSide || h == 0 || h > kMaxIconSide) continue;
     const uint64_t score = (w * h) << 8 | Get16(d + offset + 14);
     if (best == count || score > best_score) {
       best = i;

@@ -50,6 +50,16 @@ TEST(TIcon, ShowsTheLargestImageThenTheDeepest) {
   EXPECT_EQ(icon.Render().At(3, 3), 0xFFFF0000u);
 }
 
+// An entry that claims an impossible size is passed over, not chosen and
+// then refused.
+TEST(TIcon, AnEntryOfImpossibleSizeDoesNotHideAGoodOne) {
+  std::vector<uint8_t> bogus = Indexed(2, 8, 0x0000FF).data;
+  testing::PutLe(bogus, 4, 5000, 4);  // width 5000
+  const TIcon icon = Load(BuildIco({{2, 2, 8, bogus}, Indexed(3, 8, 0x00FF00)}));
+  EXPECT_EQ(icon.Width(), 3);
+  EXPECT_EQ(icon.Render().At(0, 0), 0xFF00FF00u);
+}
+
 TEST(TIcon, TransparencyFromTheMaskOrTheAlphaChannel) {
   auto hole = [](int x, int y) { return x == 1 && y == 0; };
   // 24 bits: the AND mask makes pixels transparent; rows are bottom-up.

@@ -244,6 +244,28 @@ TEST_F(PictureTest, PixelAccessOnTheBitmap) {
   EXPECT_EQ(picture_.Width(), 3);
 }
 
+// A paste: the bitmap view takes the image, with alpha only when some
+// pixel is not opaque; an image whose pixel list does not fit its size is
+// refused and the picture kept.
+TEST_F(PictureTest, AssignImageTakesThePixels) {
+  ArgbImage image{2, 1, {0xFF102030, 0xFF405060}};
+  picture_.AssignImage(image);
+  EXPECT_EQ(picture_.Bitmap().PixelFormat(), TPixelFormat::pf24bit);
+  EXPECT_EQ(picture_.Pixel(1, 0), RGB(0x40, 0x50, 0x60));
+  image.pixels[0] = 0x80102030;
+  picture_.AssignImage(image);
+  EXPECT_EQ(picture_.Bitmap().PixelFormat(), TPixelFormat::pf32bit);
+  EXPECT_EQ(picture_.Render().At(0, 0), 0x80102030u);
+
+  LoadRed();
+  ExpectError<EInvalidGraphic>(
+      [&] {
+        picture_.AssignImage(ArgbImage{3, 3, {1, 2}});
+      },
+      "ビットマップイメージが不正です");
+  ExpectStillRed();
+}
+
 TEST(PictureExtension, IsTakenFromTheFileNamePart) {
   EXPECT_EQ(TPicture::ExtensionOf("/a/b/photo.JPG"), "JPG");
   EXPECT_EQ(TPicture::ExtensionOf("photo.tar.gz"), "gz");
