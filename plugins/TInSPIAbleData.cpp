@@ -124,6 +124,12 @@ void TInSPIAbleData::AcceptReturnedBitmap() {
     ReleaseBitmap();  // a plug-in that handed back one block of two
     return;
   }
+  if (info_handle_ == bits_handle_) {
+    // One block given twice: the header would be read as pixels; the block
+    // is freed once (the library refuses the second free).
+    ReleaseBitmap();
+    return;
+  }
   // Nothing reads the bitmap before its header has been checked against the
   // blocks that really came back (LocalSize is 0 for a foreign handle).
   const size_t info_size = LocalSize(info_handle_);

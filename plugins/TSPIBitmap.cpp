@@ -120,10 +120,9 @@ void TSPIBitmap::LoadFromStreamWithName(TStream& stream, const std::string& file
   FinishLoad();
 }
 
-TSPILoadFromStreamWithNameEvent TSPIBitmap::OnLoadFromStreamWithName() const {
-  auto* self = const_cast<TSPIBitmap*>(this);
-  return [self](TStream& stream, const std::string& file_name) {
-    self->LoadFromStreamWithName(stream, file_name);
+TSPILoadFromStreamWithNameEvent TSPIBitmap::OnLoadFromStreamWithName() {
+  return [this](TStream& stream, const std::string& file_name) {
+    LoadFromStreamWithName(stream, file_name);
   };
 }
 

@@ -47,7 +47,7 @@ class TSPIBitmap : public TBitmap {
   virtual void AssignLoaded(std::unique_ptr<TGraphic> graphic);
 
   // Loads the stream under the name; assigning another handler does nothing.
-  TSPILoadFromStreamWithNameEvent OnLoadFromStreamWithName() const;
+  TSPILoadFromStreamWithNameEvent OnLoadFromStreamWithName();
   void SetOnLoadFromStreamWithName(const TSPILoadFromStreamWithNameEvent&) {}
 
   // The palette of a 4-bit image decoded by a plug-in: a copy of its colour

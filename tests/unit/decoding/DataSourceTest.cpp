@@ -405,7 +405,8 @@ TEST_P(BadPluginTest, ItsBitmapIsRefusedAndTheNextCandidateTried) {
 
 INSTANTIATE_TEST_SUITE_P(Lies, BadPluginTest,
                          ::testing::Values("kvt_lie_bits", "kvt_lie_table", "kvt_lie_size",
-                                           "kvt_bad_index", "kvt_foreign", "kvt_one_handle"));
+                                           "kvt_bad_index", "kvt_foreign", "kvt_one_handle",
+                                           "kvt_same_handle"));
 
 }  // namespace
 }  // namespace kevrale

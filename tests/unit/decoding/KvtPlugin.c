@@ -25,6 +25,7 @@
  *   KVT_BAD_INDEX           an 8-bit DIB with a 2-entry table and index 200
  *   KVT_FOREIGN             the handles are static buffers, not LocalAlloc's
  *   KVT_ONE_HANDLE          only the info handle is handed back
+ *   KVT_SAME_HANDLE         the info handle is handed back as both blocks
  *
  * When the environment variable KEVRALE_KVT_LOG names a file, every call of
  * IsSupported, GetPictureInfo, GetPicture and GetPreview appends one line
@@ -303,9 +304,12 @@ static int MakeDib(const Image* image, int bits, SpiHandle* hbinfo, SpiHandle* h
   Unlock(info_handle);
   Unlock(bits_handle);
   *hbinfo = info_handle;
-#ifdef KVT_ONE_HANDLE
+#if defined(KVT_ONE_HANDLE)
   Release(bits_handle);
   *hbm = NULL;
+#elif defined(KVT_SAME_HANDLE)
+  Release(bits_handle);
+  *hbm = info_handle;
 #else
   *hbm = bits_handle;
 #endif
