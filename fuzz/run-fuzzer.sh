@@ -5,8 +5,10 @@
 #
 # The generated seeds start the corpus; what the fuzzer adds is kept in
 # build/fuzz/corpus/<target> between runs. A crash is written to
-# build/fuzz/crashes/<target>/: minimise it, add it to tests/data/bmp/crashers/
-# under a name that says what it breaks, and give it a test.
+# build/fuzz/crashes/<target>/: minimise it (-minimize_crash=1), fix the
+# reader, and add the file to tests/data/bmp/crashers/ under a name that says
+# what it broke; the unit test BmpReader.FuzzerCrashersStayFixed feeds every
+# file there through the reader.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
