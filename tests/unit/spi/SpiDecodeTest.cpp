@@ -184,13 +184,7 @@ class DecodeTest : public ::testing::TestWithParam<DecodeCase> {};
 TEST_P(DecodeTest, GivesTheEncodersPixels) {
   const DecodeCase& c = GetParam();
   const Image picture = c.picture();
-  std::string output = c.output;
-  std::string prefix;
-  if (const size_t colon = output.find(':'); colon != std::string::npos) {
-    prefix = output.substr(0, colon + 1);
-    output = output.substr(colon + 1);
-  }
-  const std::vector<uint8_t> file = Encode(picture, c.kind, c.args, output, prefix);
+  const std::vector<uint8_t> file = Encode(picture, c.kind, c.args, c.output);
   ASSERT_FALSE(file.empty());
   if (c.check != nullptr) c.check(file);
 

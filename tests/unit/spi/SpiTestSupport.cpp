@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "plugins/DibCheck.h"
 
@@ -152,15 +153,45 @@ std::string ConvertCommand() {
 std::vector<uint8_t> Encode(const Image& image, PamKind kind, const std::string& args,
                             const std::string& out_name, const std::string& out_prefix) {
   TempFolder folder;
+  std::string name = out_name, prefix = out_prefix;
+  if (const size_t colon = name.find(':'); colon != std::string::npos) {
+    prefix = name.substr(0, colon + 1);
+    name = name.substr(colon + 1);
+  }
   const std::string in = folder.File("in.pam");
-  const std::string out = folder.File(out_name);
+  const std::string out = folder.File(name);
   WriteBytes(in, PamBytes(image, kind));
   const std::string command =
-      ConvertCommand() + " '" + in + "' " + args + " '" + out_prefix + out + "' 2>&1";
+      ConvertCommand() + " '" + in + "' " + args + " '" + prefix + out + "' 2>&1";
   const int status = std::system(command.c_str());
   EXPECT_EQ(status, 0) << command;
   if (status != 0) return {};
   return ReadBytes(out);
+}
+
+Image SamplePicture(const std::string& format) {
+  return format == "jpeg" ? SmoothPicture() : format == "gif" ? PalettePicture() : ColourPicture();
+}
+
+const std::vector<uint8_t>& Sample(const std::string& format) {
+  static std::map<std::string, std::vector<uint8_t>> samples;
+  auto found = samples.find(format);
+  if (found != samples.end()) return found->second;
+  std::vector<uint8_t> bytes;
+  const Image picture = SamplePicture(format);
+  if (format == "png")
+    bytes = Encode(picture, PamKind::kRgb, "", "PNG24:a.png");
+  else if (format == "jpeg")
+    bytes = Encode(picture, PamKind::kRgb, "-quality 95", "a.jpg");
+  else if (format == "gif")
+    bytes = Encode(picture, PamKind::kRgb, "", "a.gif");
+  else if (format == "tiff")
+    bytes = Encode(picture, PamKind::kRgb, "-compress LZW", "a.tif");
+  else if (format == "webp")
+    bytes = Encode(picture, PamKind::kRgb, "-define webp:lossless=true", "a.webp");
+  else
+    ADD_FAILURE() << "no sample of " << format;
+  return samples.emplace(format, std::move(bytes)).first->second;
 }
 
 Plugin::Plugin(const std::string& format)
@@ -189,7 +220,7 @@ std::string Plugin::Info(int32_t number, int32_t buflen, int32_t* stored) const 
 
 bool Plugin::Supports(const std::vector<uint8_t>& bytes, const std::string& name) const {
   std::vector<uint8_t> head(2176, 0);
-  std::memcpy(head.data(), bytes.data(), std::min(bytes.size(), head.size()));
+  if (!bytes.empty()) std::memcpy(head.data(), bytes.data(), std::min(bytes.size(), head.size()));
   return is_supported_(name.c_str(), reinterpret_cast<intptr_t>(head.data())) != 0;
 }
 

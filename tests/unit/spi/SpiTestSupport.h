@@ -62,12 +62,20 @@ class TempFolder {
   std::string path_;
 };
 
-// Writes `image` as PAM and runs convert on it: "convert in.pam ARGS out",
-// where ARGS may name the output's format (e.g. "PNG8:" before the name is
-// added as `out_prefix`). Returns the output file's bytes; empty and a
-// failed expectation when convert fails.
+// Writes `image` as PAM and runs "convert in.pam ARGS out" on it. The
+// output's name may start with a format ("PNG8:a.png"), or the format comes
+// as `out_prefix`. Returns the output file's bytes; empty, and a failed
+// expectation, when convert fails.
 std::vector<uint8_t> Encode(const Image& image, PamKind kind, const std::string& args,
                             const std::string& out_name, const std::string& out_prefix = "");
+
+// The five formats, by the names of their plug-ins.
+inline const char* const kFormats[] = {"png", "jpeg", "gif", "tiff", "webp"};
+
+// A typical file of each format (made once per run): "png", "jpeg", "gif",
+// "tiff" or "webp". The picture it holds is SamplePicture(format).
+const std::vector<uint8_t>& Sample(const std::string& format);
+Image SamplePicture(const std::string& format);
 
 // One built plug-in of the program's folder, through its entry points.
 class Plugin {

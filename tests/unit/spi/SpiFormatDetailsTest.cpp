@@ -1,0 +1,118 @@
+// What some formats hold beyond one plain picture: a GIF frame placed on a
+// larger screen, the first of several frames or pages, and the density.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "SpiTestSupport.h"
+
+namespace kevrale::spitest {
+namespace {
+
+// convert with two inputs: `first` then `second`, as frames or pages.
+std::vector<uint8_t> EncodeTwo(const Image& first, const Image& second, const std::string& args,
+                               const std::string& out_name) {
+  TempFolder folder;
+  WriteBytes(folder.File("second.pam"), PamBytes(second, PamKind::kRgb));
+  // The second input goes in through the arguments, after the first.
+  return Encode(first, PamKind::kRgb, "'" + folder.File("second.pam") + "' " + args, out_name);
+}
+
+Image Flat(int width, int height, Rgba colour) {
+  return MakeImage(width, height, [colour](int, int) { return colour; });
+}
+
+TEST(SpiFormatDetailsTest, AGifFrameSitsOnItsScreen) {
+  const Image frame = PalettePicture();
+  const std::vector<uint8_t> file = Encode(frame, PamKind::kRgb, "-page 50x40+5+3", "a.gif");
+  ASSERT_FALSE(file.empty());
+  Plugin plugin("gif");
+  const Decoded d = DecodeMemory(plugin, file);
+  ASSERT_EQ(d.result, SPI_SUCCESS);
+  ASSERT_TRUE(d.dib_ok);
+  ASSERT_EQ(d.image.width, 50);
+  ASSERT_EQ(d.image.height, 40);
+  for (int y = 0; y < frame.height; ++y)
+    for (int x = 0; x < frame.width; ++x)
+      ASSERT_EQ(d.image.At(x + 5, y + 3), frame.At(x, y)) << x << "," << y;
+  // Around the frame, one colour: the screen's background.
+  const Rgba background = d.image.At(0, 0);
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x < 50; ++x) {
+      if (x < 5 || y < 3 || x >= 5 + frame.width || y >= 3 + frame.height) {
+        ASSERT_EQ(d.image.At(x, y), background) << x << "," << y;
+      }
+    }
+  }
+}
+
+struct FirstCase {
+  const char* format;
+  const char* args;
+  const char* out;
+};
+
+class FirstOfManyTest : public ::testing::TestWithParam<FirstCase> {};
+
+TEST_P(FirstOfManyTest, GivesTheFirstFrameOrPage) {
+  const FirstCase& c = GetParam();
+  const Image first = Flat(21, 17, {200, 30, 40});
+  const Image second = Flat(21, 17, {10, 220, 90});
+  const std::vector<uint8_t> file = EncodeTwo(first, second, c.args, c.out);
+  ASSERT_FALSE(file.empty());
+  Plugin plugin(c.format);
+  const Decoded d = DecodeMemory(plugin, file);
+  ASSERT_EQ(d.result, SPI_SUCCESS);
+  ASSERT_TRUE(d.dib_ok);
+  EXPECT_EQ(Compare(first, d.image, false).max, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, FirstOfManyTest,
+                         ::testing::Values(FirstCase{"gif", "-delay 10", "a.gif"},
+                                           FirstCase{"tiff", "-compress LZW", "a.tif"},
+                                           FirstCase{"webp", "-delay 10 -define webp:lossless=true",
+                                                     "a.webp"}),
+                         [](const auto& info) { return std::string(info.param.format); });
+
+struct DensityCase {
+  const char* format;
+  const char* out;
+};
+
+class DensityTest : public ::testing::TestWithParam<DensityCase> {};
+
+TEST_P(DensityTest, ReportsTheDensityInDotsPerInch) {
+  const std::vector<uint8_t> file = Encode(ColourPicture(), PamKind::kRgb,
+                                           "-units PixelsPerInch -density 300x150", GetParam().out);
+  ASSERT_FALSE(file.empty());
+  Plugin plugin(GetParam().format);
+  SpiPictureInfo info;
+  ASSERT_EQ(plugin.PictureInfo(reinterpret_cast<const char*>(file.data()), intptr_t(file.size()),
+                               SPI_INPUT_MEMORY, &info),
+            SPI_SUCCESS);
+  EXPECT_EQ(info.x_density, 300);
+  EXPECT_EQ(info.y_density, 150);
+  // The bitmap carries it as pixels per metre.
+  SpiHandle hinfo = nullptr, bits = nullptr;
+  ASSERT_EQ(plugin.Picture(reinterpret_cast<const char*>(file.data()), intptr_t(file.size()),
+                           SPI_INPUT_MEMORY, &hinfo, &bits, nullptr, 0),
+            SPI_SUCCESS);
+  const auto* header = static_cast<const uint8_t*>(LocalLock(hinfo));
+  uint32_t x_ppm = 0, y_ppm = 0;
+  std::memcpy(&x_ppm, header + 24, 4);
+  std::memcpy(&y_ppm, header + 28, 4);
+  EXPECT_NEAR(x_ppm, 11811, 2);
+  EXPECT_NEAR(y_ppm, 5906, 2);
+  LocalUnlock(hinfo);
+  LocalFree(hinfo);
+  LocalFree(bits);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, DensityTest,
+                         ::testing::Values(DensityCase{"png", "PNG24:a.png"},
+                                           DensityCase{"jpeg", "a.jpg"},
+                                           DensityCase{"tiff", "a.tif"}),
+                         [](const auto& info) { return std::string(info.param.format); });
+
+}  // namespace
+}  // namespace kevrale::spitest

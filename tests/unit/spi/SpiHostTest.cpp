@@ -1,0 +1,58 @@
+// The bundled plug-ins as the program meets them: the host finds them by a
+// search of the program's folder and the picture opens a file of each
+// format by its extension.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "SpiTestSupport.h"
+#include "picture/TPicture.h"
+#include "plugins/SPIBitmapRegistration.h"
+#include "plugins/TSPIs.h"
+
+namespace kevrale::spitest {
+namespace {
+
+TEST(SpiHostTest, ThePictureOpensEveryFormatThroughTheBundledPlugins) {
+  SPIBitmapRegistration registration;  // before the host: it outlives it
+  auto host = std::make_unique<TSPIs>();
+  host->SearchOptions = TSPISearchOptions{};
+  host->Search(std::string(KEVRALE_BIN_DIR) + "/*.spi");
+  ASSERT_EQ(host->Count(), 5);
+
+  TempFolder folder;
+  const struct {
+    const char* format;
+    const char* name;
+    int tolerance;
+  } kFiles[] = {{"png", "picture.png", 0},
+                {"jpeg", "photo.JPG", 12},
+                {"gif", "drawing.gif", 0},
+                {"tiff", "scan.tiff", 0},
+                {"webp", "web.webp", 0}};
+  for (const auto& file : kFiles) {
+    SCOPED_TRACE(file.name);
+    const std::string path = folder.File(file.name);
+    WriteBytes(path, Sample(file.format));
+    TPicture picture;
+    picture.LoadFromFile(path);
+    ASSERT_TRUE(picture.HoldsBitmap());
+    const Image expected = SamplePicture(file.format);
+    ASSERT_EQ(picture.Bitmap().Width(), expected.width);
+    ASSERT_EQ(picture.Bitmap().Height(), expected.height);
+    int worst = 0;
+    for (int y = 0; y < expected.height; ++y)
+      for (int x = 0; x < expected.width; ++x) {
+        const TColor c = picture.Pixel(x, y);
+        const Rgba& e = expected.At(x, y);
+        worst = std::max({worst, std::abs(int(c & 0xFF) - e.r), std::abs(int(c >> 8 & 0xFF) - e.g),
+                          std::abs(int(c >> 16 & 0xFF) - e.b)});
+      }
+    EXPECT_LE(worst, file.tolerance);
+  }
+  host.reset();
+}
+
+}  // namespace
+}  // namespace kevrale::spitest
