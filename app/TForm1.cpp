@@ -29,6 +29,7 @@
 #include "app/TShape.h"
 #include "app/TToolBar.h"
 #include "batch/BatchRun.h"
+#include "plugins/ProgramPluginHost.h"
 
 namespace kevrale {
 
@@ -191,12 +192,10 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TForm1::CreatePluginHost() {
-  // The plug-in host SPIs1 is created here and searches the Susie plug-in
-  // folder and the program's folder (spsSusieDir, spsAppDir; preview off),
-  // registering the extensions of its import plug-ins with the picture's
-  // format registry. An error it raises ends the start-up. The host is
-  // still being built; until it is wired in, only the built-in formats are
-  // registered.
+  // Searches the Susie plug-in folder and the program's folder; an error of
+  // the search (a library without the entry points of a plug-in) leaves the
+  // constructor and ends the start-up.
+  SPIs1 = CreateProgramPluginHost();
 }
 
 void TForm1::FormCreate() {

@@ -6,8 +6,11 @@
 
 #include <QMainWindow>
 
+#include <memory>
 #include "app/TFileDialog.h"
+
 #include "picture/TPicture.h"
+#include "plugins/TSPIs.h"
 #include "thinning/ThinningEngine.h"
 
 class QAction;
@@ -50,6 +53,9 @@ class TForm1 : public QMainWindow {
   // The first of the files dropped on the window is loaded.
   void LoadDroppedFile(const QString& path);
 
+  // The plug-in host: its import plug-ins' formats are registered with the
+  // picture's format registry for as long as the window lives.
+  std::unique_ptr<TSPIs> SPIs1;
   TFileDialog OpenDialog1;
   TFileDialog SaveDialog1;
   TFileDialog OpenDialog2;

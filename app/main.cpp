@@ -6,23 +6,14 @@
 #include "app/TApplication.h"
 #include "app/TForm1.h"
 #include "app/TForm2.h"
-
-namespace {
-
-// Makes the plug-in bitmap the graphic kind that the plug-in host registers
-// for the extensions of its import plug-ins; at program end that kind is
-// withdrawn from the picture's format registry again. This must happen
-// before any window exists. The plug-in graphic is still being built; until
-// it is wired in, nothing needs to be done here.
-void InstallPluginGraphicClass() {}
-void WithdrawPluginGraphicClass() {}
-
-}  // namespace
+#include "plugins/SPIBitmapRegistration.h"
 
 int main(int argc, char** argv) {
   using namespace kevrale;
 
-  InstallPluginGraphicClass();
+  // The plug-in bitmap is the kind that the host registers its formats for;
+  // it is set before any window exists and withdrawn after the last one.
+  SPIBitmapRegistration plugin_graphic;
   TApplication application(argc, argv);
 
   std::unique_ptr<TForm1> form1;
@@ -43,6 +34,5 @@ int main(int argc, char** argv) {
   about_box.reset();
   form2.reset();
   form1.reset();
-  WithdrawPluginGraphicClass();
   return status;
 }
