@@ -9,6 +9,7 @@ const char* const kUsage =
     "                    [-o OUTPUT] IMAGE...\n"
     "       kevrale-thin --list FILE [--target COLOR] [--surround COLOR]\n"
     "                    [--keep-going] [-j N]\n"
+    "       kevrale-thin --formats\n"
     "\n"
     "Thins every region of the target colour in each IMAGE to a line one pixel\n"
     "wide and repaints the removed pixels in the surround colour. Each result is\n"
@@ -24,6 +25,8 @@ const char* const kUsage =
     "  --keep-going        with --list: go on past failing entries and list\n"
     "                      them at the end (default: stop at the first)\n"
     "  -j, --jobs N        with --list: thin up to N images at once\n"
+    "  --formats           list the file kinds that open, newest registration\n"
+    "                      first, each with the plug-in that reads it\n"
     "  --help              show this help\n"
     "  --version           show the version\n";
 
@@ -83,6 +86,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
       o.help = true;
     } else if (a == "--version") {
       o.version = true;
+    } else if (a == "--formats") {
+      o.formats = true;
     } else if (a == "--target") {
       const std::string& v = value();
       const auto c = ParseColor(v);
@@ -114,7 +119,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
       throw UsageError{"unknown option " + a};
     }
   }
-  if (o.help || o.version) return o;
+  if (o.help || o.version || o.formats) return o;
   if (target_given && o.target_at) throw UsageError{"--target and --target-at exclude each other"};
   if (o.list) {
     // A list run thins every entry with one target colour, as the desktop batch does.

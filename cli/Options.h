@@ -23,6 +23,7 @@ struct Options {
   std::optional<std::string> list;  // --list: run the entries of a list file
   bool keep_going = false;          // --keep-going: go on past failing entries
   int jobs = 1;                     // -j: entries thinned at once
+  bool formats = false;             // --formats: list the formats that open
   bool help = false;
   bool version = false;
 };

@@ -2,14 +2,18 @@
 // picture model and engine as the desktop program.
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "batch/SaveName.h"
+#include "cli/FormatList.h"
 #include "cli/ImageRun.h"
 #include "cli/ListRun.h"
 #include "cli/Options.h"
 #include "platform/Exception.h"
+#include "plugins/ProgramPluginHost.h"
+#include "plugins/SPIBitmapRegistration.h"
 
 namespace {
 
@@ -42,6 +46,24 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // The same plug-in host as the desktop program's, searched before anything
+  // is loaded, so that both open the same formats.
+  SPIBitmapRegistration plugin_graphic;
+  std::unique_ptr<TSPIs> host;
+  try {
+    host = CreateProgramPluginHost();
+  } catch (const Exception& e) {
+    PrintError(std::string(e.ClassName()) + ": " + e.what());
+    return kExitFailure;
+  } catch (const std::exception& e) {
+    PrintError(e.what());
+    return kExitFailure;
+  }
+
+  if (options.formats) {
+    std::fputs(FormatListText(RegisteredFormats(host.get())).c_str(), stdout);
+    return 0;
+  }
   if (options.list) return RunListMode(options);
 
   int status = 0;
@@ -50,7 +72,8 @@ int main(int argc, char** argv) {
       const std::string destination = options.output ? *options.output : SaveNameFor(image);
       ThinImageFile(image, destination, options);
     } catch (const std::exception& e) {
-      PrintError(e.what());
+      // Several images may be given: say which one failed.
+      PrintError(image + ": " + e.what());
       status = kExitFailure;
     }
   }

@@ -1,7 +1,6 @@
 // kevrale-thin as a user runs it: the whole process, its files and its
 // exit status.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
@@ -9,48 +8,19 @@
 #include <filesystem>
 #include <fstream>
 
+#include "CliProcess.h"
 #include "picture/TBitmap.h"
 
 namespace kevrale {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Quote;
+using testing::RunCli;
+using testing::RunResult;
 
-struct RunResult {
-  int status = -1;
-  std::string output;  // stdout and stderr together
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-RunResult RunCli(const std::string& args) {
-  const std::string command = Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " " + args + " 2>&1";
-  RunResult r;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) r.output.append(buf.data(), n);
-  const int raw = ::pclose(pipe);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return r;
-}
-
-class CliRunTest : public ::testing::Test {
+class CliRunTest : public testing::CliFolderTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kevrale-cli-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
   // A white picture with a black square block of side `block` at (1, 1).
   std::string WriteBlock(const std::string& name, int width, int height, int block) {
     TBitmap b(width, height);
@@ -60,8 +30,6 @@ class CliRunTest : public ::testing::Test {
     b.SaveToFile(Path(name));
     return Path(name);
   }
-
-  fs::path dir_;
 };
 
 TEST_F(CliRunTest, SavesBesideTheSourceUnderTheSaveName) {
@@ -81,8 +49,8 @@ TEST_F(CliRunTest, SavesBesideTheSourceUnderTheSaveName) {
 TEST_F(CliRunTest, TargetAtPicksTheColourOfAPixel) {
   const std::string source = WriteBlock("p.bmp", 5, 5, 3);
   // Pixel (0, 0) is white: white is thinned, black becomes the surround.
-  const RunResult r = RunCli("--target-at 0,0 --surround 000000 -o " + Quote(Path("o.bmp")) + " " +
-                             Quote(source));
+  const RunResult r =
+      RunCli("--target-at 0,0 --surround 000000 -o " + Quote(Path("o.bmp")) + " " + Quote(source));
   ASSERT_EQ(r.status, 0) << r.output;
   TBitmap out;
   out.LoadFromFile(Path("o.bmp"));
@@ -95,7 +63,8 @@ TEST_F(CliRunTest, TargetAtPicksTheColourOfAPixel) {
 TEST_F(CliRunTest, ErrorsInTheProgramsWords) {
   const RunResult missing = RunCli(Quote(Path("none.bmp")));
   EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.output.find("ファイル " + Path("none.bmp") + " は開けません"), std::string::npos);
+  EXPECT_NE(missing.output.find("ファイル " + Path("none.bmp") + " は開けません"),
+            std::string::npos);
 
   std::ofstream(Path("bad.bmp")) << "not a bitmap";
   const RunResult bad = RunCli(Quote(Path("bad.bmp")));
@@ -116,7 +85,8 @@ TEST_F(CliRunTest, TooWideIsRefusedWithoutWriting) {
   const std::string source = WriteBlock("wide.bmp", 12501, 2, 1);
   const RunResult r = RunCli(Quote(source));
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("画像の横幅が12000pixelを越えていて実行できません\n\n"), std::string::npos)
+  EXPECT_NE(r.output.find("画像の横幅が12000pixelを越えていて実行できません\n\n"),
+            std::string::npos)
       << r.output;
   EXPECT_FALSE(fs::exists(Path("wide_s.bmp")));
 }

@@ -2,7 +2,6 @@
 // messages and its exit status.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "CliProcess.h"
 #include "cli/Progress.h"
 #include "picture/TBitmap.h"
 #include "picture/TPicture.h"
@@ -19,30 +19,9 @@ namespace kevrale::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct RunResult {
-  int status = -1;
-  std::string output;  // stdout and stderr together
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-RunResult RunCli(const std::string& args) {
-  const std::string command = Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " " + args + " 2>&1";
-  RunResult r;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) r.output.append(buf.data(), n);
-  const int raw = ::pclose(pipe);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return r;
-}
+using testing::Quote;
+using testing::RunCli;
+using testing::RunResult;
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -55,17 +34,8 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-class ListModeTest : public ::testing::Test {
+class ListModeTest : public testing::CliFolderTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/kevrale-list-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
   // Black strokes of a width of their own on white.
   std::string WriteImage(const std::string& name, int seed) {
     const int w = 20 + 2 * seed, h = 16 + seed;
@@ -84,8 +54,6 @@ class ListModeTest : public ::testing::Test {
     std::ofstream(Path(name), std::ios::binary) << text;
     return Path(name);
   }
-
-  fs::path dir_;
 };
 
 TEST_F(ListModeTest, RunsEveryEntryLikeASingleRun) {

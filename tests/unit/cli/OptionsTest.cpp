@@ -5,7 +5,9 @@
 namespace kevrale::cli {
 namespace {
 
-Options Parse(std::vector<std::string> args) { return ParseOptions(args); }
+Options Parse(std::vector<std::string> args) {
+  return ParseOptions(args);
+}
 
 TEST(CliOptionsTest, ColoursInBothSpellings) {
   EXPECT_EQ(ParseColor("#FF0000"), RGB(255, 0, 0));
@@ -24,7 +26,8 @@ TEST(CliOptionsTest, DefaultsAreBlackOnWhite) {
 }
 
 TEST(CliOptionsTest, ReadsEveryOption) {
-  const Options o = Parse({"--target-at", "3,4", "--surround", "#102030", "-o", "out.bmp", "in.bmp"});
+  const Options o =
+      Parse({"--target-at", "3,4", "--surround", "#102030", "-o", "out.bmp", "in.bmp"});
   ASSERT_TRUE(o.target_at);
   EXPECT_EQ(o.target_at->x, 3);
   EXPECT_EQ(o.target_at->y, 4);
@@ -36,13 +39,13 @@ TEST(CliOptionsTest, ReadsEveryOption) {
 
 TEST(CliOptionsTest, UsageErrors) {
   const std::vector<std::vector<std::string>> bad = {
-      {},                                     // no image
-      {"--target"},                           // missing value
-      {"--target", "red", "a.bmp"},           // not a colour
-      {"--target-at", "1;2", "a.bmp"},        // not a position
-      {"--target-at", "-1,2", "a.bmp"},       // negative
+      {},                                // no image
+      {"--target"},                      // missing value
+      {"--target", "red", "a.bmp"},      // not a colour
+      {"--target-at", "1;2", "a.bmp"},   // not a position
+      {"--target-at", "-1,2", "a.bmp"},  // negative
       {"--target", "000000", "--target-at", "1,1", "a.bmp"},
-      {"-o", "x.bmp", "a.bmp", "b.bmp"},      // -o with two images
+      {"-o", "x.bmp", "a.bmp", "b.bmp"},  // -o with two images
       {"--frobnicate", "a.bmp"},
   };
   for (const auto& args : bad) EXPECT_THROW(ParseOptions(args), UsageError);
