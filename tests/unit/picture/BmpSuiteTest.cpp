@@ -241,9 +241,6 @@ const std::map<std::string, Verdict>& Table() {
 }
 
 TEST_F(BmpSuite, QuestionableAndBadFilesAreDecodedOrRefusedAsTabled) {
-  // The table's expected pixels for a few q/ files (rgb32-111110 and others)
-  // are being settled; until then this check would fail on them.
-  GTEST_SKIP() << "q/ and b/ table being reconciled with the reader (rgb32-111110 rounding)";
   std::vector<std::string> seen;
   for (const std::string folder : {"q", "b"}) {
     for (const std::string& name : FilesIn(folder)) {
