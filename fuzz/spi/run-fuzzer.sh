@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Fuzzes one bundled import plug-in for a number of seconds, one job at a
-# low priority, in the build folder BUILD (default build/spi-fuzz, made
-# with the fuzz settings when missing).
+# low priority, in the build of the preset 'fuzz' (build/fuzz).
 #
 #   fuzz/spi/run-fuzzer.sh SECONDS png|jpeg|gif|tiff|webp [libFuzzer options...]
 #
@@ -20,12 +19,9 @@ case $format in
   *) echo "run-fuzzer: unknown format '$format'" >&2; exit 2 ;;
 esac
 
-build=${BUILD:-$root/build/spi-fuzz}
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKEVRALE_FUZZ=ON \
-    -DKEVRALE_GUI=OFF -DKEVRALE_TESTS=OFF -DKEVRALE_BENCH=OFF >/dev/null
-fi
+cd "$root"
+cmake --preset fuzz >/dev/null
+build=$root/build/fuzz
 cmake --build "$build" --target "fuzz_spi_$format" fuzz_spi_seeds -j2
 
 work=$build/fuzz/spi
