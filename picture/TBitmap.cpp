@@ -6,15 +6,20 @@
 #include "picture/BmpReader.h"
 #include "picture/BmpWriter.h"
 #include "platform/Exception.h"
+#include "platform/LargeBlock.h"
 
 namespace kevrale {
 
 const TGraphicClassInfo TBitmap::Class("TBitmap", &TGraphic::Class,
                                        &MakeInstance<TBitmap, TGraphic>);
 
-TBitmap::TBitmap(int width, int height, TPixelFormat format) { SetSize(width, height, format); }
+TBitmap::TBitmap(int width, int height, TPixelFormat format) {
+  SetSize(width, height, format);
+}
 
-TBitmap::TBitmap(const TBitmap& other) : TGraphic() { *this = other; }
+TBitmap::TBitmap(const TBitmap& other) : TGraphic() {
+  *this = other;
+}
 
 TBitmap& TBitmap::operator=(const TBitmap& other) {
   if (this == &other) return *this;
@@ -38,7 +43,7 @@ void TBitmap::Resize(int width, int height, TPixelFormat format, bool clear) {
   const size_t stride = (size_t(width) * size_t(bpp) + 3) & ~size_t(3);
   const size_t size = stride * size_t(height);
   std::unique_ptr<uint8_t[]> bits;
-  if (size > 0) bits = std::make_unique_for_overwrite<uint8_t[]>(size);
+  if (size > 0) bits = NewLargeBlock(size);
   width_ = width;
   height_ = height;
   format_ = format;
@@ -50,7 +55,8 @@ void TBitmap::Resize(int width, int height, TPixelFormat format, bool clear) {
       for (size_t i = 3; i < size; i += 4) bits_[i] = 0xFF;
   } else if (const size_t used = size_t(width) * size_t(bpp); used < stride) {
     // Row padding is never drawn, but it is saved: keep it zero.
-    for (int y = 0; y < height; ++y) std::memset(bits_.get() + size_t(y) * stride + used, 0, stride - used);
+    for (int y = 0; y < height; ++y)
+      std::memset(bits_.get() + size_t(y) * stride + used, 0, stride - used);
   }
 }
 
@@ -74,7 +80,9 @@ void TBitmap::LoadFromStream(TStream& stream) {
   Swap(loaded);
 }
 
-void TBitmap::SaveToStream(TStream& stream) const { WriteBmp(*this, stream); }
+void TBitmap::SaveToStream(TStream& stream) const {
+  WriteBmp(*this, stream);
+}
 
 ArgbImage TBitmap::Render() const {
   ArgbImage image;
@@ -106,8 +114,7 @@ void TBitmap::AssignImage(const ArgbImage& image) {
       break;
     }
   TBitmap bitmap;
-  bitmap.Allocate(image.width, image.height,
-                  alpha ? TPixelFormat::pf32bit : TPixelFormat::pf24bit);
+  bitmap.Allocate(image.width, image.height, alpha ? TPixelFormat::pf32bit : TPixelFormat::pf24bit);
   const int bpp = bitmap.BytesPerPixel();
   for (int y = 0; y < image.height; ++y) {
     uint8_t* p = bitmap.ScanLine(y);

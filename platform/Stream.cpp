@@ -93,7 +93,9 @@ TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
   }
 }
 
-TFileStream::~TFileStream() { CloseHandle(); }
+TFileStream::~TFileStream() {
+  CloseHandle();
+}
 
 void TFileStream::CloseHandle() {
   if (fd_ >= 0) ::close(fd_);
@@ -176,8 +178,15 @@ size_t TMemoryStream::Read(void* buffer, size_t count) {
 
 size_t TMemoryStream::Write(const void* buffer, size_t count) {
   if (count == 0) return 0;
-  if (position_ + count > data_.size()) data_.resize(position_ + count);
-  std::memcpy(data_.data() + position_, buffer, count);
+  const auto* bytes = static_cast<const uint8_t*>(buffer);
+  // A gap left by a seek past the end reads as zeros.
+  if (position_ > data_.size()) data_.resize(position_);
+  const size_t overwritten = std::min(count, data_.size() - position_);
+  if (overwritten > 0) std::memcpy(data_.data() + position_, bytes, overwritten);
+  // The rest is appended as it is copied; growing the vector first would
+  // zero-fill it only to write it again, which costs as much as the copy
+  // for the large blocks of a picture.
+  data_.insert(data_.end(), bytes + overwritten, bytes + count);
   position_ += count;
   return count;
 }

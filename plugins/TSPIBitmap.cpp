@@ -153,7 +153,14 @@ void TSPIBitmap::AssignLoaded(std::unique_ptr<TGraphic> graphic) {
     if (four_bit) palette = plugin_graphic->Palette();
     const std::unique_ptr<TGraphic> converted =
         plugin_graphic->ConvertToAndFree(ClassType()->Parent());
-    Assign(*converted);
+    // The converted bitmap is ours alone: its pixels are taken, not copied.
+    if (auto* bitmap = dynamic_cast<TBitmap*>(converted.get());
+        bitmap != nullptr && dynamic_cast<TSPIBitmap*>(bitmap) == nullptr) {
+      Swap(*bitmap);
+      palette_.clear();
+    } else {
+      Assign(*converted);
+    }
     if (four_bit) SetPalette(std::move(palette));
   } else {
     Assign(*graphic);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/Exception.h"
+#include "platform/LargeBlock.h"
 #include "platform/Stream.h"
 #include "plugins/TInSPIAbleFromFile.h"
 #include "plugins/TInSPIAbleFromStream.h"
@@ -138,6 +139,16 @@ const TSPIGraphic::Info& TSPIGraphic::UpdateInfo() const {
   return info_;
 }
 
+void TSPIGraphic::ReserveBmpSize(TMemoryStream& stream) const {
+  // The BMP form of a large picture is large: growing the stream while the
+  // rows are written would copy them again and again.
+  if (Empty()) return;
+  const Info& info = UpdateInfo();
+  const size_t size = size_t(14) + info.InfoSize + info.ImageSize;
+  stream.Data().reserve(size);
+  AdviseLargeBlock(stream.Data().data(), size);
+}
+
 void TSPIGraphic::SaveToStream(TStream& stream) const {
   if (Empty()) throw EInvalidGraphic("ビットマップイメージが不正です");
   const Info& info = UpdateInfo();
@@ -209,6 +220,7 @@ ArgbImage TSPIGraphic::Render() const {
 std::unique_ptr<TGraphic> TSPIGraphic::ConvertTo(TGraphicClass graphic_class) const {
   std::unique_ptr<TGraphic> result = NewGraphic(graphic_class);
   TMemoryStream stream;
+  ReserveBmpSize(stream);
   SaveToStream(stream);
   stream.SetPosition(0);
   result->LoadFromStream(stream);
@@ -218,6 +230,7 @@ std::unique_ptr<TGraphic> TSPIGraphic::ConvertTo(TGraphicClass graphic_class) co
 std::unique_ptr<TGraphic> TSPIGraphic::ConvertToAndFree(TGraphicClass graphic_class) {
   std::unique_ptr<TGraphic> result = NewGraphic(graphic_class);
   TMemoryStream stream;
+  ReserveBmpSize(stream);
   SaveToStream(stream);
   FreeImage();  // the plug-in's copy goes before the new graphic makes its own
   stream.SetPosition(0);

@@ -14,6 +14,8 @@
 
 namespace kevrale {
 
+class TMemoryStream;
+
 // One entry of a logical palette, made from an RGB quad of a colour table.
 struct TPaletteEntry {
   uint8_t peRed = 0;
@@ -87,6 +89,9 @@ class TSPIGraphic : public TGraphic {
   TInSPIAbleData* Source() const { return source_.get(); }
 
  private:
+  // Makes room in `stream` for the whole BMP form of the image.
+  void ReserveBmpSize(TMemoryStream& stream) const;
+
   struct Info {
     int32_t ImageHeight = 0;
     int32_t ImageWidth = 0;

@@ -5,8 +5,23 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 
 #include <jpeglib.h>
+
+/* The output buffer of the codec alone, allocated as the plug-ins' pixels
+ * are: untouched memory advised for huge pages, so that the comparison
+ * measures the decoding and the copies, not the page faults. */
+static uint8_t* NewPixels(size_t size) {
+  uint8_t* pixels = malloc(size);
+  if (pixels != NULL && size >= ((size_t)4 << 20)) {
+    const uintptr_t page = 4096;
+    const uintptr_t begin = ((uintptr_t)pixels + page - 1) & ~(page - 1);
+    const uintptr_t end = ((uintptr_t)pixels + size) & ~(page - 1);
+    if (end > begin) (void)madvise((void*)begin, end - begin, MADV_HUGEPAGE);
+  }
+  return pixels;
+}
 
 uint8_t* BenchPicture(int width, int height) {
   uint8_t* rgb = malloc((size_t)width * height * 3);
@@ -108,7 +123,7 @@ static int PngDecodeRows(PngDecode* d) {
   png_read_update_info(d->png, d->info);
   const png_uint_32 height = png_get_image_height(d->png, d->info);
   const size_t stride = png_get_rowbytes(d->png, d->info);
-  d->pixels = malloc(stride * height);
+  d->pixels = NewPixels(stride * height);
   if (d->pixels == NULL) return -1;
   for (int pass = 0; pass < passes; ++pass)
     for (png_uint_32 y = 0; y < height; ++y) png_read_row(d->png, d->pixels + y * stride, NULL);
@@ -187,7 +202,7 @@ static int JpegDecodeRows(JpegDecode* d, const uint8_t* data, size_t size) {
   d->cinfo.out_color_space = JCS_EXT_BGR;
   jpeg_start_decompress(&d->cinfo);
   const size_t stride = (size_t)d->cinfo.output_width * 3;
-  d->pixels = malloc(stride * d->cinfo.output_height);
+  d->pixels = NewPixels(stride * d->cinfo.output_height);
   if (d->pixels == NULL) return -1;
   while (d->cinfo.output_scanline < d->cinfo.output_height) {
     JSAMPROW rows[16];

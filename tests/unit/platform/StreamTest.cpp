@@ -103,6 +103,13 @@ TEST(MemoryStreamTest, ReadsWritesAndSeeks) {
   m.WriteBuffer("XYZ", 3);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.Memory()), size_t(m.Size())), "abcdeXYZ");
   EXPECT_EQ(m.Seek(-100, SeekOrigin::Current), 8) << "a seek before the start is ignored";
+  if (m.Seek(10, SeekOrigin::Beginning) == 10) {
+    m.WriteBuffer("Q", 1);
+    ASSERT_EQ(m.Size(), 11);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.Memory()) + 6, 5),
+              std::string("YZ\0\0Q", 5))
+        << "a gap after the end reads as zeros";
+  }
 }
 
 TEST(MemoryStreamTest, BorrowedStreamNeverReadsPastItsEnd) {
