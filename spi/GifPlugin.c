@@ -45,25 +45,31 @@ typedef struct GifFrame {
 
 /* Reads up to the first frame's image descriptor; the frame's pixels come
  * next. A giflib error code, or D_GIF_SUCCEEDED. */
+/* The error of a failed giflib call. A failure that left no error code
+ * still counts as one, so that a half-read frame is never used. */
+static int ErrorOf(const GifFileType* gif) {
+  return gif->Error != D_GIF_SUCCEEDED ? gif->Error : D_GIF_ERR_READ_FAILED;
+}
+
 static int SeekFirstFrame(GifFileType* gif, GifFrame* frame) {
   frame->transparent = -1;
   for (;;) {
     GifRecordType type;
-    if (DGifGetRecordType(gif, &type) == GIF_ERROR) return gif->Error;
+    if (DGifGetRecordType(gif, &type) == GIF_ERROR) return ErrorOf(gif);
     if (type == TERMINATE_RECORD_TYPE) return D_GIF_ERR_NO_IMAG_DSCR;
     if (type == EXTENSION_RECORD_TYPE) {
       int code = 0;
       GifByteType* block = NULL;
-      if (DGifGetExtension(gif, &code, &block) == GIF_ERROR) return gif->Error;
+      if (DGifGetExtension(gif, &code, &block) == GIF_ERROR) return ErrorOf(gif);
       /* The last graphic control block before the frame applies to it. */
       if (code == GRAPHICS_EXT_FUNC_CODE && block != NULL && block[0] >= 4)
         frame->transparent = (block[1] & 0x01) ? block[4] : -1;
       while (block != NULL)
-        if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) return gif->Error;
+        if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) return ErrorOf(gif);
       continue;
     }
     if (type == IMAGE_DESC_RECORD_TYPE) {
-      if (DGifGetImageDesc(gif) == GIF_ERROR) return gif->Error;
+      if (DGifGetImageDesc(gif) == GIF_ERROR) return ErrorOf(gif);
       break;
     }
     return D_GIF_ERR_WRONG_RECORD;
@@ -110,7 +116,7 @@ int SpiFormatReadInfo(const SpiInput* input, SpiImageInfo* info) {
   int result;
   GifFileType* gif = Open(input, &reader, &result);
   if (gif == NULL) return result;
-  GifFrame frame;
+  GifFrame frame = {0};
   const int error = SeekFirstFrame(gif, &frame);
   if (error == D_GIF_SUCCEEDED) {
     result = SpiCheckSize(frame.screen_width, frame.screen_height);
@@ -171,7 +177,7 @@ static void FillScreen(SpiDib* dib, const GifFileType* gif, const GifFrame* fram
 }
 
 static int DecodeFrame(GifFileType* gif, SpiDib* dib, SpiProgress* progress) {
-  GifFrame frame;
+  GifFrame frame = {0};
   int error = SeekFirstFrame(gif, &frame);
   if (error != D_GIF_SUCCEEDED) return ResultOf(error);
   int result = SpiDibCreate(dib, frame.screen_width, frame.screen_height, frame.bits,
