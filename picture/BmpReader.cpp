@@ -532,7 +532,7 @@ void ReadRle(TStream& stream, const Header& h, const Palette* palette, TBitmap& 
   }
 }
 
-void Decode(TStream& stream, TBitmap& out) {
+void Decode(TStream& stream, TBitmap& out, const BmpPixelStore* store) {
   const int64_t start = stream.Position();
   const int64_t total = stream.Size() - start;
   if (start < 0 || total < int64_t(kFileHeaderSize + 4)) Invalid();
@@ -590,6 +590,16 @@ void Decode(TStream& stream, TBitmap& out) {
     out.SetSize(h.width, h.height, format);
     ReadRle(stream, h, palette.get(), out);
   } else {
+    if (store != nullptr && *store && h.bit_count == 24 && !h.top_down &&
+        format == TPixelFormat::pf24bit) {
+      const uint64_t stride = (uint64_t(h.width) * 24 + 31) / 32 * 4;
+      if (std::shared_ptr<uint8_t[]> rows =
+              (*store)(uint64_t(start) + h.pixel_offset, size_t(stride * uint64_t(h.height)))) {
+        out.AdoptBits(h.width, h.height, format, std::move(rows));
+        ZeroPadding(out);
+        return;
+      }
+    }
     out.Allocate(h.width, h.height, format);
     ReadUncompressed(stream, h, palette.get(), out);
   }
@@ -598,8 +608,12 @@ void Decode(TStream& stream, TBitmap& out) {
 }  // namespace
 
 void ReadBmp(TStream& stream, TBitmap& out) {
+  ReadBmp(stream, out, BmpPixelStore());
+}
+
+void ReadBmp(TStream& stream, TBitmap& out, const BmpPixelStore& store) {
   try {
-    Decode(stream, out);
+    Decode(stream, out, &store);
   } catch (const EReadError&) {
     // A stream that ends sooner than its size said.
     Invalid();

@@ -7,6 +7,7 @@
 #include "picture/BmpWriter.h"
 #include "platform/Exception.h"
 #include "platform/LargeBlock.h"
+#include "platform/Stream.h"
 
 namespace kevrale {
 
@@ -42,7 +43,7 @@ void TBitmap::Resize(int width, int height, TPixelFormat format, bool clear) {
   const int bpp = format == TPixelFormat::pf32bit ? 4 : 3;
   const size_t stride = (size_t(width) * size_t(bpp) + 3) & ~size_t(3);
   const size_t size = stride * size_t(height);
-  std::unique_ptr<uint8_t[]> bits;
+  std::shared_ptr<uint8_t[]> bits;
   if (size > 0) bits = NewLargeBlock(size);
   width_ = width;
   height_ = height;
@@ -78,6 +79,30 @@ void TBitmap::LoadFromStream(TStream& stream) {
   TBitmap loaded;
   ReadBmp(stream, loaded);
   Swap(loaded);
+}
+
+void TBitmap::LoadFromBmpBytes(std::vector<uint8_t>&& bytes) {
+  const auto block = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
+  TBorrowedMemoryStream stream(block->data(), block->size());
+  TBitmap loaded;
+  ReadBmp(stream, loaded, [&block](uint64_t offset, size_t size) -> std::shared_ptr<uint8_t[]> {
+    if (size == 0 || offset > block->size() || size > block->size() - offset) return nullptr;
+    return std::shared_ptr<uint8_t[]>(block, block->data() + offset);
+  });
+  Swap(loaded);
+}
+
+void TBitmap::AdoptBits(int width, int height, TPixelFormat format,
+                        std::shared_ptr<uint8_t[]> bits) {
+  if (width < 0 || height < 0 || int64_t(width) * int64_t(height) > kMaxPixels)
+    throw EInvalidGraphic("ビットマップイメージが不正です");
+  const size_t stride =
+      (size_t(width) * size_t(format == TPixelFormat::pf32bit ? 4 : 3) + 3) & ~size_t(3);
+  width_ = width;
+  height_ = height;
+  format_ = format;
+  stride_ = stride;
+  bits_ = std::move(bits);
 }
 
 void TBitmap::SaveToStream(TStream& stream) const {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "picture/TGraphic.h"
 #include "platform/Color.h"
@@ -44,9 +45,7 @@ class TBitmap : public TGraphic {
   size_t Stride() const { return stride_; }
   // Row y counted from the top.
   uint8_t* ScanLine(int y) { return bits_.get() + size_t(height_ - 1 - y) * stride_; }
-  const uint8_t* ScanLine(int y) const {
-    return bits_.get() + size_t(height_ - 1 - y) * stride_;
-  }
+  const uint8_t* ScanLine(int y) const { return bits_.get() + size_t(height_ - 1 - y) * stride_; }
   // The whole pixel array, bottom row first, Stride() * Height() bytes.
   uint8_t* Bits() { return bits_.get(); }
   const uint8_t* Bits() const { return bits_.get(); }
@@ -60,6 +59,11 @@ class TBitmap : public TGraphic {
 
   // Reads a BMP; on failure the bitmap keeps what it held.
   void LoadFromStream(TStream& stream) override;
+  // Reads the BMP file held in `bytes`, as LoadFromStream does; the bitmap
+  // may keep the block and use the stored rows where they lie.
+  void LoadFromBmpBytes(std::vector<uint8_t>&& bytes);
+  // Takes `bits` (Stride() * height bytes, rows bottom-up) as the pixels.
+  void AdoptBits(int width, int height, TPixelFormat format, std::shared_ptr<uint8_t[]> bits);
   void SaveToStream(TStream& stream) const override;
   ArgbImage Render() const override;
   // Takes the pixels of an ArgbImage (alpha kept when any pixel is not opaque).
@@ -77,7 +81,9 @@ class TBitmap : public TGraphic {
   int height_ = 0;
   TPixelFormat format_ = TPixelFormat::pf24bit;
   size_t stride_ = 0;
-  std::unique_ptr<uint8_t[]> bits_;
+  // Shared only to let the pixels live inside a block the bitmap adopted;
+  // no two bitmaps ever hold the same pixels.
+  std::shared_ptr<uint8_t[]> bits_;
 };
 
 }  // namespace kevrale

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "picture/TBitmap.h"
 #include "platform/Exception.h"
 #include "platform/LargeBlock.h"
 #include "platform/Stream.h"
@@ -233,6 +234,12 @@ std::unique_ptr<TGraphic> TSPIGraphic::ConvertToAndFree(TGraphicClass graphic_cl
   ReserveBmpSize(stream);
   SaveToStream(stream);
   FreeImage();  // the plug-in's copy goes before the new graphic makes its own
+  if (result->ClassType() == &TBitmap::Class) {
+    // The stream is discarded after the load: a plain bitmap may keep its
+    // block and use the rows where they lie instead of copying them.
+    static_cast<TBitmap&>(*result).LoadFromBmpBytes(std::move(stream.Data()));
+    return result;
+  }
   stream.SetPosition(0);
   result->LoadFromStream(stream);
   return result;
