@@ -267,6 +267,51 @@ TEST(BmpReader, RowPaddingIsZeroWhateverTheFileHolds) {
   }
 }
 
+// A bitmap that keeps the file's block and uses its rows in place gives
+// exactly what reading the stream gives, padding zeroed; what the reader
+// refuses it refuses too, keeping the picture it held.
+TEST(BmpReader, ABlockKeptByTheBitmapGivesTheStreamsPicture) {
+  std::vector<std::vector<uint8_t>> files;
+  for (bool top_down : {false, true})
+    for (int bits : {8, 24, 32}) {
+      BmpSpec s;
+      s.width = 5;
+      s.height = top_down ? -3 : 3;
+      s.bit_count = uint16_t(bits);
+      if (bits == 8) s.palette = TestPalette(256);
+      s.pixels = PackRows(5, 3, bits, top_down,
+                          bits == 8 ? [](int x, int y) { return uint32_t(x * 7 + y); } : Pattern);
+      if (bits == 24)
+        for (int row = 0; row < 3; ++row) s.pixels[size_t(row) * 16 + 15] = 0xEE;  // padding
+      files.push_back(BuildBmp(s));
+    }
+  for (const std::vector<uint8_t>& file : files) {
+    const TBitmap expected = Read(file);
+    TBitmap kept;
+    kept.LoadFromBmpBytes(std::vector<uint8_t>(file));
+    ASSERT_EQ(kept.Width(), expected.Width());
+    ASSERT_EQ(kept.Height(), expected.Height());
+    ASSERT_EQ(kept.PixelFormat(), expected.PixelFormat());
+    ASSERT_EQ(kept.BitsSize(), expected.BitsSize());
+    EXPECT_TRUE(std::equal(kept.Bits(), kept.Bits() + kept.BitsSize(), expected.Bits()));
+    TBitmap copy(kept);  // a copy owns its own pixels
+    copy.SetPixel(0, 0, clWhite);
+    EXPECT_NE(kept.Pixel(0, 0), clWhite);
+  }
+
+  std::vector<uint8_t> cut(files[1].begin(), files[1].end() - 1);
+  TBitmap held(2, 2);
+  held.SetPixel(1, 1, clWhite);
+  try {
+    held.LoadFromBmpBytes(std::move(cut));
+    ADD_FAILURE() << "a cut file was read";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_STREQ(e.what(), kInvalid);
+  }
+  EXPECT_EQ(held.Width(), 2);
+  EXPECT_EQ(held.Pixel(1, 1), clWhite);
+}
+
 // The unused bytes between the palette and pixels of pal8offs and the
 // missing palette entries of an OS/2 file are found through bfOffBits.
 TEST(BmpReader, PixelOffsetDecidesWherePaletteEndsAndPixelsBegin) {
