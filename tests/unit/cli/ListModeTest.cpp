@@ -125,9 +125,15 @@ TEST_F(ListModeTest, ListFileErrorsAndUsage) {
 }
 
 TEST_F(ListModeTest, ParallelJobsGiveTheFilesOfASequentialRun) {
+  const auto name = [](int i) {
+    std::string n = "p";
+    n += std::to_string(i);
+    n += ".bmp";
+    return n;
+  };
   std::string list;
-  for (int i = 0; i < 6; ++i) list += "p" + std::to_string(i) + ".bmp\n";
-  for (int i = 0; i < 6; ++i) WriteImage("p" + std::to_string(i) + ".bmp", i);
+  for (int i = 0; i < 6; ++i) list += name(i) + "\n";
+  for (int i = 0; i < 6; ++i) WriteImage(name(i), i);
   // p0_s.bmp is also a source: it must be read after p0.bmp is thinned.
   list += "p0_s.bmp\np3.bmp\n";
   const std::string list_path = WriteList("list.txt", list);

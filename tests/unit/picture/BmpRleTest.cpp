@@ -133,7 +133,8 @@ TEST(BmpRle, Rle24InAnOs2Header) {
 // complete, and refused when it stops inside the picture.
 TEST(BmpRle, DataEndingWithoutEndOfBitmap) {
   std::vector<uint8_t> rows;
-  for (int y = 0; y < kHeight; ++y) rows.insert(rows.end(), {6, uint8_t(y), 0, 0});
+  for (int y = 0; y < kHeight; ++y)
+    for (uint8_t byte : {uint8_t(6), uint8_t(y), uint8_t(0), uint8_t(0)}) rows.push_back(byte);
   ExpectIndices(Read(Rle(8, rows)),
                 {{3, 3, 3, 3, 3, 3}, {2, 2, 2, 2, 2, 2}, {1, 1, 1, 1, 1, 1}, {0, 0, 0, 0, 0, 0}});
   rows.resize(rows.size() - 2);  // the last row ends on its last pixel
