@@ -23,7 +23,7 @@ constexpr uint32_t kInfoHeaderSize = 40;
 constexpr uint32_t kV5HeaderSize = 124;
 constexpr uint32_t kBiRgb = 0;
 constexpr uint32_t kBiBitfields = 3;
-constexpr uint32_t kLcsSrgb = 0x73524742;     // 'sRGB'
+constexpr uint32_t kLcsSrgb = 0x73524742;      // 'sRGB'
 constexpr uint32_t kPelsPerMetre96Dpi = 3780;  // 96 dots per inch
 
 }  // namespace

@@ -24,8 +24,8 @@ void TGraphic::SaveToFile(const std::string& path) const {
   stream.Commit();
 }
 
-void TGraphic::Progress(TProgressStage stage, uint8_t percent_done, bool redraw_now,
-                        const TRect& r, const std::string& msg) {
+void TGraphic::Progress(TProgressStage stage, uint8_t percent_done, bool redraw_now, const TRect& r,
+                        const std::string& msg) {
   if (OnProgress) OnProgress(*this, stage, percent_done, redraw_now, r, msg);
 }
 

@@ -14,9 +14,13 @@ namespace {
 constexpr size_t kMaxIconFile = size_t(64) << 20;
 constexpr int kMaxIconSide = 1024;
 
-[[noreturn]] void Invalid() { throw EInvalidGraphic("アイコンイメージが不正です"); }
+[[noreturn]] void Invalid() {
+  throw EInvalidGraphic("アイコンイメージが不正です");
+}
 
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t Get16(const uint8_t* p) {
+  return uint16_t(p[0] | p[1] << 8);
+}
 uint32_t Get32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }

@@ -7,6 +7,8 @@ namespace kevrale {
 const TGraphicClassInfo TMetafile::Class("TMetafile", &TGraphic::Class,
                                          &MakeInstance<TMetafile, TGraphic>);
 
-void TMetafile::LoadFromStream(TStream&) { throw EInvalidGraphic("メタファイルは表示できません"); }
+void TMetafile::LoadFromStream(TStream&) {
+  throw EInvalidGraphic("メタファイルは表示できません");
+}
 
 }  // namespace kevrale

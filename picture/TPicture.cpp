@@ -64,8 +64,8 @@ void TPicture::LoadFromFile(const std::string& path) {
   if (graphic_class == nullptr || !graphic_class->CanCreate())
     throw EInvalidGraphic(Format("拡張子 .%s の画像形式は処理できません", {extension}));
   std::unique_ptr<TGraphic> graphic = graphic_class->Create();
-  graphic->OnProgress = [this](TGraphic& sender, TProgressStage stage, uint8_t percent,
-                               bool redraw, const TRect& r, const std::string& msg) {
+  graphic->OnProgress = [this](TGraphic& sender, TProgressStage stage, uint8_t percent, bool redraw,
+                               const TRect& r, const std::string& msg) {
     if (OnProgress) OnProgress(sender, stage, percent, redraw, r, msg);
   };
   graphic->LoadFromFile(path);
@@ -77,7 +77,9 @@ void TPicture::SaveToFile(const std::string& path) const {
   if (graphic_) graphic_->SaveToFile(path);
 }
 
-ArgbImage TPicture::Render() const { return graphic_ ? graphic_->Render() : ArgbImage{}; }
+ArgbImage TPicture::Render() const {
+  return graphic_ ? graphic_->Render() : ArgbImage{};
+}
 
 void TPicture::AssignImage(const ArgbImage& image) {
   Bitmap().AssignImage(image);
@@ -98,7 +100,9 @@ void TPicture::UnregisterGraphicClass(TGraphicClass graphic_class) {
   std::erase_if(formats, [&](const TFileFormat& f) { return f.GraphicClass == graphic_class; });
 }
 
-const std::vector<TFileFormat>& TPicture::FileFormats() { return Registry(); }
+const std::vector<TFileFormat>& TPicture::FileFormats() {
+  return Registry();
+}
 
 TGraphicClass TPicture::FindGraphicClass(const std::string& extension) {
   const std::string wanted = AsciiLower(extension);

@@ -15,8 +15,14 @@ constexpr TColor kColorMask = 0xFFFFFF;
 constexpr TColor RGB(uint8_t r, uint8_t g, uint8_t b) {
   return TColor(r) | (TColor(g) << 8) | (TColor(b) << 16);
 }
-constexpr uint8_t GetRValue(TColor c) { return uint8_t(c); }
-constexpr uint8_t GetGValue(TColor c) { return uint8_t(c >> 8); }
-constexpr uint8_t GetBValue(TColor c) { return uint8_t(c >> 16); }
+constexpr uint8_t GetRValue(TColor c) {
+  return uint8_t(c);
+}
+constexpr uint8_t GetGValue(TColor c) {
+  return uint8_t(c >> 8);
+}
+constexpr uint8_t GetBValue(TColor c) {
+  return uint8_t(c >> 16);
+}
 
 }  // namespace kevrale

@@ -20,11 +20,11 @@ class Exception : public std::exception {
 };
 
 // Declares an exception class that only carries its message.
-#define KEVRALE_DECLARE_EXCEPTION(Name, Base)                          \
-  class Name : public Base {                                           \
-   public:                                                             \
-    using Base::Base;                                                  \
-    const char* ClassName() const noexcept override { return #Name; }  \
+#define KEVRALE_DECLARE_EXCEPTION(Name, Base)                         \
+  class Name : public Base {                                          \
+   public:                                                            \
+    using Base::Base;                                                 \
+    const char* ClassName() const noexcept override { return #Name; } \
   }
 
 // A silent abort: an operation cancelled on purpose, never shown as an error.

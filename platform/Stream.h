@@ -86,7 +86,10 @@ class TMemoryStream : public TStream {
   int64_t Size() override { return int64_t(data_.size()); }
 
   void SetSize(size_t size) { data_.resize(size); }
-  void Clear() { data_.clear(); position_ = 0; }
+  void Clear() {
+    data_.clear();
+    position_ = 0;
+  }
   const uint8_t* Memory() const { return data_.data(); }
   uint8_t* Memory() { return data_.data(); }
   std::vector<uint8_t>& Data() { return data_; }
