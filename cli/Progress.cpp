@@ -82,9 +82,15 @@ std::string Progress::BarLine(size_t done, size_t total, SteadyClock::duration e
                               const std::string& path, int width) {
   constexpr int kBarCells = 24;
   const int filled = total == 0 ? kBarCells : int(done * kBarCells / total);
-  std::string line = "[" + std::string(size_t(filled), '#') +
-                     std::string(size_t(kBarCells - filled), '.') + "] " + std::to_string(done) +
-                     "/" + std::to_string(total) + "  " + ClockText(elapsed);
+  std::string line = "[";
+  line.append(size_t(filled), '#');
+  line.append(size_t(kBarCells - filled), '.');
+  line += "] ";
+  line += std::to_string(done);
+  line += '/';
+  line += std::to_string(total);
+  line += "  ";
+  line += ClockText(elapsed);
   // Keep one column free so that the terminal never wraps the line.
   const int room = width - 1 - DisplayWidth(line) - 2;
   if (!path.empty() && room > 3) line += "  " + TailToFit(Printable(path), room);

@@ -34,7 +34,11 @@ class ScriptedServices : public DesktopServices {
   std::optional<QString> ChooseFile(QWidget*, const FileDialogRequest& request) override {
     file_requests.push_back(request);
     if (file_answers.empty()) return std::nullopt;
-    std::optional<QString> answer = file_answers.front();
+    if (!file_answers.front()) {
+      file_answers.pop_front();
+      return std::nullopt;
+    }
+    const QString answer = *file_answers.front();
     file_answers.pop_front();
     return answer;
   }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 namespace kevrale::testing {
@@ -29,6 +30,8 @@ struct BmpSpec {
 };
 
 inline void PutLe(std::vector<uint8_t>& out, size_t at, uint32_t value, int bytes) {
+  if (bytes < 0 || at > out.size() || size_t(bytes) > out.size() - at)
+    throw std::out_of_range("PutLe outside the file");
   for (int i = 0; i < bytes; ++i) out[at + size_t(i)] = uint8_t(value >> (8 * i));
 }
 

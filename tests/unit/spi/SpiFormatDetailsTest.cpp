@@ -15,7 +15,11 @@ std::vector<uint8_t> EncodeTwo(const Image& first, const Image& second, const st
   TempFolder folder;
   WriteBytes(folder.File("second.pam"), PamBytes(second, PamKind::kRgb));
   // The second input goes in through the arguments, after the first.
-  return Encode(first, PamKind::kRgb, "'" + folder.File("second.pam") + "' " + args, out_name);
+  std::string arguments = "'";
+  arguments += folder.File("second.pam");
+  arguments += "' ";
+  arguments += args;
+  return Encode(first, PamKind::kRgb, arguments, out_name);
 }
 
 Image Flat(int width, int height, Rgba colour) {
