@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -69,6 +70,10 @@ std::vector<std::string> ListFolder(const std::string& folder, const std::string
     if (fstatat(fd, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
     names.emplace_back(name);
   }
+  // The raw listing follows the file system's hashing, which differs from
+  // machine to machine; by name, plug-ins load (and claim extensions) in
+  // the same order everywhere.
+  std::sort(names.begin(), names.end());
   return names;
 }
 

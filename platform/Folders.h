@@ -17,9 +17,9 @@ std::string CurrentFolder();
 // The names of the regular files in `folder` (and of symbolic links to
 // regular files) whose names match `mask`, a shell-style pattern such as
 // "*.spi" with letters compared as written. Hidden files (names beginning
-// with ".") and folders are left out. The names come in the order of the
-// folder listing. A folder that cannot be read gives an empty list; an empty
-// `folder` is the current one.
+// with ".") and folders are left out. The names come sorted by their bytes.
+// A folder that cannot be read gives an empty list; an empty `folder` is the
+// current one.
 std::vector<std::string> ListFolder(const std::string& folder, const std::string& mask);
 
 }  // namespace kevrale
