@@ -11,27 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-
-#include <sys/mman.h>
 #include <new>
 #include <unordered_map>
 
-namespace {
-
-// Plug-ins keep whole pictures here. Huge pages spare the first write of a
-// large block thousands of page faults; the advice is only a hint.
-void AdviseHugePages(void* data, size_t size) noexcept {
-  constexpr size_t kLarge = size_t(4) << 20;
-  constexpr uintptr_t kPage = 4096;
-  if (size < kLarge) return;
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kPage - 1);
-#ifdef MADV_HUGEPAGE
-  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#endif
-}
-
-}  // namespace
+#include "platform/LargeBlock.h"
 
 namespace {
 
@@ -60,7 +43,8 @@ class Registry {
       const size_t real = bytes > 0 ? bytes : 1;
       data = zero ? std::calloc(1, real) : std::malloc(real);
       if (data == nullptr) return nullptr;
-      AdviseHugePages(data, real);
+      // Plug-ins keep whole pictures here.
+      kevrale::AdviseLargeBlock(data, real);
     }
     Block* block = new (std::nothrow) Block{data, bytes, 0, moveable};
     if (block == nullptr) {
