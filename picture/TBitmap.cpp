@@ -14,6 +14,19 @@ namespace kevrale {
 const TGraphicClassInfo TBitmap::Class("TBitmap", &TGraphic::Class,
                                        &MakeInstance<TBitmap, TGraphic>);
 
+namespace {
+
+// Bytes per row of a bitmap of that size and format, padded to 4; raises
+// EInvalidGraphic for a size no bitmap may have.
+size_t CheckedStride(int width, int height, TPixelFormat format) {
+  if (width < 0 || height < 0 || int64_t(width) * int64_t(height) > TBitmap::kMaxPixels)
+    throw EInvalidGraphic("ビットマップイメージが不正です");
+  const size_t bpp = format == TPixelFormat::pf32bit ? 4 : 3;
+  return (size_t(width) * bpp + 3) & ~size_t(3);
+}
+
+}  // namespace
+
 TBitmap::TBitmap(int width, int height, TPixelFormat format) {
   SetSize(width, height, format);
 }
@@ -38,26 +51,17 @@ void TBitmap::Allocate(int width, int height, TPixelFormat format) {
 }
 
 void TBitmap::Resize(int width, int height, TPixelFormat format, bool clear) {
-  if (width < 0 || height < 0 || int64_t(width) * int64_t(height) > kMaxPixels)
-    throw EInvalidGraphic("ビットマップイメージが不正です");
-  const int bpp = format == TPixelFormat::pf32bit ? 4 : 3;
-  const size_t stride = (size_t(width) * size_t(bpp) + 3) & ~size_t(3);
-  const size_t size = stride * size_t(height);
-  std::shared_ptr<uint8_t[]> bits;
-  if (size > 0) bits = NewLargeBlock(size);
-  width_ = width;
-  height_ = height;
-  format_ = format;
-  stride_ = stride;
-  bits_ = std::move(bits);
+  const size_t size = CheckedStride(width, height, format) * size_t(height);
+  AdoptBits(width, height, format, size > 0 ? NewLargeBlock(size) : nullptr);
+  const int bpp = BytesPerPixel();
   if (clear && size > 0) {
     std::memset(bits_.get(), 0, size);
     if (bpp == 4)
       for (size_t i = 3; i < size; i += 4) bits_[i] = 0xFF;
-  } else if (const size_t used = size_t(width) * size_t(bpp); used < stride) {
+  } else if (const size_t used = size_t(width) * size_t(bpp); used < stride_) {
     // Row padding is never drawn, but it is saved: keep it zero.
     for (int y = 0; y < height; ++y)
-      std::memset(bits_.get() + size_t(y) * stride + used, 0, stride - used);
+      std::memset(bits_.get() + size_t(y) * stride_ + used, 0, stride_ - used);
   }
 }
 
@@ -94,14 +98,10 @@ void TBitmap::LoadFromBmpBytes(std::vector<uint8_t>&& bytes) {
 
 void TBitmap::AdoptBits(int width, int height, TPixelFormat format,
                         std::shared_ptr<uint8_t[]> bits) {
-  if (width < 0 || height < 0 || int64_t(width) * int64_t(height) > kMaxPixels)
-    throw EInvalidGraphic("ビットマップイメージが不正です");
-  const size_t stride =
-      (size_t(width) * size_t(format == TPixelFormat::pf32bit ? 4 : 3) + 3) & ~size_t(3);
+  stride_ = CheckedStride(width, height, format);
   width_ = width;
   height_ = height;
   format_ = format;
-  stride_ = stride;
   bits_ = std::move(bits);
 }
 

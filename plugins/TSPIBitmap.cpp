@@ -154,9 +154,8 @@ void TSPIBitmap::AssignLoaded(std::unique_ptr<TGraphic> graphic) {
     const std::unique_ptr<TGraphic> converted =
         plugin_graphic->ConvertToAndFree(ClassType()->Parent());
     // The converted bitmap is ours alone: its pixels are taken, not copied.
-    if (auto* bitmap = dynamic_cast<TBitmap*>(converted.get());
-        bitmap != nullptr && dynamic_cast<TSPIBitmap*>(bitmap) == nullptr) {
-      Swap(*bitmap);
+    if (converted->ClassType() == &TBitmap::Class) {
+      Swap(static_cast<TBitmap&>(*converted));
       palette_.clear();
     } else {
       Assign(*converted);
