@@ -11,6 +11,7 @@
 
 #include "app/Startup.h"
 #include "app/TImage.h"
+#include "tests/Drawings.h"
 #include "tests/gui/MainWindowFixture.h"
 #include "thinning/ThinningEngine.h"
 
@@ -18,18 +19,6 @@ namespace kevrale::test {
 namespace {
 
 using PluginFormatsTest = MainWindowFixture;
-
-// Crossing strokes three and four pixels wide in black on white.
-TBitmap Strokes() {
-  TBitmap b(40, 30);
-  for (int y = 0; y < 30; ++y)
-    for (int x = 0; x < 40; ++x) {
-      const bool bar = y >= 5 && y < 8 && x >= 3 && x < 37;
-      const bool post = x >= 18 && x < 22 && y >= 2 && y < 27;
-      b.SetPixel(x, y, bar || post ? clBlack : clWhite);
-    }
-  return b;
-}
 
 int DifferingPixels(const TBitmap& a, TPicture& b) {
   if (a.Width() != b.Width() || a.Height() != b.Height()) return -1;
@@ -58,7 +47,7 @@ TEST_F(PluginFormatsTest, TheOpenDialogOffersThePluginFormatsBeforeTheBuiltInOne
 TEST_F(PluginFormatsTest, APngScanIsOpenedThinnedSavedAndCopiedLikeABitmap) {
   const QString bmp = Path("scan.bmp");
   const QString png = Path("scan.png");
-  Strokes().SaveToFile(bmp.toStdString());
+  drawing::CrossingStrokes().SaveToFile(bmp.toStdString());
   ASSERT_EQ(QProcess::execute(QStringLiteral("convert"), {bmp, png}), 0);
   TPicture expected;
   expected.LoadFromFile(bmp.toStdString());
@@ -71,7 +60,7 @@ TEST_F(PluginFormatsTest, APngScanIsOpenedThinnedSavedAndCopiedLikeABitmap) {
   ASSERT_TRUE(services_->messages.empty()) << services_->messages[0].text.toStdString();
   TPicture& picture = form1_->Picture();
   ASSERT_TRUE(picture.HoldsBitmap());
-  EXPECT_EQ(DifferingPixels(Strokes(), picture), 0);
+  EXPECT_EQ(DifferingPixels(drawing::CrossingStrokes(), picture), 0);
   EXPECT_EQ(form1_->Image->size(), QSize(40, 30));
 
   form1_->N4->trigger();

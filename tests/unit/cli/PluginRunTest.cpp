@@ -11,6 +11,7 @@
 #include "CliProcess.h"
 #include "picture/TBitmap.h"
 #include "picture/TPicture.h"
+#include "tests/Drawings.h"
 #include "thinning/ThinningEngine.h"
 
 namespace kevrale {
@@ -35,16 +36,9 @@ std::vector<std::string> Lines(const std::string& text) {
 
 class PluginRunTest : public testing::CliFolderTest {
  protected:
-  // Crossing strokes three and four pixels wide in black on white, as BMP.
+  // drawing::CrossingStrokes() as a BMP file.
   std::string WriteStrokes(const std::string& name) {
-    TBitmap b(40, 30);
-    for (int y = 0; y < 30; ++y)
-      for (int x = 0; x < 40; ++x) {
-        const bool bar = y >= 5 && y < 8 && x >= 3 && x < 37;
-        const bool post = x >= 18 && x < 22 && y >= 2 && y < 27;
-        b.SetPixel(x, y, bar || post ? clBlack : clWhite);
-      }
-    b.SaveToFile(Path(name));
+    drawing::CrossingStrokes().SaveToFile(Path(name));
     return Path(name);
   }
 
