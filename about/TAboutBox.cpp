@@ -10,8 +10,8 @@
 #include <QScreen>
 
 #include "about/TLightLabel.h"
-#include "about/UiFont.h"
-#include "app/ProgramIcon.h"
+#include "desktop/ProgramIcon.h"
+#include "desktop/UiFont.h"
 
 namespace kevrale {
 

@@ -6,7 +6,7 @@
 #include <QMouseEvent>
 #include <QUrl>
 
-#include "app/DesktopServices.h"
+#include "desktop/DesktopServices.h"
 
 namespace kevrale {
 

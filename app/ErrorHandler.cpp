@@ -8,7 +8,7 @@
 
 #include <QApplication>
 
-#include "app/DesktopServices.h"
+#include "desktop/DesktopServices.h"
 #include "platform/Exception.h"
 
 namespace kevrale {

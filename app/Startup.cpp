@@ -4,8 +4,8 @@
 
 #include <QString>
 
-#include "app/DesktopServices.h"
 #include "app/ErrorHandler.h"
+#include "desktop/DesktopServices.h"
 
 namespace kevrale {
 

@@ -4,9 +4,9 @@
 
 #include <QLibraryInfo>
 
-#include "about/UiFont.h"
 #include "app/ErrorHandler.h"
-#include "app/ProgramIcon.h"
+#include "desktop/ProgramIcon.h"
+#include "desktop/UiFont.h"
 
 namespace kevrale {
 

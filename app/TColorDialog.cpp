@@ -1,6 +1,6 @@
 #include "app/TColorDialog.h"
 
-#include "app/DesktopServices.h"
+#include "desktop/DesktopServices.h"
 
 namespace kevrale {
 

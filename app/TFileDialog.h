@@ -6,7 +6,7 @@
 
 #include <QString>
 
-#include "app/DesktopServices.h"
+#include "desktop/DesktopServices.h"
 
 class QWidget;
 

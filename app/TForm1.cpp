@@ -16,19 +16,19 @@
 #include <QToolButton>
 
 #include "about/TAboutBox.h"
-#include "about/UiFont.h"
-#include "app/BusyCursor.h"
-#include "app/DesktopServices.h"
 #include "app/ErrorHandler.h"
 #include "app/FilterText.h"
 #include "app/Glyphs.h"
 #include "app/PictureImage.h"
-#include "app/ScreenCursor.h"
 #include "app/TForm2.h"
 #include "app/TImage.h"
 #include "app/TShape.h"
 #include "app/TToolBar.h"
 #include "batch/BatchRun.h"
+#include "desktop/BusyCursor.h"
+#include "desktop/DesktopServices.h"
+#include "desktop/ScreenCursor.h"
+#include "desktop/UiFont.h"
 #include "plugins/ProgramPluginHost.h"
 
 namespace kevrale {

@@ -5,10 +5,10 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "about/UiFont.h"
 #include "app/ErrorHandler.h"
-#include "app/ScreenCursor.h"
 #include "app/TShape.h"
+#include "desktop/ScreenCursor.h"
+#include "desktop/UiFont.h"
 
 namespace kevrale {
 

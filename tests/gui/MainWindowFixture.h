@@ -9,9 +9,9 @@
 #include <QTemporaryDir>
 
 #include "about/TAboutBox.h"
-#include "app/ScreenCursor.h"
 #include "app/TForm1.h"
 #include "app/TForm2.h"
+#include "desktop/ScreenCursor.h"
 #include "picture/TBitmap.h"
 #include "tests/gui/ScriptedServices.h"
 

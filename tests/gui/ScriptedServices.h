@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/DesktopServices.h"
+#include "desktop/DesktopServices.h"
 
 namespace kevrale::test {
 

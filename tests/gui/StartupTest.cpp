@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "about/UiFont.h"
 #include "app/ErrorHandler.h"
 #include "app/Startup.h"
+#include "desktop/UiFont.h"
 #include "platform/Exception.h"
 #include "tests/gui/ScriptedServices.h"
 #include "thinning/ThinningEngine.h"

@@ -2,7 +2,7 @@
 // QDesktopServices and the application clipboard.
 #pragma once
 
-#include "app/DesktopServices.h"
+#include "desktop/DesktopServices.h"
 
 namespace kevrale {
 

@@ -1,4 +1,4 @@
-#include "about/UiFont.h"
+#include "desktop/UiFont.h"
 
 #include <QFontDatabase>
 #include <QStringList>

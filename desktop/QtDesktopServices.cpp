@@ -1,4 +1,4 @@
-#include "app/QtDesktopServices.h"
+#include "desktop/QtDesktopServices.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -2,7 +2,7 @@
 // afterwards, also when the work it guards fails.
 #pragma once
 
-#include "app/ScreenCursor.h"
+#include "desktop/ScreenCursor.h"
 
 namespace kevrale {
 

@@ -1,6 +1,6 @@
-#include "app/DesktopServices.h"
+#include "desktop/DesktopServices.h"
 
-#include "app/QtDesktopServices.h"
+#include "desktop/QtDesktopServices.h"
 
 namespace kevrale {
 

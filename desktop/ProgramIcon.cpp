@@ -1,4 +1,4 @@
-#include "app/ProgramIcon.h"
+#include "desktop/ProgramIcon.h"
 
 namespace kevrale {
 

@@ -1,4 +1,4 @@
-#include "app/ScreenCursor.h"
+#include "desktop/ScreenCursor.h"
 
 #include <QGuiApplication>
 #include <QPainter>
