@@ -4,6 +4,7 @@
 #include "batch/ListFileReader.h"
 #include "batch/SaveName.h"
 #include "picture/TPicture.h"
+#include "platform/FileName.h"
 
 namespace kevrale {
 
@@ -27,9 +28,8 @@ class DefaultCursorAtExit {
 
 std::string ResolveEntry(const std::string& list_path, const std::string& entry) {
   if (entry.empty() || entry.front() == '/') return entry;
-  const size_t slash = list_path.rfind('/');
-  if (slash == std::string::npos) return entry;  // the list is in the current folder
-  return list_path.substr(0, slash + 1) + entry;
+  // A list in the current folder has an empty folder part.
+  return std::string(ExtractFilePath(list_path)) + entry;
 }
 
 void RunBatchEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,

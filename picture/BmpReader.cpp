@@ -13,6 +13,7 @@
 
 #include "picture/TBitmap.h"
 #include "platform/Exception.h"
+#include "platform/LittleEndian.h"
 #include "platform/Stream.h"
 
 namespace kevrale {
@@ -21,13 +22,6 @@ namespace {
 
 [[noreturn]] void Invalid() {
   throw EInvalidGraphic("ビットマップイメージが不正です");
-}
-
-uint16_t Get16(const uint8_t* p) {
-  return uint16_t(p[0] | p[1] << 8);
-}
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 void ReadExact(TStream& stream, void* buffer, size_t count) {

@@ -4,19 +4,12 @@
 #include <cstring>
 
 #include "picture/TBitmap.h"
+#include "platform/LittleEndian.h"
 #include "platform/Stream.h"
 
 namespace kevrale {
 
 namespace {
-
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 constexpr uint32_t kFileHeaderSize = 14;
 constexpr uint32_t kInfoHeaderSize = 40;

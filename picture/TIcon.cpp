@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/Exception.h"
+#include "platform/LittleEndian.h"
 #include "platform/Stream.h"
 
 namespace kevrale {
@@ -16,13 +17,6 @@ constexpr int kMaxIconSide = 1024;
 
 [[noreturn]] void Invalid() {
   throw EInvalidGraphic("アイコンイメージが不正です");
-}
-
-uint16_t Get16(const uint8_t* p) {
-  return uint16_t(p[0] | p[1] << 8);
-}
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 // Decodes one DIB-coded icon image: a BITMAPINFOHEADER whose height counts

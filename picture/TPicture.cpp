@@ -5,6 +5,7 @@
 #include "picture/TIcon.h"
 #include "picture/TMetafile.h"
 #include "platform/Exception.h"
+#include "platform/FileName.h"
 #include "platform/Format.h"
 
 namespace kevrale {
@@ -19,12 +20,6 @@ std::vector<TFileFormat>& Registry() {
       {"bmp", "ビットマップ", &TBitmap::Class},
   };
   return formats;
-}
-
-std::string AsciiLower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return text;
 }
 
 [[noreturn]] void NotABitmap() {
@@ -92,7 +87,7 @@ void TPicture::Changed() {
 
 void TPicture::RegisterFileFormat(const std::string& extension, const std::string& description,
                                   TGraphicClass graphic_class) {
-  Registry().push_back({AsciiLower(extension), description, graphic_class});
+  Registry().push_back({AsciiLowerCase(extension), description, graphic_class});
 }
 
 void TPicture::UnregisterGraphicClass(TGraphicClass graphic_class) {
@@ -105,7 +100,7 @@ const std::vector<TFileFormat>& TPicture::FileFormats() {
 }
 
 TGraphicClass TPicture::FindGraphicClass(const std::string& extension) {
-  const std::string wanted = AsciiLower(extension);
+  const std::string wanted = AsciiLowerCase(extension);
   const auto& formats = Registry();
   for (auto it = formats.rbegin(); it != formats.rend(); ++it)
     if (it->Extension == wanted) return it->GraphicClass;
@@ -113,11 +108,8 @@ TGraphicClass TPicture::FindGraphicClass(const std::string& extension) {
 }
 
 std::string TPicture::ExtensionOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || dot < name_start) return std::string();
-  return path.substr(dot + 1);
+  const std::string_view extension = ExtractFileExt(path);
+  return std::string(extension.empty() ? extension : extension.substr(1));
 }
 
 }  // namespace kevrale

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/Exception.h"
+#include "platform/FileName.h"
 #include "platform/Format.h"
 
 namespace kevrale {
@@ -19,12 +20,6 @@ constexpr const char* kOpenMessage = "ファイル %s は開けません";
 constexpr const char* kCreateMessage = "ファイル %s を作成できません";
 constexpr const char* kReadErrorMessage = "ストリームの読み込みエラー";
 constexpr const char* kWriteErrorMessage = "ストリームの書き込みエラー";
-
-// Folder part of a path, with its trailing "/"; "" for a bare name.
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
 
 int64_t SeekMemory(size_t& position, size_t size, int64_t offset, SeekOrigin origin) {
   int64_t base = 0;
@@ -136,7 +131,7 @@ TReplacingFileStream::TReplacingFileStream(const std::string& path)
   struct stat st;
   if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
     throw EFCreateError(Format(kCreateMessage, {path}));
-  std::string pattern = FolderOf(path) + ".kevrale-save-XXXXXX";
+  std::string pattern = std::string(ExtractFilePath(path)) + ".kevrale-save-XXXXXX";
   fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) throw EFCreateError(Format(kCreateMessage, {path}));
   path_ = pattern;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "picture/TBitmap.h"
+#include "platform/LittleEndian.h"
 
 namespace kevrale {
 
@@ -10,13 +11,6 @@ namespace {
 
 constexpr size_t kHeaderSize = 40;
 constexpr uint32_t kBiRgb = 0;
-
-uint16_t Get16(const uint8_t* p) {
-  return uint16_t(p[0] | p[1] << 8);
-}
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // True when every pixel of every row indexes an entry below `count`.
 bool IndicesInside(const DibLayout& d, const uint8_t* bits) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/Exception.h"
+#include "platform/FileName.h"
 #include "platform/Format.h"
 #include "platform/MulDiv.h"
 #include "plugins/DibCheck.h"
@@ -16,25 +17,11 @@ namespace kevrale {
 
 namespace {
 
-// The extension of the file-name part, dot included; empty when none.
-std::string ExtensionWithDot(const std::string& name) {
-  const size_t slash = name.rfind('/');
-  const size_t start = slash == std::string::npos ? 0 : slash + 1;
-  const size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot < start) return std::string();
-  return name.substr(dot);
-}
-
-std::string WithoutFolder(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The import plug-ins to try, in the host's order of preference.
 std::vector<TSPI*> CollectCandidates(const std::string& source_name) {
   std::vector<TSPI*> list;
   if (TSPIs* host = GlobalSPIs())
-    host->CollectSPIs({&TInSPI::Class}, ExtensionWithDot(source_name), list);
+    host->CollectSPIs({&TInSPI::Class}, std::string(ExtractFileExt(source_name)), list);
   return list;
 }
 
@@ -170,7 +157,7 @@ void TInSPIAbleData::Decode() {
       const auto* plugin = dynamic_cast<const TInSPI*>(candidates[c]);
       if (plugin == nullptr) continue;
       for (size_t o = 0; o < offset_count; ++o) {
-        DoProgress(psRunning, 1, Format("Loading by [%s]", {WithoutFolder(plugin->FileName())}));
+        DoProgress(psRunning, 1, Format("Loading by [%s]", {ExtractFileName(plugin->FileName())}));
         TryPlugin(*plugin, head.data(), offsets[o]);
         if (!IsEmpty()) {
           decoded = true;

@@ -1,6 +1,7 @@
 #include "plugins/TSPIBitmap.h"
 
 #include "platform/Exception.h"
+#include "platform/FileName.h"
 #include "platform/Stream.h"
 
 namespace kevrale {
@@ -15,14 +16,7 @@ constexpr char kCouldNotDecode[] = "Susie Plugins could not decode";
 // Whether the extension of the file-name part, ASCII letters upper-cased,
 // is exactly ".BMP".
 bool HasBmpExtension(const std::string& name) {
-  const size_t slash = name.rfind('/');
-  const size_t start = slash == std::string::npos ? 0 : slash + 1;
-  const size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot < start) return false;
-  std::string extension = name.substr(dot);
-  for (char& c : extension)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  return extension == ".BMP";
+  return AsciiUpperCase(ExtractFileExt(name)) == ".BMP";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "picture/TBitmap.h"
 #include "platform/Exception.h"
 #include "platform/LargeBlock.h"
+#include "platform/LittleEndian.h"
 #include "platform/Stream.h"
 #include "plugins/TInSPIAbleFromFile.h"
 #include "plugins/TInSPIAbleFromStream.h"
@@ -17,20 +18,6 @@ const TGraphicClassInfo TSPIGraphic::Class("TSPIGraphic", &TGraphic::Class,
 namespace {
 
 constexpr char kCouldNotDecode[] = "Susie Plugins could not decode";
-
-uint16_t Get16(const uint8_t* p) {
-  return uint16_t(p[0] | p[1] << 8);
-}
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 // A 5-bit channel widened to 8 bits, rounded as the BMP reader does.
 uint8_t Widen5(uint32_t v) {

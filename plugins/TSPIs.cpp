@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "picture/TPicture.h"
+#include "platform/FileName.h"
 #include "platform/Folders.h"
 #include "platform/Format.h"
 #include "platform/SusieSettings.h"
@@ -17,29 +18,6 @@ namespace {
 
 TSPIs* g_global_spis = nullptr;
 TGraphicClass g_default_graphic_class = nullptr;
-
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return AsciiLower(x) == AsciiLower(y);
-         });
-}
-
-std::string AsciiLower(std::string s) {
-  for (char& c : s) c = AsciiLower(c);
-  return s;
-}
-
-// The extension of a file name, dot included: from the last "." on, unless
-// a "/" follows it; empty otherwise.
-std::string_view ExtensionWithDot(std::string_view name) {
-  const size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos || name.find('/', dot) != std::string_view::npos) return {};
-  return name.substr(dot);
-}
 
 [[noreturn]] void IndexError(int index) {
   throw EListError(
@@ -107,13 +85,13 @@ void TSPIs::Clear() {
 
 int TSPIs::IndexOf(const std::string& file_name) const {
   for (size_t i = 0; i < modules_.size(); ++i)
-    if (AsciiEqualNoCase(modules_[i]->FileName(), file_name)) return int(i);
+    if (SameTextAscii(modules_[i]->FileName(), file_name)) return int(i);
   return -1;
 }
 
 void TSPIs::CollectSPIs(const std::vector<TSPIClass>& classes, const std::string& file_name,
                         std::vector<TSPI*>& list) const {
-  const std::string_view extension = ExtensionWithDot(file_name);
+  const std::string_view extension = ExtractFileExt(file_name);
   for (const auto& module : modules_) {
     const TSPIClass kind = module->ClassType();
     if (std::none_of(classes.begin(), classes.end(),
@@ -122,7 +100,7 @@ void TSPIs::CollectSPIs(const std::vector<TSPIClass>& classes, const std::string
     bool claims = false;
     if (!extension.empty()) {
       for (const std::string& filter : module->Extensions())
-        if (AsciiEqualNoCase(ExtensionWithDot(filter), extension)) claims = true;
+        if (SameTextAscii(ExtractFileExt(filter), extension)) claims = true;
     }
     if (claims)
       list.insert(list.begin(), module.get());
@@ -147,9 +125,8 @@ std::string TSPIs::PlaceFolder(TSPISearchOption option) const {
 }
 
 void TSPIs::Search(const std::string& mask) {
-  const size_t slash = mask.rfind('/');
-  if (slash != std::string::npos) {
-    SearchFolder(mask.substr(0, slash + 1), mask.substr(slash + 1));
+  if (const std::string_view folder = ExtractFilePath(mask); !folder.empty()) {
+    SearchFolder(std::string(folder), std::string(ExtractFileName(mask)));
     return;
   }
   for (TSPISearchOption option :
@@ -221,7 +198,7 @@ void TSPIs::RegisterFormats(TInSPI& spi) {
       if (OnPictureRegister) OnPictureRegister(*this, spi, extension, description, graphic_class);
       if (graphic_class == nullptr) continue;
       TPicture::RegisterFileFormat(extension, description, graphic_class);
-      registrations_.push_back({AsciiLower(extension), description, graphic_class, plugin_file,
+      registrations_.push_back({AsciiLowerCase(extension), description, graphic_class, plugin_file,
                                 TPicture::FileFormats().size() - 1});
     }
   }
