@@ -12,6 +12,7 @@
 #include "about/TLightLabel.h"
 #include "desktop/ProgramIcon.h"
 #include "desktop/UiFont.h"
+#include "platform/Version.h"
 
 namespace kevrale {
 
@@ -88,7 +89,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
       MakeLabel(Panel1, "ProductName", QStringLiteral("フルカラーKevraleプログラム"), {88, 16});
   ProductName->setFont(FittingFont(UiFont(15), ProductName->text(), 281 - 88 - 4));
   ProductName->adjustSize();
-  Version = MakeLabel(Panel1, "Version", QStringLiteral("Version 1.21"), {152, 40});
+  Version = MakeLabel(Panel1, "Version", QString::fromLatin1(kVersionText), {152, 40});
   Copyright = MakeLabel(Panel1, "Copyright",
                         QStringLiteral("Copyright (C) 2001-2026 Kevrale Project"), {8, 80});
   Comments = new QLabel(QStringLiteral("プログラム：Kevrale開発チーム"), Panel1);

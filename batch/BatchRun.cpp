@@ -8,24 +8,6 @@
 
 namespace kevrale {
 
-namespace {
-
-// Puts the default cursor back however the batch ends.
-class DefaultCursorAtExit {
- public:
-  explicit DefaultCursorAtExit(const ThinningHooks& hooks) : hooks_(hooks) {}
-  ~DefaultCursorAtExit() {
-    if (hooks_.SetCursor) hooks_.SetCursor(crDefault);
-  }
-  DefaultCursorAtExit(const DefaultCursorAtExit&) = delete;
-  DefaultCursorAtExit& operator=(const DefaultCursorAtExit&) = delete;
-
- private:
-  const ThinningHooks& hooks_;
-};
-
-}  // namespace
-
 std::string ResolveEntry(const std::string& list_path, const std::string& entry) {
   if (entry.empty() || entry.front() == '/') return entry;
   // A list in the current folder has an empty folder part.
@@ -44,8 +26,7 @@ void RunBatchEntry(const std::string& path, TPicture& picture, TColor target, TC
 
 void RunBatch(const std::string& list_path, TPicture& picture, TColor target, TColor surround,
               const ThinningHooks& hooks) {
-  DefaultCursorAtExit cursor(hooks);
-  if (hooks.SetCursor) hooks.SetCursor(crHourGlass);
+  const BusyCursorScope busy(hooks);
   ListFileReader reader(list_path);
   while (!reader.Eof()) {
     const std::string entry = reader.ReadLine();

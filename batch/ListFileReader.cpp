@@ -1,13 +1,8 @@
 #include "batch/ListFileReader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "batch/ListFileError.h"
+#include "platform/Exception.h"
+#include "platform/Stream.h"
 
 namespace kevrale {
 
@@ -21,40 +16,33 @@ constexpr uint8_t kCtrlZ = 26;
 
 ListFileReader::ListFileReader(const std::string& path) : path_(path) {
   if (path.empty() || path.find('\0') != std::string::npos) throw InOutErrorOf(kIoInvalidFilename);
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) throw InOutErrorFor(errno);
-  // A folder opens for reading on Linux; it is refused as the run-time
-  // library refuses it elsewhere.
-  struct stat st;
-  const int stat_error = ::fstat(fd_, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
-  if (stat_error != 0) {
-    ::close(fd_);
-    fd_ = -1;
-    throw InOutErrorFor(stat_error);
+  try {
+    // A folder is refused (EISDIR), as the run-time library refuses it.
+    file_ = std::make_unique<TFileStream>(path, TFileStream::Mode::Read);
+  } catch (const EStreamError& e) {
+    throw InOutErrorFor(e.ErrorNumber());
   }
   buffer_ = std::make_unique<uint8_t[]>(kBufferSize);
 }
 
-ListFileReader::~ListFileReader() {
-  if (fd_ >= 0) ::close(fd_);
-}
+ListFileReader::~ListFileReader() = default;
 
 bool ListFileReader::Fill() {
   if (begin_ < end_) return true;
   if (at_end_) return false;
-  for (;;) {
-    const ssize_t n = ::read(fd_, buffer_.get(), kBufferSize);
-    if (n > 0) {
-      begin_ = 0;
-      end_ = size_t(n);
-      return true;
-    }
-    if (n == 0) {
-      at_end_ = true;
-      return false;
-    }
-    if (errno != EINTR) throw InOutErrorFor(errno);
+  size_t n = 0;
+  try {
+    n = file_->Read(buffer_.get(), kBufferSize);
+  } catch (const EStreamError& e) {
+    throw InOutErrorFor(e.ErrorNumber());
   }
+  if (n == 0) {
+    at_end_ = true;
+    return false;
+  }
+  begin_ = 0;
+  end_ = n;
+  return true;
 }
 
 bool ListFileReader::Eof() {

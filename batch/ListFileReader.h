@@ -12,6 +12,8 @@
 
 namespace kevrale {
 
+class TFileStream;
+
 class ListFileReader {
  public:
   // Opens the file. Raises EInOutError: 3 "Invalid filename" for an empty
@@ -42,7 +44,7 @@ class ListFileReader {
   bool Fill();
 
   std::string path_;
-  int fd_ = -1;
+  std::unique_ptr<TFileStream> file_;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t begin_ = 0;  // next unread byte
   size_t end_ = 0;    // one past the last byte in the buffer

@@ -2,14 +2,14 @@
 
 namespace kevrale::cli {
 
-std::string FormatListText(const std::vector<TRegisteredFormat>& formats) {
+std::string FormatListText(const std::vector<TFileFormat>& registry) {
   std::string text;
-  for (const TRegisteredFormat& format : formats) {
-    text += format.Extension;
+  for (auto it = registry.rbegin(); it != registry.rend(); ++it) {
+    text += it->Extension;
     text += '\t';
-    text += format.Description;
+    text += it->Description;
     text += '\t';
-    text += format.PluginFile.empty() ? std::string("(built in)") : format.PluginFile;
+    text += it->Origin.empty() ? std::string("(built in)") : it->Origin;
     text += '\n';
   }
   return text;

@@ -1,5 +1,6 @@
 #include "cli/ImageRun.h"
 
+#include "picture/LoadOutcome.h"
 #include "picture/TPicture.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
@@ -11,6 +12,16 @@ std::string ForTerminal(const std::string& message) {
   std::string text = message;
   for (char& c : text)
     if (c == '\r') c = '\n';
+  return text;
+}
+
+std::string DescribeError(const std::exception& error) {
+  std::string text = error.what();
+  if (const auto* decode = dynamic_cast<const EDecodeFailed*>(&error)) {
+    if (!decode->Outcome().Attempts.empty()) text += " (" + decode->Outcome().Text() + ")";
+  } else if (const auto* own = dynamic_cast<const Exception*>(&error)) {
+    if (!own->Reason().empty()) text += ": " + own->Reason();
+  }
   return text;
 }
 

@@ -1,6 +1,7 @@
 // Thinning one image file from the command line: load, thin, save.
 #pragma once
 
+#include <exception>
 #include <string>
 
 #include "cli/Options.h"
@@ -16,5 +17,10 @@ void ThinImageFile(const std::string& source, const std::string& destination,
 
 // Multi-line text of a message (its carriage returns as line breaks).
 std::string ForTerminal(const std::string& message);
+
+// An error as the command line reports it: the program's message, then
+// what the system said (a file that cannot be opened or created) or what
+// each reader answered (a picture that nothing decodes).
+std::string DescribeError(const std::exception& error);
 
 }  // namespace kevrale::cli

@@ -71,7 +71,7 @@ std::optional<std::string> RunEntry(const ListEntry& entry, const Options& optio
     RunBatchEntry(entry.path, picture, options.target, options.surround, hooks);
     return std::nullopt;
   } catch (const std::exception& e) {
-    return std::string(e.what());
+    return DescribeError(e);
   } catch (...) {
     return std::string("unknown error");
   }

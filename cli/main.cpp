@@ -11,7 +11,9 @@
 #include "cli/ImageRun.h"
 #include "cli/ListRun.h"
 #include "cli/Options.h"
+#include "picture/TPicture.h"
 #include "platform/Exception.h"
+#include "platform/Version.h"
 #include "plugins/ProgramPluginHost.h"
 #include "plugins/SPIBitmapRegistration.h"
 
@@ -42,7 +44,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::puts("Version 1.21");
+    std::puts(kVersionText);
     return 0;
   }
 
@@ -61,7 +63,7 @@ int main(int argc, char** argv) {
   }
 
   if (options.formats) {
-    std::fputs(FormatListText(RegisteredFormats(host.get())).c_str(), stdout);
+    std::fputs(FormatListText(TPicture::FileFormats()).c_str(), stdout);
     return 0;
   }
   if (options.list) return RunListMode(options);
@@ -73,7 +75,7 @@ int main(int argc, char** argv) {
       ThinImageFile(image, destination, options);
     } catch (const std::exception& e) {
       // Several images may be given: say which one failed.
-      PrintError(image + ": " + e.what());
+      PrintError(image + ": " + DescribeError(e));
       status = kExitFailure;
     }
   }

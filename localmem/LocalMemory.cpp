@@ -7,16 +7,22 @@
 // points to, so a bad plug-in cannot make the host crash here.
 #include "kevrale/spi.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
-#include <new>
 #include <unordered_map>
 
+#include "localmem/LocalMemoryCount.h"
 #include "platform/LargeBlock.h"
 
 namespace {
+
+struct FreeBlock {
+  void operator()(void* data) const noexcept { std::free(data); }
+};
 
 // A block. For a moveable block the handle is the address of this record,
 // whose first member is the data address (as a Windows moveable handle
@@ -26,7 +32,12 @@ struct Block {
   size_t size = 0;
   uint32_t locks = 0;
   bool moveable = false;
+  std::unique_ptr<void, FreeBlock> owned;  // the memory of `data`
+
+  Block(std::unique_ptr<void, FreeBlock> memory, size_t bytes, bool is_moveable)
+      : data(memory.get()), size(bytes), moveable(is_moveable), owned(std::move(memory)) {}
 };
+static_assert(offsetof(Block, data) == 0, "a moveable handle points at the data address");
 
 class Registry {
  public:
@@ -37,30 +48,24 @@ class Registry {
     const bool moveable = (flags & LMEM_MOVEABLE) != 0;
     const bool zero = (flags & LMEM_ZEROINIT) != 0;
 
-    void* data = nullptr;
+    std::unique_ptr<void, FreeBlock> memory;
     if (bytes > 0 || !moveable) {
       // A fixed block of 0 bytes still needs an address of its own.
       const size_t real = bytes > 0 ? bytes : 1;
-      data = zero ? std::calloc(1, real) : std::malloc(real);
-      if (data == nullptr) return nullptr;
+      memory.reset(zero ? std::calloc(1, real) : std::malloc(real));
+      if (!memory) return nullptr;
       // Plug-ins keep whole pictures here.
-      kevrale::AdviseLargeBlock(data, real);
+      kevrale::AdviseLargeBlock(memory.get(), real);
     }
-    Block* block = new (std::nothrow) Block{data, bytes, 0, moveable};
-    if (block == nullptr) {
-      std::free(data);
-      return nullptr;
-    }
-    const SpiHandle handle = moveable ? SpiHandle(block) : SpiHandle(data);
     try {
+      auto block = std::make_unique<Block>(std::move(memory), bytes, moveable);
+      const SpiHandle handle = moveable ? SpiHandle(block.get()) : SpiHandle(block->data);
       std::lock_guard<std::mutex> guard(mutex_);
-      blocks_.emplace(handle, block);
+      blocks_.emplace(handle, std::move(block));
+      return handle;
     } catch (...) {
-      std::free(data);
-      delete block;
-      return nullptr;
+      return nullptr;  // out of memory for the record: nothing is kept
     }
-    return handle;
   }
 
   void* Lock(SpiHandle h) {
@@ -81,17 +86,15 @@ class Registry {
 
   SpiHandle Free(SpiHandle h) {
     if (h == nullptr) return nullptr;
-    Block* block = nullptr;
+    std::unique_ptr<Block> block;
     {
       std::lock_guard<std::mutex> guard(mutex_);
       auto it = blocks_.find(h);
       if (it == blocks_.end()) return h;
-      block = it->second;
+      block = std::move(it->second);
       blocks_.erase(it);
     }
-    std::free(block->data);
-    delete block;
-    return nullptr;
+    return nullptr;  // the block and its memory go here, outside the lock
   }
 
   size_t Size(SpiHandle h) {
@@ -100,14 +103,19 @@ class Registry {
     return block != nullptr ? block->size : 0;
   }
 
+  size_t Count() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return blocks_.size();
+  }
+
  private:
   Block* Find(SpiHandle h) const {
     auto it = blocks_.find(h);
-    return it != blocks_.end() ? it->second : nullptr;
+    return it != blocks_.end() ? it->second.get() : nullptr;
   }
 
   std::mutex mutex_;
-  std::unordered_map<SpiHandle, Block*> blocks_;
+  std::unordered_map<SpiHandle, std::unique_ptr<Block>> blocks_;
 };
 
 // Never destroyed: plug-ins and static destructors of the host may still free
@@ -139,6 +147,10 @@ SpiHandle LocalFree(SpiHandle h) {
 
 size_t LocalSize(SpiHandle h) {
   return h != nullptr ? TheRegistry().Size(h) : 0;
+}
+
+size_t KevraleLocalBlockCount(void) {
+  return TheRegistry().Count();
 }
 
 }  // extern "C"

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "picture/DibRowDecoder.h"
 #include "picture/TBitmap.h"
 #include "platform/Exception.h"
 #include "platform/LittleEndian.h"
@@ -20,15 +21,15 @@ namespace kevrale {
 
 namespace {
 
-[[noreturn]] void Invalid() {
-  throw EInvalidGraphic("ビットマップイメージが不正です");
+[[noreturn]] void Invalid(BmpRefusal reason) {
+  throw EInvalidBmp(reason);
 }
 
 void ReadExact(TStream& stream, void* buffer, size_t count) {
   auto* out = static_cast<uint8_t*>(buffer);
   while (count > 0) {
     const size_t n = stream.Read(out, count);
-    if (n == 0) Invalid();
+    if (n == 0) Invalid(BmpRefusal::Truncated);
     out += n;
     count -= n;
   }
@@ -92,27 +93,6 @@ struct Header {
   uint64_t pixel_offset = 0;
 };
 
-// One channel of a bit-field pixel: where it sits and how to widen it to
-// eight bits.
-struct Channel {
-  uint32_t mask = 0;
-  int shift = 0;
-  int bits = 0;
-
-  explicit Channel(uint32_t m) : mask(m) {
-    if (mask == 0) return;
-    shift = std::countr_zero(mask);
-    bits = std::popcount(mask);
-  }
-  uint8_t Scale(uint32_t pixel) const {
-    if (bits == 0) return 0;
-    const uint32_t v = (pixel & mask) >> shift;
-    if (bits == 8) return uint8_t(v);
-    const uint64_t max = (uint64_t(1) << bits) - 1;
-    return uint8_t((uint64_t(v) * 255 + max / 2) / max);
-  }
-};
-
 void ParseHeader(const uint8_t* file_header, const uint8_t* info, Header& h) {
   const uint32_t size = h.header_size;
   if (size == 12) {
@@ -125,7 +105,7 @@ void ParseHeader(const uint8_t* file_header, const uint8_t* info, Header& h) {
   } else {
     h.width = int32_t(Get32(info + 4));
     const int32_t height = int32_t(Get32(info + 8));
-    if (height == INT32_MIN) Invalid();
+    if (height == INT32_MIN) Invalid(BmpRefusal::Height);
     h.top_down = height < 0;
     h.height = height < 0 ? -height : height;
     h.planes = Get16(info + 12);
@@ -145,20 +125,20 @@ void ParseHeader(const uint8_t* file_header, const uint8_t* info, Header& h) {
         break;
       case kBiBitfields:
         // In an OS/2 header this value is Huffman 1D, which nothing writes.
-        if (os2) Invalid();
+        if (os2) Invalid(BmpRefusal::Compression);
         h.coding = Coding::Bitfields;
         break;
       case kOs2Rle24:
         // In a Windows header this value is an embedded JPEG picture.
-        if (!os2) Invalid();
+        if (!os2) Invalid(BmpRefusal::Compression);
         h.coding = Coding::Rle24;
         break;
       case kBiAlphaBitfields:
-        if (os2) Invalid();
+        if (os2) Invalid(BmpRefusal::Compression);
         h.coding = Coding::Bitfields;
         break;
       default:
-        Invalid();
+        Invalid(BmpRefusal::Compression);
     }
     // The masks: in the header from 52 bytes on (alpha from 56), else
     // after a 40-byte header for the bit-field codings.
@@ -167,7 +147,7 @@ void ParseHeader(const uint8_t* file_header, const uint8_t* info, Header& h) {
       if (size >= 56)
         h.masks[3] = Get32(info + 52);
       else if (compression == kBiAlphaBitfields)
-        Invalid();
+        Invalid(BmpRefusal::Masks);
     }
   }
   h.pixel_offset = Get32(file_header + 10);
@@ -180,17 +160,17 @@ void CheckMasks(const Header& h) {
   for (uint32_t m : h.masks) {
     if (m == 0) continue;
     const uint32_t run = m >> std::countr_zero(m);
-    if ((run & (run + 1)) != 0) Invalid();  // holes in the run
-    if (h.bit_count == 16 && m > 0xFFFF) Invalid();
-    if ((seen & m) != 0) Invalid();
+    if ((run & (run + 1)) != 0) Invalid(BmpRefusal::Masks);  // holes in the run
+    if (h.bit_count == 16 && m > 0xFFFF) Invalid(BmpRefusal::Masks);
+    if ((seen & m) != 0) Invalid(BmpRefusal::Masks);
     seen |= m;
   }
 }
 
 void ValidateHeader(Header& h) {
-  if (h.planes != 1) Invalid();
-  if (h.width < 0) Invalid();
-  if (int64_t(h.width) * int64_t(h.height) > TBitmap::kMaxPixels) Invalid();
+  if (h.planes != 1) Invalid(BmpRefusal::Planes);
+  if (h.width < 0) Invalid(BmpRefusal::Width);
+  if (int64_t(h.width) * int64_t(h.height) > TBitmap::kMaxPixels) Invalid(BmpRefusal::TooLarge);
   switch (h.coding) {
     case Coding::Rgb:
       switch (h.bit_count) {
@@ -211,135 +191,57 @@ void ValidateHeader(Header& h) {
           h.masks[2] = 0x000000FF;
           break;
         default:
-          Invalid();
+          Invalid(BmpRefusal::BitCount);
       }
       // Masks in a large header do not apply to BI_RGB data.
       h.masks[3] = 0;
       break;
     case Coding::Rle8:
-      if (h.bit_count != 8) Invalid();
+      if (h.bit_count != 8) Invalid(BmpRefusal::BitCount);
       break;
     case Coding::Rle4:
-      if (h.bit_count != 4) Invalid();
+      if (h.bit_count != 4) Invalid(BmpRefusal::BitCount);
       break;
     case Coding::Rle24:
-      if (h.bit_count != 24) Invalid();
+      if (h.bit_count != 24) Invalid(BmpRefusal::BitCount);
       break;
     case Coding::Bitfields:
-      if (h.bit_count != 16 && h.bit_count != 32) Invalid();
+      if (h.bit_count != 16 && h.bit_count != 32) Invalid(BmpRefusal::BitCount);
       CheckMasks(h);
       break;
   }
   // RLE data is always stored bottom-up.
-  if (h.top_down && h.coding != Coding::Rgb && h.coding != Coding::Bitfields) Invalid();
+  if (h.top_down && h.coding != Coding::Rgb && h.coding != Coding::Bitfields)
+    Invalid(BmpRefusal::TopDownRle);
   if (h.bit_count <= 8) {
     const uint32_t most = 1u << h.bit_count;
-    if (h.colours_used > most) Invalid();
+    if (h.colours_used > most) Invalid(BmpRefusal::ColoursUsed);
     if (h.colours_used == 0) h.colours_used = most;
   }
 }
 
-// The colour table as packed 0x00RRGGBB values; indices beyond the table
-// map to kBadIndex so that one test after a row catches them.
-constexpr uint32_t kBadIndex = 0x01000000;
-
-struct Palette {
-  uint32_t colours[256];
-  explicit Palette(const Header& h, TStream& stream, int64_t start) {
-    std::fill(std::begin(colours), std::end(colours), kBadIndex);
-    // The table ends where the pixels begin: an OS/2 file may carry fewer
-    // entries than its bit count allows.
-    const uint64_t room = (h.pixel_offset - h.palette_start) / h.palette_entry_size;
-    const size_t count = size_t(std::min<uint64_t>(h.colours_used, room));
-    if (count == 0) Invalid();
-    uint8_t table[256 * 4];
-    stream.SetPosition(start + int64_t(h.palette_start));
-    ReadExact(stream, table, count * h.palette_entry_size);
-    for (size_t i = 0; i < count; ++i) {
-      const uint8_t* e = table + i * h.palette_entry_size;
-      colours[i] = uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0];
-    }
+// The colour table as 0x00RRGGBB values; the table ends where the pixels
+// begin, so an OS/2 file may carry fewer entries than its bit count allows.
+std::vector<uint32_t> ReadPalette(const Header& h, TStream& stream, int64_t start) {
+  const uint64_t room = (h.pixel_offset - h.palette_start) / h.palette_entry_size;
+  const size_t count = size_t(std::min<uint64_t>(h.colours_used, room));
+  if (count == 0) Invalid(BmpRefusal::NoPalette);
+  uint8_t table[256 * 4];
+  stream.SetPosition(start + int64_t(h.palette_start));
+  ReadExact(stream, table, count * h.palette_entry_size);
+  std::vector<uint32_t> colours(count);
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* e = table + i * h.palette_entry_size;
+    colours[i] = uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0];
   }
-};
+  return colours;
+}
 
 void PutBgr(uint8_t* d, uint32_t c) {
   d[0] = uint8_t(c);
   d[1] = uint8_t(c >> 8);
   d[2] = uint8_t(c >> 16);
 }
-
-// Turns runs of file pixels into bitmap pixels. `src` holds the pixels from
-// x0 on (x0 a multiple of 8, so a run starts on a byte), `dst` points at
-// pixel x0 of the bitmap row.
-class RowConverter {
- public:
-  RowConverter(const Header& h, const Palette* palette, int out_bpp)
-      : h_(h), palette_(palette), out_bpp_(out_bpp) {
-    for (int i = 0; i < 4; ++i) channels_.emplace_back(h.masks[i]);
-    if (h.bit_count == 16) {
-      // Every 16-bit value once, as B, G, R, A bytes.
-      table16_.resize(65536);
-      for (uint32_t v = 0; v < 65536; ++v) table16_[v] = Widen(v);
-    }
-  }
-
-  void Convert(const uint8_t* src, size_t count, uint8_t* dst) const {
-    switch (h_.bit_count) {
-      case 1:
-      case 2:
-      case 4:
-      case 8:
-        Indexed(src, count, dst);
-        break;
-      case 16:
-        for (size_t x = 0; x < count; ++x, dst += out_bpp_) Put(dst, table16_[Get16(src + 2 * x)]);
-        break;
-      case 32:
-        for (size_t x = 0; x < count; ++x, dst += out_bpp_) Put(dst, Widen(Get32(src + 4 * x)));
-        break;
-    }
-  }
-
- private:
-  // 0xAARRGGBB of one bit-field pixel; opaque without an alpha mask.
-  uint32_t Widen(uint32_t pixel) const {
-    const uint32_t a = channels_[3].mask != 0 ? channels_[3].Scale(pixel) : 0xFF;
-    return a << 24 | uint32_t(channels_[0].Scale(pixel)) << 16 |
-           uint32_t(channels_[1].Scale(pixel)) << 8 | channels_[2].Scale(pixel);
-  }
-  void Put(uint8_t* d, uint32_t argb) const {
-    PutBgr(d, argb);
-    if (out_bpp_ == 4) d[3] = uint8_t(argb >> 24);
-  }
-  void Indexed(const uint8_t* src, size_t count, uint8_t* dst) const {
-    const int bits = h_.bit_count;
-    const uint32_t* colours = palette_->colours;
-    uint32_t seen = 0;
-    if (bits == 8) {
-      for (size_t x = 0; x < count; ++x, dst += 3) {
-        const uint32_t c = colours[src[x]];
-        seen |= c;
-        PutBgr(dst, c);
-      }
-    } else {
-      const int per_byte = 8 / bits;
-      const uint32_t low = (1u << bits) - 1;
-      for (size_t x = 0; x < count; ++x, dst += 3) {
-        const int shift = 8 - bits * (int(x % size_t(per_byte)) + 1);
-        const uint32_t c = colours[(src[x / size_t(per_byte)] >> shift) & low];
-        seen |= c;
-        PutBgr(dst, c);
-      }
-    }
-    if (seen & kBadIndex) Invalid();
-  }
-
-  const Header& h_;
-  const Palette* palette_;
-  int out_bpp_;
-  std::vector<Channel> channels_;
-  std::vector<uint32_t> table16_;
-};
 
 // Reverses the order of the rows in place.
 void FlipRows(TBitmap& out) {
@@ -366,7 +268,8 @@ uint8_t* RowOfFile(TBitmap& out, const Header& h, int n) {
   return h.top_down ? out.ScanLine(n) : out.ScanLine(h.height - 1 - n);
 }
 
-void ReadUncompressed(TStream& stream, const Header& h, const Palette* palette, TBitmap& out) {
+void ReadUncompressed(TStream& stream, const Header& h, const std::vector<uint32_t>& palette,
+                      TBitmap& out) {
   const uint64_t stride = (uint64_t(h.width) * h.bit_count + 31) / 32 * 4;
   const int out_bpp = out.BytesPerPixel();
 
@@ -382,7 +285,11 @@ void ReadUncompressed(TStream& stream, const Header& h, const Palette* palette, 
     return;
   }
 
-  const RowConverter convert(h, palette, out_bpp);
+  const DibMasks masks = {h.masks[0], h.masks[1], h.masks[2], h.masks[3]};
+  const DibRowDecoder decoder(h.bit_count, palette, masks, out_bpp);
+  const auto convert = [&decoder](const uint8_t* src, size_t count, uint8_t* dst) {
+    if (!decoder.Decode(src, count, dst)) Invalid(BmpRefusal::PaletteIndex);
+  };
   if (stride <= kChunkBytes) {
     const size_t rows_per_chunk = std::min<size_t>(kChunkBytes / stride, size_t(h.height));
     std::vector<uint8_t> buffer(rows_per_chunk * stride);
@@ -390,8 +297,7 @@ void ReadUncompressed(TStream& stream, const Header& h, const Palette* palette, 
       const int rows = int(std::min<size_t>(rows_per_chunk, size_t(h.height - row)));
       ReadExact(stream, buffer.data(), size_t(rows) * stride);
       for (int i = 0; i < rows; ++i)
-        convert.Convert(buffer.data() + size_t(i) * stride, size_t(h.width),
-                        RowOfFile(out, h, row + i));
+        convert(buffer.data() + size_t(i) * stride, size_t(h.width), RowOfFile(out, h, row + i));
       row += rows;
     }
     return;
@@ -406,7 +312,7 @@ void ReadUncompressed(TStream& stream, const Header& h, const Palette* palette, 
     for (size_t x = 0; x < size_t(h.width); x += piece_pixels) {
       const size_t count = std::min(piece_pixels, size_t(h.width) - x);
       ReadExact(stream, buffer.data(), (count * h.bit_count + 7) / 8);
-      convert.Convert(buffer.data(), count, dst + x * size_t(out_bpp));
+      convert(buffer.data(), count, dst + x * size_t(out_bpp));
     }
     uint8_t padding[4];
     ReadExact(stream, padding, size_t(stride - row_bytes));
@@ -430,7 +336,7 @@ class ByteSource {
   // Like Next, but the data must go on.
   uint8_t Must() {
     uint8_t byte;
-    if (!Next(byte)) Invalid();
+    if (!Next(byte)) Invalid(BmpRefusal::RleEnd);
     return byte;
   }
 
@@ -445,19 +351,18 @@ class ByteSource {
 // that the data skips stay black. Any run or skip beyond the picture is
 // refused. The data may end without its end-of-bitmap mark only once every
 // row is complete.
-void ReadRle(TStream& stream, const Header& h, const Palette* palette, TBitmap& out) {
+void ReadRle(TStream& stream, const Header& h, const std::vector<uint32_t>& palette, TBitmap& out) {
   ByteSource in(stream);
   const int width = h.width;
   const int height = h.height;
   int x = 0;
   int y = 0;  // stored row, from the bottom
   auto index_colour = [&](uint32_t index) {
-    const uint32_t c = palette->colours[index];
-    if (c & kBadIndex) Invalid();
-    return c;
+    if (index >= palette.size()) Invalid(BmpRefusal::PaletteIndex);
+    return palette[index];
   };
   auto target = [&](int count) {
-    if (y >= height || count > width - x) Invalid();
+    if (y >= height || count > width - x) Invalid(BmpRefusal::RleOutside);
     uint8_t* p = out.ScanLine(height - 1 - y) + size_t(x) * 3;
     x += count;
     return p;
@@ -466,7 +371,7 @@ void ReadRle(TStream& stream, const Header& h, const Palette* palette, TBitmap& 
     uint8_t count;
     if (!in.Next(count)) {
       if (y >= height || (y == height - 1 && x == width)) return;
-      Invalid();
+      Invalid(BmpRefusal::RleEnd);
     }
     if (count > 0) {
       // An encoded run: one colour, or two alternating ones in RLE4.
@@ -490,14 +395,14 @@ void ReadRle(TStream& stream, const Header& h, const Palette* palette, TBitmap& 
     }
     const uint8_t escape = in.Must();
     if (escape == 0) {  // end of line
-      if (y >= height) Invalid();
+      if (y >= height) Invalid(BmpRefusal::RleOutside);
       x = 0;
       ++y;
     } else if (escape == 1) {  // end of bitmap
       return;
     } else if (escape == 2) {  // skip right and up
       const uint8_t dx = in.Must(), dy = in.Must();
-      if (dx > width - x || dy > height - y) Invalid();
+      if (dx > width - x || dy > height - y) Invalid(BmpRefusal::RleOutside);
       x += dx;
       y += dy;
     } else {  // a literal run of `escape` pixels, padded to 16 bits
@@ -529,18 +434,18 @@ void ReadRle(TStream& stream, const Header& h, const Palette* palette, TBitmap& 
 void Decode(TStream& stream, TBitmap& out, const BmpPixelStore* store) {
   const int64_t start = stream.Position();
   const int64_t total = stream.Size() - start;
-  if (start < 0 || total < int64_t(kFileHeaderSize + 4)) Invalid();
+  if (start < 0 || total < int64_t(kFileHeaderSize + 4)) Invalid(BmpRefusal::Truncated);
   const uint64_t available = uint64_t(total);
 
   uint8_t file_header[kFileHeaderSize];
   ReadExact(stream, file_header, sizeof file_header);
-  if (file_header[0] != 'B' || file_header[1] != 'M') Invalid();
+  if (file_header[0] != 'B' || file_header[1] != 'M') Invalid(BmpRefusal::Signature);
 
   Header h;
   uint8_t info[kMaxInfoHeaderSize] = {};
   ReadExact(stream, info, 4);
   h.header_size = Get32(info);
-  if (!KnownHeaderSize(h.header_size)) Invalid();
+  if (!KnownHeaderSize(h.header_size)) Invalid(BmpRefusal::HeaderSize);
   ReadExact(stream, info + 4, h.header_size - 4);
   ParseHeader(file_header, info, h);
   ValidateHeader(h);
@@ -556,7 +461,8 @@ void Decode(TStream& stream, TBitmap& out, const BmpPixelStore* store) {
     h.palette_start += n * 4;
     CheckMasks(h);
   }
-  if (h.pixel_offset < h.palette_start || h.pixel_offset > available) Invalid();
+  if (h.pixel_offset < h.palette_start || h.pixel_offset > available)
+    Invalid(BmpRefusal::PixelOffset);
 
   const bool rle =
       h.coding == Coding::Rle8 || h.coding == Coding::Rle4 || h.coding == Coding::Rle24;
@@ -564,15 +470,15 @@ void Decode(TStream& stream, TBitmap& out, const BmpPixelStore* store) {
   const uint64_t data = available - h.pixel_offset;
   if (rle) {
     if (pixels > kRleFreePixels && (pixels + kRlePixelsPerByte - 1) / kRlePixelsPerByte > data)
-      Invalid();
+      Invalid(BmpRefusal::PixelsMissing);
   } else {
     // The whole pixel array must be in the file before memory is taken.
     const uint64_t stride = (uint64_t(h.width) * h.bit_count + 31) / 32 * 4;
-    if (h.height > 0 && stride > data / uint64_t(h.height)) Invalid();
+    if (h.height > 0 && stride > data / uint64_t(h.height)) Invalid(BmpRefusal::PixelsMissing);
   }
 
-  std::unique_ptr<Palette> palette;
-  if (h.bit_count <= 8) palette = std::make_unique<Palette>(h, stream, start);
+  std::vector<uint32_t> palette;
+  if (h.bit_count <= 8) palette = ReadPalette(h, stream, start);
 
   const TPixelFormat format = h.masks[3] != 0 ? TPixelFormat::pf32bit : TPixelFormat::pf24bit;
   if (pixels == 0) {
@@ -582,7 +488,7 @@ void Decode(TStream& stream, TBitmap& out, const BmpPixelStore* store) {
   stream.SetPosition(start + int64_t(h.pixel_offset));
   if (rle) {
     out.SetSize(h.width, h.height, format);
-    ReadRle(stream, h, palette.get(), out);
+    ReadRle(stream, h, palette, out);
   } else {
     if (store != nullptr && *store && h.bit_count == 24 && !h.top_down &&
         format == TPixelFormat::pf24bit) {
@@ -595,11 +501,53 @@ void Decode(TStream& stream, TBitmap& out, const BmpPixelStore* store) {
       }
     }
     out.Allocate(h.width, h.height, format);
-    ReadUncompressed(stream, h, palette.get(), out);
+    ReadUncompressed(stream, h, palette, out);
   }
 }
 
 }  // namespace
+
+const char* BmpRefusalText(BmpRefusal reason) {
+  switch (reason) {
+    case BmpRefusal::Truncated:
+      return "the data ends too soon";
+    case BmpRefusal::Signature:
+      return "no BM signature";
+    case BmpRefusal::HeaderSize:
+      return "an unknown header size";
+    case BmpRefusal::Planes:
+      return "planes other than 1";
+    case BmpRefusal::Width:
+      return "a negative width";
+    case BmpRefusal::Height:
+      return "an impossible height";
+    case BmpRefusal::TooLarge:
+      return "too many pixels";
+    case BmpRefusal::Compression:
+      return "an unknown compression";
+    case BmpRefusal::BitCount:
+      return "a bit count the compression does not take";
+    case BmpRefusal::TopDownRle:
+      return "RLE rows stored top-down";
+    case BmpRefusal::ColoursUsed:
+      return "more colours than the bit count allows";
+    case BmpRefusal::Masks:
+      return "unusable colour masks";
+    case BmpRefusal::PixelOffset:
+      return "a pixel offset outside the file";
+    case BmpRefusal::PixelsMissing:
+      return "fewer pixel data than the size needs";
+    case BmpRefusal::NoPalette:
+      return "no room for the colour table";
+    case BmpRefusal::PaletteIndex:
+      return "a pixel past the colour table";
+    case BmpRefusal::RleOutside:
+      return "RLE data leaving the picture";
+    case BmpRefusal::RleEnd:
+      return "RLE data ending too soon";
+  }
+  return "invalid";
+}
 
 void ReadBmp(TStream& stream, TBitmap& out) {
   ReadBmp(stream, out, BmpPixelStore());
@@ -608,9 +556,11 @@ void ReadBmp(TStream& stream, TBitmap& out) {
 void ReadBmp(TStream& stream, TBitmap& out, const BmpPixelStore& store) {
   try {
     Decode(stream, out, &store);
-  } catch (const EReadError&) {
-    // A stream that ends sooner than its size said.
-    Invalid();
+  } catch (const EReadError& e) {
+    // A device that fails is no fault of the file; a stream that ends
+    // sooner than its size said is.
+    if (e.ErrorNumber() != 0) throw;
+    Invalid(BmpRefusal::Truncated);
   }
 }
 

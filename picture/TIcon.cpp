@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "picture/DibRowDecoder.h"
 #include "platform/Exception.h"
 #include "platform/LittleEndian.h"
 #include "platform/Stream.h"
@@ -48,30 +49,29 @@ ArgbImage DecodeDib(const uint8_t* data, size_t size) {
   const bool has_mask = and_at + and_stride * size_t(height) <= size;
   if (and_at > size) Invalid();
 
+  std::vector<uint32_t> palette(colours);
+  for (size_t i = 0; i < palette.size(); ++i) {
+    const uint8_t* q = data + palette_at + i * 4;
+    palette[i] = uint32_t(q[2]) << 16 | uint32_t(q[1]) << 8 | q[0];
+  }
+  // A 32-bit icon keeps its fourth byte as alpha.
+  DibMasks masks = DibRowDecoder::DefaultMasks(bit_count);
+  if (bit_count == 32) masks[3] = 0xFF000000;
+  const DibRowDecoder decoder(bit_count, palette, masks, 4);
+
   ArgbImage image;
   image.width = width;
   image.height = height;
   image.pixels.resize(size_t(width) * size_t(height));
+  std::vector<uint8_t> row(size_t(width) * 4);
   bool any_alpha = false;
-  for (int row = 0; row < height; ++row) {
-    const uint8_t* src = data + xor_at + xor_stride * size_t(height - 1 - row);
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* src = data + xor_at + xor_stride * size_t(height - 1 - y);
+    if (!decoder.Decode(src, size_t(width), row.data())) Invalid();
     for (int x = 0; x < width; ++x) {
-      uint32_t argb;
-      if (bit_count <= 8) {
-        const int per_byte = 8 / bit_count;
-        const uint8_t byte = src[size_t(x) / size_t(per_byte)];
-        const int shift = 8 - bit_count * (x % per_byte + 1);
-        const uint32_t index = (byte >> shift) & ((1u << bit_count) - 1);
-        if (index >= colours) Invalid();
-        const uint8_t* q = data + palette_at + index * 4;
-        argb = 0xFF000000u | uint32_t(q[2]) << 16 | uint32_t(q[1]) << 8 | q[0];
-      } else {
-        const uint8_t* q = src + size_t(x) * (bit_count / 8);
-        const uint32_t a = bit_count == 32 ? q[3] : 0xFF;
-        if (bit_count == 32 && a != 0) any_alpha = true;
-        argb = a << 24 | uint32_t(q[2]) << 16 | uint32_t(q[1]) << 8 | q[0];
-      }
-      image.At(x, row) = argb;
+      const uint32_t argb = Get32(row.data() + 4 * size_t(x));
+      if (bit_count == 32 && (argb >> 24) != 0) any_alpha = true;
+      image.At(x, y) = argb;
     }
   }
   // Without an alpha channel of its own, the AND mask says which pixels
@@ -79,10 +79,10 @@ ArgbImage DecodeDib(const uint8_t* data, size_t size) {
   if (bit_count == 32 && !any_alpha)
     for (uint32_t& px : image.pixels) px |= 0xFF000000u;
   if (has_mask && !(bit_count == 32 && any_alpha)) {
-    for (int row = 0; row < height; ++row) {
-      const uint8_t* mask = data + and_at + and_stride * size_t(height - 1 - row);
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* mask = data + and_at + and_stride * size_t(height - 1 - y);
       for (int x = 0; x < width; ++x)
-        if (mask[x / 8] & (0x80 >> (x % 8))) image.At(x, row) &= 0x00FFFFFFu;
+        if (mask[x / 8] & (0x80 >> (x % 8))) image.At(x, y) &= 0x00FFFFFFu;
     }
   }
   return image;

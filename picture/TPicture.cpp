@@ -14,10 +14,10 @@ namespace {
 
 std::vector<TFileFormat>& Registry() {
   static std::vector<TFileFormat> formats = {
-      {"wmf", "メタファイル", &TMetafile::Class},
-      {"emf", "エンハンス メタファイル", &TMetafile::Class},
-      {"ico", "アイコン", &TIcon::Class},
-      {"bmp", "ビットマップ", &TBitmap::Class},
+      {"wmf", "メタファイル", &TMetafile::Class, {}},
+      {"emf", "エンハンス メタファイル", &TMetafile::Class, {}},
+      {"ico", "アイコン", &TIcon::Class, {}},
+      {"bmp", "ビットマップ", &TBitmap::Class, {}},
   };
   return formats;
 }
@@ -86,8 +86,8 @@ void TPicture::Changed() {
 }
 
 void TPicture::RegisterFileFormat(const std::string& extension, const std::string& description,
-                                  TGraphicClass graphic_class) {
-  Registry().push_back({AsciiLowerCase(extension), description, graphic_class});
+                                  TGraphicClass graphic_class, const std::string& origin) {
+  Registry().push_back({AsciiLowerCase(extension), description, graphic_class, origin});
 }
 
 void TPicture::UnregisterGraphicClass(TGraphicClass graphic_class) {

@@ -18,6 +18,9 @@ struct TFileFormat {
   std::string Extension;  // lower case, without the dot
   std::string Description;
   TGraphicClass GraphicClass = nullptr;
+  // Who registered it: the file of the plug-in whose format it is; empty
+  // for the program's own kinds.
+  std::string Origin;
 };
 
 class TPicture {
@@ -66,7 +69,8 @@ class TPicture {
   // The format registry, oldest entry first. It starts with wmf, emf, ico
   // and bmp.
   static void RegisterFileFormat(const std::string& extension, const std::string& description,
-                                 TGraphicClass graphic_class);
+                                 TGraphicClass graphic_class,
+                                 const std::string& origin = std::string());
   static void UnregisterGraphicClass(TGraphicClass graphic_class);
   static const std::vector<TFileFormat>& FileFormats();
   // The graphic kind for an extension (without dot, any case); nullptr if none.

@@ -10,13 +10,19 @@ namespace kevrale {
 
 class Exception : public std::exception {
  public:
-  explicit Exception(std::string message) : message_(std::move(message)) {}
+  // `reason` is what the system said (strerror, the loader's text), kept
+  // beside the message: the message is the program's own text and stays
+  // as it is; a front end that can show more shows the reason too.
+  explicit Exception(std::string message, std::string reason = std::string())
+      : message_(std::move(message)), reason_(std::move(reason)) {}
   const char* what() const noexcept override { return message_.c_str(); }
   const std::string& Message() const noexcept { return message_; }
+  const std::string& Reason() const noexcept { return reason_; }
   virtual const char* ClassName() const noexcept { return "Exception"; }
 
  private:
   std::string message_;
+  std::string reason_;
 };
 
 // Declares an exception class that only carries its message.
@@ -33,8 +39,23 @@ KEVRALE_DECLARE_EXCEPTION(EAbort, Exception);
 KEVRALE_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 // A graphic operation that the current graphic does not allow.
 KEVRALE_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
-// Stream errors: a file that cannot be opened or created, a short read or write.
-KEVRALE_DECLARE_EXCEPTION(EStreamError, Exception);
+// The system's text for an error number (errno), as strerror gives it.
+std::string SystemErrorText(int error_number);
+
+// Stream errors: a file that cannot be opened or created, a short read or
+// write. Where the system gave a reason, its error number is kept and its
+// text is the exception's Reason().
+class EStreamError : public Exception {
+ public:
+  explicit EStreamError(std::string message, int error_number = 0)
+      : Exception(std::move(message), error_number != 0 ? SystemErrorText(error_number) : ""),
+        error_number_(error_number) {}
+  const char* ClassName() const noexcept override { return "EStreamError"; }
+  int ErrorNumber() const noexcept { return error_number_; }
+
+ private:
+  int error_number_;
+};
 KEVRALE_DECLARE_EXCEPTION(EFOpenError, EStreamError);
 KEVRALE_DECLARE_EXCEPTION(EFCreateError, EStreamError);
 KEVRALE_DECLARE_EXCEPTION(EReadError, EStreamError);

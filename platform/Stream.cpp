@@ -76,15 +76,24 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 }
 
 TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
+  // A name with a NUL byte would open a different file than the one named.
+  if (path.find('\0') != std::string::npos) {
+    if (mode == Mode::Read) throw EFOpenError(Format(kOpenMessage, {path}), EINVAL);
+    throw EFCreateError(Format(kCreateMessage, {path}), EINVAL);
+  }
   if (mode == Mode::Read) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
+    if (fd_ < 0) throw EFOpenError(Format(kOpenMessage, {path}), errno);
     // A folder opens for reading on Linux but is no file to load.
-    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode))) CloseHandle();
-    if (fd_ < 0) throw EFOpenError(Format(kOpenMessage, {path}));
+    struct stat st;
+    const int error = ::fstat(fd_, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+    if (error != 0) {
+      CloseHandle();
+      throw EFOpenError(Format(kOpenMessage, {path}), error);
+    }
   } else {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) throw EFCreateError(Format(kCreateMessage, {path}));
+    if (fd_ < 0) throw EFCreateError(Format(kCreateMessage, {path}), errno);
   }
 }
 
@@ -101,7 +110,8 @@ size_t TFileStream::Read(void* buffer, size_t count) {
   for (;;) {
     const ssize_t n = ::read(fd_, buffer, count);
     if (n >= 0) return size_t(n);
-    if (errno != EINTR) return 0;
+    // A failing device is no end of the file.
+    if (errno != EINTR) throw EReadError(kReadErrorMessage, errno);
   }
 }
 

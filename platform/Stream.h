@@ -16,7 +16,8 @@ class TStream {
  public:
   virtual ~TStream() = default;
 
-  // Reads up to count bytes; returns how many were read (0 at the end).
+  // Reads up to count bytes; returns how many were read (0 at the end). A
+  // stream that cannot be read raises EReadError with the system's reason.
   virtual size_t Read(void* buffer, size_t count) = 0;
   // Writes up to count bytes; returns how many were written.
   virtual size_t Write(const void* buffer, size_t count) = 0;
@@ -38,7 +39,8 @@ class TFileStream : public TStream {
  public:
   enum class Mode { Read, Create };
   // Raises EFOpenError "ファイル %s は開けません" or EFCreateError
-  // "ファイル %s を作成できません" with the path.
+  // "ファイル %s を作成できません" with the path, and the system's error
+  // number (a folder opened for reading gives EISDIR).
   TFileStream(const std::string& path, Mode mode);
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;

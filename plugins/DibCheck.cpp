@@ -83,6 +83,11 @@ std::optional<DibLayout> CheckDib(const void* info_block, size_t info_size, cons
   if (14 + table_end + image_size > UINT32_MAX) return std::nullopt;
 
   d.ColorCount = uint32_t(colours);
+  d.Palette.resize(d.ColorCount);
+  for (size_t i = 0; i < d.Palette.size(); ++i) {
+    const uint8_t* quad = info + kHeaderSize + 4 * i;  // blue, green, red, reserved
+    d.Palette[i] = uint32_t(quad[2]) << 16 | uint32_t(quad[1]) << 8 | quad[0];
+  }
   d.InfoSize = uint32_t(table_end);
   d.Stride = uint32_t(stride);
   d.ImageSize = uint32_t(image_size);

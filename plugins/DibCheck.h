@@ -7,18 +7,9 @@
 #include <cstdint>
 #include <optional>
 
-namespace kevrale {
+#include "picture/DibLayout.h"
 
-// The facts of a DIB that passed the check.
-struct DibLayout {
-  int32_t Width = 0;
-  int32_t Height = 0;  // as stored: negative for rows stored top-down
-  uint16_t BitCount = 0;
-  uint32_t ColorCount = 0;  // colour-table entries, the default ones included
-  uint32_t InfoSize = 0;    // 40 + 4 * ColorCount
-  uint32_t Stride = 0;      // bytes per row, padded to 4
-  uint32_t ImageSize = 0;   // Stride * |Height|
-};
+namespace kevrale {
 
 // The largest width or height accepted.
 constexpr int32_t kMaxDibSide = 65535 * 4;
@@ -31,7 +22,8 @@ constexpr int32_t kMaxDibSide = 65535 * 4;
 // uncompressed (BI_RGB) rows, a colour count that the bit count allows,
 // the colour table inside the info block, the rows inside the bits block,
 // and (when the table is shorter than the bit count allows) no pixel that
-// indexes past the table. Anything else gives nullopt.
+// indexes past the table. Anything else gives nullopt. The layout carries
+// the colour table, so that nothing reads the header again.
 std::optional<DibLayout> CheckDib(const void* info, size_t info_size, const void* bits,
                                   size_t bits_size);
 

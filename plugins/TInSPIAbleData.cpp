@@ -1,6 +1,7 @@
 #include "plugins/TInSPIAbleData.h"
 
 #include <array>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -8,7 +9,9 @@
 #include "platform/FileName.h"
 #include "platform/Format.h"
 #include "platform/MulDiv.h"
+#include "platform/ScopeExit.h"
 #include "plugins/DibCheck.h"
+#include "plugins/SPIExceptions.h"
 #include "plugins/TInSPI.h"
 #include "plugins/TSPIGraphic.h"
 #include "plugins/TSPIs.h"
@@ -17,18 +20,26 @@ namespace kevrale {
 
 namespace {
 
-// The import plug-ins to try, in the host's order of preference.
-std::vector<TSPI*> CollectCandidates(const std::string& source_name) {
-  std::vector<TSPI*> list;
-  if (TSPIs* host = GlobalSPIs())
-    host->CollectSPIs({&TInSPI::Class}, std::string(ExtractFileExt(source_name)), list);
-  return list;
+// A plug-in's result code as a load failure.
+LoadFailure FailureOfResult(int32_t result) {
+  switch (result) {
+    case SPI_ABORTED:
+      return LoadFailure::Aborted;
+    case SPI_UNKNOWN_FORMAT:
+      return LoadFailure::NotThisFormat;
+    case SPI_BROKEN_DATA:
+      return LoadFailure::BrokenData;
+    case SPI_OUT_OF_MEMORY:
+      return LoadFailure::OutOfMemory;
+    default:
+      return LoadFailure::PluginResult;
+  }
 }
 
 }  // namespace
 
-TInSPIAbleData::TInSPIAbleData(TSPIGraphic* owner, std::string source_name)
-    : source_name_(std::move(source_name)), owner_(owner) {}
+TInSPIAbleData::TInSPIAbleData(TSPIGraphic* owner, TSPIs* host, std::string source_name)
+    : source_name_(std::move(source_name)), owner_(owner), host_(host) {}
 
 TInSPIAbleData::~TInSPIAbleData() {
   FreeHandles();
@@ -38,43 +49,14 @@ bool TInSPIAbleData::HasDataAt(intptr_t) const {
   return true;
 }
 
-void* TInSPIAbleData::LockInfo() {
-  if (info_ptr_ == nullptr) info_ptr_ = LocalLock(info_handle_);
-  return info_ptr_;
-}
-
-void* TInSPIAbleData::LockBits() {
-  if (bits_ptr_ == nullptr) bits_ptr_ = LocalLock(bits_handle_);
-  return bits_ptr_;
-}
-
-void TInSPIAbleData::ReleaseBitmap() {
-  if (info_ptr_ != nullptr) {
-    LocalUnlock(info_handle_);
-    info_ptr_ = nullptr;
-  }
-  if (bits_ptr_ != nullptr) {
-    LocalUnlock(bits_handle_);
-    bits_ptr_ = nullptr;
-  }
-  // The local-memory library refuses handles that it did not make, so a
-  // foreign handle from a bad plug-in is dropped here, not freed.
-  if (info_handle_ != nullptr) {
-    LocalFree(info_handle_);
-    info_handle_ = nullptr;
-  }
-  if (bits_handle_ != nullptr) {
-    LocalFree(bits_handle_);
-    bits_handle_ = nullptr;
-  }
-}
-
 void TInSPIAbleData::FreeHandles() {
-  ReleaseBitmap();
-  if (picture_info_.hInfo != nullptr) {
-    LocalFree(picture_info_.hInfo);
-    picture_info_.hInfo = nullptr;
-  }
+  // A bad plug-in may give one handle for two blocks: it is freed once.
+  if (text_info_.Handle() == bitmap_.Info.Handle() || text_info_.Handle() == bitmap_.Bits.Handle())
+    text_info_.Release();
+  bitmap_.Reset();
+  layout_.reset();
+  text_info_.Reset();
+  picture_info_.hInfo = nullptr;
 }
 
 void TInSPIAbleData::DoProgress(TProgressStage stage, uint8_t percent_done,
@@ -83,17 +65,31 @@ void TInSPIAbleData::DoProgress(TProgressStage stage, uint8_t percent_done,
     OnProgress(*owner_, stage, percent_done, stage == psEnding, TRect{}, msg);
 }
 
+void TInSPIAbleData::NoteUnreadable(const EStreamError& error) {
+  outcome_.Add({std::string(ExtractFileName(source_name_)), LoadFailure::CannotOpen, 0,
+                error.Reason(), error.ErrorNumber()});
+}
+
+void TInSPIAbleData::Note(const TInSPI& plugin, intptr_t offset, LoadFailure failure,
+                          int32_t result, std::string detail) {
+  if (offset != 0)
+    detail += (detail.empty() ? "at offset " : ", at offset ") + std::to_string(offset);
+  outcome_.Add(
+      {std::string(ExtractFileName(plugin.FileName())), failure, result, std::move(detail)});
+}
+
 int32_t TInSPIAbleData::PluginProgress(int32_t done, int32_t total, intptr_t data) noexcept {
   auto* source = reinterpret_cast<TInSPIAbleData*>(data);
   if (source == nullptr || !source->OnProgress) return 0;
   // A plug-in that goes on calling after it was told to stop is told again.
-  if (source->plugin_error_) return 1;
+  if (source->plugin_error_ || source->aborted_) return 1;
   // -1 for a zero total or an overflow, which reports 1 %.
   const uint8_t percent = uint8_t(uint32_t(MulDiv(done, 97, total)) + 2u);
   try {
     source->DoProgress(psRunning, percent, std::string());
   } catch (const EAbort&) {
-    return 1;  // the listener cancels this plug-in's decode only
+    source->aborted_ = true;  // the listener cancels this plug-in's decode only
+    return 1;
   } catch (...) {
     // Raised again once the plug-in's call has returned.
     source->plugin_error_ = std::current_exception();
@@ -102,75 +98,117 @@ int32_t TInSPIAbleData::PluginProgress(int32_t done, int32_t total, intptr_t dat
   return 0;
 }
 
-void TInSPIAbleData::AcceptReturnedBitmap() {
+int32_t TInSPIAbleData::QueryInfo(const TInSPI& plugin, intptr_t offset) {
+  text_info_.Reset();
+  picture_info_ = SpiPictureInfo{};
+  const Input in = InputAt(offset);
+  const int32_t result = plugin.GetPictureInfo(in.Buf, in.Len, in.Flag, &picture_info_);
+  // The text information belongs to the caller whatever the result.
+  text_info_ = LocalBlock(picture_info_.hInfo);
+  info_ok_ = result == SPI_SUCCESS;
+  return result;
+}
+
+int32_t TInSPIAbleData::QueryPicture(const TInSPI& plugin, intptr_t offset) {
+  bitmap_.Reset();
+  const Input in = InputAt(offset);
+  return plugin.GetPicture(in.Buf, in.Len, in.Flag, bitmap_.Info.Receive(), bitmap_.Bits.Receive(),
+                           &PluginProgress, ProgressData());
+}
+
+int32_t TInSPIAbleData::QueryPreview(const TInSPI& plugin, intptr_t offset) {
+  bitmap_.Reset();
+  const Input in = InputAt(offset);
+  try {
+    return plugin.GetPreview(in.Buf, in.Len, in.Flag, bitmap_.Info.Receive(),
+                             bitmap_.Bits.Receive(), &PluginProgress, ProgressData());
+  } catch (const ESPIInvalidAPI&) {
+    return SPI_NOT_IMPLEMENTED;  // the plug-in has no GetPreview: there is no preview
+  }
+}
+
+bool TInSPIAbleData::AcceptReturnedBitmap(int32_t result, const TInSPI& plugin, intptr_t offset) {
   if (plugin_error_) {
-    ReleaseBitmap();
+    bitmap_.Reset();
     std::rethrow_exception(std::exchange(plugin_error_, nullptr));
   }
-  if (IsEmpty()) {
-    ReleaseBitmap();  // a plug-in that handed back one block of two
-    return;
+  if (std::exchange(aborted_, false)) {
+    bitmap_.Reset();
+    Note(plugin, offset, LoadFailure::Aborted, result, "stopped by the progress listener");
+    return false;
   }
-  if (info_handle_ == bits_handle_) {
-    // One block given twice: the header would be read as pixels; the block
-    // is freed once (the library refuses the second free).
-    ReleaseBitmap();
-    return;
+  if (result != SPI_SUCCESS) {
+    // Whatever a failing plug-in stored is freed; the library refuses a
+    // handle that it did not make, so this is safe for garbage too.
+    bitmap_.Reset();
+    Note(plugin, offset, FailureOfResult(result), result, std::string());
+    return false;
   }
   // Nothing reads the bitmap before its header has been checked against the
-  // blocks that really came back (LocalSize is 0 for a foreign handle).
-  const size_t info_size = LocalSize(info_handle_);
-  const size_t bits_size = LocalSize(bits_handle_);
-  if (info_size == 0 || bits_size == 0 || !CheckDib(LockInfo(), info_size, LockBits(), bits_size))
-    ReleaseBitmap();
+  // blocks that really came back (LocalSize is 0 for a foreign handle). One
+  // block given twice would have its header read as pixels.
+  std::optional<DibLayout> layout;
+  if (!bitmap_.Empty() && bitmap_.Info.Handle() != bitmap_.Bits.Handle()) {
+    const size_t info_size = bitmap_.Info.Size();
+    const size_t bits_size = bitmap_.Bits.Size();
+    if (info_size != 0 && bits_size != 0)
+      layout = CheckDib(bitmap_.Info.Lock(), info_size, bitmap_.Bits.Lock(), bits_size);
+  }
+  if (!layout) {
+    bitmap_.Reset();
+    Note(plugin, offset, LoadFailure::BrokenData, result,
+         "the bitmap it returned does not fit its memory blocks");
+    return false;
+  }
+  layout_ = std::move(layout);
+  return true;
 }
 
 void TInSPIAbleData::TryPlugin(const TInSPI& plugin, const uint8_t* head, intptr_t offset) {
   if (!HasDataAt(offset)) return;
-  if (plugin.IsSupported(source_name_.c_str(), reinterpret_cast<intptr_t>(head + offset)) == 0)
+  if (plugin.IsSupported(source_name_.c_str(), reinterpret_cast<intptr_t>(head + offset)) == 0) {
+    Note(plugin, offset, LoadFailure::NotThisFormat, 0, std::string());
     return;
-  QueryInfo(plugin, offset, picture_info_, info_ok_);
-  const TSPIs* host = GlobalSPIs();
-  if (host != nullptr && host->GraphicPreview) {
-    QueryPreview(plugin, offset, info_handle_, bits_handle_);
-    AcceptReturnedBitmap();
-    if (!IsEmpty()) return;
   }
-  QueryPicture(plugin, offset, info_handle_, bits_handle_);
-  AcceptReturnedBitmap();
+  QueryInfo(plugin, offset);
+  if (host_ != nullptr && host_->GraphicPreview) {
+    const int32_t result = QueryPreview(plugin, offset);
+    // A preview that fails is no answer of its own: the picture follows.
+    if (result == SPI_NOT_IMPLEMENTED && !plugin_error_ && !aborted_) {
+      bitmap_.Reset();
+    } else if (AcceptReturnedBitmap(result, plugin, offset)) {
+      return;
+    }
+  }
+  AcceptReturnedBitmap(QueryPicture(plugin, offset), plugin, offset);
 }
 
 void TInSPIAbleData::Decode() {
-  const TSPIs* const host = GlobalSPIs();
-  const bool mac_binary = host != nullptr && host->MacBinary;
+  const bool mac_binary = host_ != nullptr && host_->MacBinary;
+  outcome_ = LoadOutcome{};
   DoProgress(psStarting, 0, "Loading Graphic by Susie Plugin");
-  try {
-    FreeHandles();
-    DoProgress(psRunning, 1, "Seeking enabled Susie Plugins");
-    const std::vector<TSPI*> candidates = CollectCandidates(source_name_);
-    std::array<uint8_t, kHeadSize> head{};
-    ReadHead(head.data(), head.size());
-    const intptr_t offsets[] = {0, kMacBinaryOffset};
-    const size_t offset_count = mac_binary ? 2 : 1;
-    bool decoded = false;
-    for (size_t c = 0; c < candidates.size() && !decoded; ++c) {
-      const auto* plugin = dynamic_cast<const TInSPI*>(candidates[c]);
-      if (plugin == nullptr) continue;
-      for (size_t o = 0; o < offset_count; ++o) {
-        DoProgress(psRunning, 1, Format("Loading by [%s]", {ExtractFileName(plugin->FileName())}));
-        TryPlugin(*plugin, head.data(), offsets[o]);
-        if (!IsEmpty()) {
-          decoded = true;
-          break;
-        }
-        FreeHandles();
-      }
+  // The closing report comes however the loop ends; an error of the loop
+  // goes on after it.
+  const ScopeExit close([this] { DoProgress(psEnding, 100, "Loaded Graphic by Susie Plugin"); });
+  FreeHandles();
+  DoProgress(psRunning, 1, "Seeking enabled Susie Plugins");
+  std::vector<TSPI*> candidates;
+  if (host_ != nullptr)
+    host_->CollectSPIs({&TInSPI::Class}, std::string(ExtractFileExt(source_name_)), candidates);
+  std::array<uint8_t, kHeadSize> head{};
+  ReadHead(head.data(), head.size());
+  const intptr_t offsets[] = {0, kMacBinaryOffset};
+  const size_t offset_count = mac_binary ? 2 : 1;
+  for (TSPI* candidate : candidates) {
+    const auto* plugin = dynamic_cast<const TInSPI*>(candidate);
+    if (plugin == nullptr) continue;
+    for (size_t o = 0; o < offset_count; ++o) {
+      DoProgress(psRunning, 1, Format("Loading by [%s]", {ExtractFileName(plugin->FileName())}));
+      TryPlugin(*plugin, head.data(), offsets[o]);
+      if (!IsEmpty()) return;
+      FreeHandles();
     }
-  } catch (...) {
-    DoProgress(psEnding, 100, "Loaded Graphic by Susie Plugin");
-    throw;
   }
-  DoProgress(psEnding, 100, "Loaded Graphic by Susie Plugin");
 }
 
 }  // namespace kevrale

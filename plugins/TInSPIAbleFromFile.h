@@ -10,18 +10,17 @@ namespace kevrale {
 
 class TInSPIAbleFromFile : public TInSPIAbleData {
  public:
-  TInSPIAbleFromFile(TSPIGraphic* owner, std::string file_name)
-      : TInSPIAbleData(owner, std::move(file_name)) {}
+  TInSPIAbleFromFile(TSPIGraphic* owner, TSPIs* host, std::string file_name)
+      : TInSPIAbleData(owner, host, std::move(file_name)) {}
 
  protected:
+  // The file's name and the offset of the image in it.
+  Input InputAt(intptr_t offset) const override {
+    return {SourceName().c_str(), offset, SPI_INPUT_FILE};
+  }
   // Reads up to `count` bytes from the start of the file. A file that
   // cannot be opened or read leaves the buffer as it was.
   void ReadHead(uint8_t* buffer, size_t count) override;
-  void QueryInfo(const TInSPI& plugin, intptr_t offset, SpiPictureInfo& info, bool& ok) override;
-  void QueryPreview(const TInSPI& plugin, intptr_t offset, SpiHandle& info,
-                    SpiHandle& bits) override;
-  void QueryPicture(const TInSPI& plugin, intptr_t offset, SpiHandle& info,
-                    SpiHandle& bits) override;
 };
 
 }  // namespace kevrale

@@ -17,7 +17,7 @@ class TInSPIAbleFromStream : public TInSPIAbleData {
   // A stream that is not a TMemoryStream is read whole from its first byte,
   // which leaves it at its end. The memory stream's block must not change
   // while this source lives.
-  TInSPIAbleFromStream(TSPIGraphic* owner, std::string name, TStream& stream);
+  TInSPIAbleFromStream(TSPIGraphic* owner, TSPIs* host, std::string name, TStream& stream);
   ~TInSPIAbleFromStream() override;
 
   const uint8_t* Memory() const { return memory_; }
@@ -26,18 +26,15 @@ class TInSPIAbleFromStream : public TInSPIAbleData {
   const TMemoryStream* OwnCopy() const { return own_copy_.get(); }
 
  protected:
+  // The data's address at the offset and the size from there.
+  Input InputAt(intptr_t offset) const override {
+    return {reinterpret_cast<const char*>(memory_) + offset, data_size_ - offset, SPI_INPUT_MEMORY};
+  }
   void ReadHead(uint8_t* buffer, size_t count) override;
-  void QueryInfo(const TInSPI& plugin, intptr_t offset, SpiPictureInfo& info, bool& ok) override;
-  void QueryPreview(const TInSPI& plugin, intptr_t offset, SpiHandle& info,
-                    SpiHandle& bits) override;
-  void QueryPicture(const TInSPI& plugin, intptr_t offset, SpiHandle& info,
-                    SpiHandle& bits) override;
   // Data shorter than the offset gives a negative length: no attempt.
   bool HasDataAt(intptr_t offset) const override { return offset <= data_size_; }
 
  private:
-  const char* At(intptr_t offset) const { return reinterpret_cast<const char*>(memory_) + offset; }
-
   const uint8_t* memory_ = nullptr;
   intptr_t data_size_ = 0;
   std::unique_ptr<TMemoryStream> own_copy_;

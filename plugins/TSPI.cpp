@@ -25,9 +25,13 @@ const TSPIClassInfo TSPI::Class("TSPI", nullptr, &MakeInstance<TSPI, TSPI, const
 TSPI::TSPI(const std::string& file_name) : TSPI(file_name, &TSPI::Checks) {}
 
 TSPI::TSPI(const std::string& file_name, Checker check) {
-  library_ = DynamicLibrary::Open(file_name);
+  std::string loader_error;
+  library_ = DynamicLibrary::Open(file_name, &loader_error);
+  // The loader's own text (a missing dependency, a wrong machine type) is
+  // kept beside the message.
   if (!library_)
-    throw ESPIFOpenErrorSPI(Format("%s:Susie Pluginがロードできませんでした", {file_name}));
+    throw ESPIFOpenErrorSPI(Format("%s:Susie Pluginがロードできませんでした", {file_name}),
+                            loader_error);
   file_name_ = library_.Path();
   if (file_name_.empty()) file_name_ = file_name;
 

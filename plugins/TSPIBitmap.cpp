@@ -1,8 +1,12 @@
 #include "plugins/TSPIBitmap.h"
 
+#include "picture/BmpReader.h"
 #include "platform/Exception.h"
 #include "platform/FileName.h"
+#include "platform/Format.h"
+#include "platform/ScopeExit.h"
 #include "platform/Stream.h"
+#include "plugins/TSPIs.h"
 
 namespace kevrale {
 
@@ -12,6 +16,8 @@ const TGraphicClassInfo TSPIBitmap::Class("TSPIBitmap", &TBitmap::Class,
 namespace {
 
 constexpr char kCouldNotDecode[] = "Susie Plugins could not decode";
+// The name of the program's own reader in an outcome.
+constexpr char kBmpReader[] = "BMP";
 
 // Whether the extension of the file-name part, ASCII letters upper-cased,
 // is exactly ".BMP".
@@ -27,48 +33,80 @@ std::pair<TGraphicClass, TGraphicClass> OrderClasses(TGraphicClass first, TGraph
   return {first, second};
 }
 
-std::unique_ptr<TGraphic> TryLoadFromFile(TGraphicClass plugin_class, const std::string& path,
-                                          TGraphicClass plain_class, bool prefer_plain,
-                                          const TProgressEvent& progress) {
+namespace {
+
+// The name of a reader in an outcome: the program's own BMP reader, or the
+// kind's class name.
+std::string ReaderName(TGraphicClass kind) {
+  return kind->InheritsFrom(&TBitmap::Class) ? kBmpReader : kind->Name();
+}
+
+// Tries the two kinds in order, each with `load`; `after_failure` puts the
+// input back for the next one. Only "this reader does not take it" (and a
+// file it cannot open) is absorbed, with its reason in `outcome`.
+std::unique_ptr<TGraphic> TryLoad(
+    TGraphicClass plugin_class, TGraphicClass plain_class, bool prefer_plain,
+    const TProgressEvent& progress, TSPIs* host, LoadOutcome& outcome,
+    const std::function<void(TGraphic& graphic, bool as_plugin)>& load,
+    const std::function<void()>& after_failure) {
   const auto [first, second] = OrderClasses(plugin_class, plain_class, prefer_plain);
   for (TGraphicClass kind : {first, second}) {
     if (kind == nullptr) continue;
+    std::unique_ptr<TGraphic> graphic = kind->Create();
+    if (!graphic) continue;
+    graphic->OnProgress = progress;
+    auto* plugin_graphic =
+        kind == plugin_class ? dynamic_cast<TSPIGraphic*>(graphic.get()) : nullptr;
+    if (plugin_graphic != nullptr) plugin_graphic->SetHost(host);
     try {
-      std::unique_ptr<TGraphic> graphic = kind->Create();
-      if (!graphic) continue;
-      graphic->OnProgress = progress;
-      graphic->LoadFromFile(path);
+      load(*graphic, plugin_graphic != nullptr);
       return graphic;
-    } catch (...) {
-      // This kind does not read the file; the other one may.
+    } catch (const EDecodeFailed& e) {
+      outcome.Append(e.Outcome());
+    } catch (const EInvalidBmp& e) {
+      const LoadFailure failure = e.Reason() == BmpRefusal::Signature ? LoadFailure::NotThisFormat
+                                                                      : LoadFailure::BrokenData;
+      outcome.Add({ReaderName(kind), failure, 0, BmpRefusalText(e.Reason())});
+    } catch (const EInvalidGraphic& e) {
+      outcome.Add({ReaderName(kind), LoadFailure::NotThisFormat, 0, e.what()});
+    } catch (const EStreamError& e) {
+      // The file cannot be opened, or reading it fails.
+      outcome.Add({ReaderName(kind), LoadFailure::CannotOpen, 0, e.Reason(), e.ErrorNumber()});
     }
+    after_failure();
   }
   return nullptr;
 }
 
+}  // namespace
+
+std::unique_ptr<TGraphic> TryLoadFromFile(TGraphicClass plugin_class, const std::string& path,
+                                          TGraphicClass plain_class, bool prefer_plain,
+                                          const TProgressEvent& progress, TSPIs* host,
+                                          LoadOutcome& outcome) {
+  return TryLoad(
+      plugin_class, plain_class, prefer_plain, progress, host, outcome,
+      [&](TGraphic& graphic, bool) { graphic.LoadFromFile(path); }, [] {});
+}
+
 std::unique_ptr<TGraphic> TryLoadFromStream(TGraphicClass plugin_class, TStream& stream,
                                             const std::string& file_name, TGraphicClass plain_class,
-                                            bool prefer_plain, const TProgressEvent& progress) {
+                                            bool prefer_plain, const TProgressEvent& progress,
+                                            TSPIs* host, LoadOutcome& outcome) {
   const int64_t position = stream.Position();
-  const auto [first, second] = OrderClasses(plugin_class, plain_class, prefer_plain);
-  for (TGraphicClass kind : {first, second}) {
-    if (kind == nullptr) continue;
-    try {
-      std::unique_ptr<TGraphic> graphic = kind->Create();
-      if (!graphic) continue;
-      graphic->OnProgress = progress;
-      auto* plugin_graphic =
-          kind == plugin_class ? dynamic_cast<TSPIGraphic*>(graphic.get()) : nullptr;
-      if (plugin_graphic != nullptr)
-        plugin_graphic->LoadFromStreamWithName(stream, file_name);
-      else
-        graphic->LoadFromStream(stream);
-      return graphic;
-    } catch (...) {
-      stream.SetPosition(position);
-    }
-  }
-  return nullptr;
+  return TryLoad(
+      plugin_class, plain_class, prefer_plain, progress, host, outcome,
+      [&](TGraphic& graphic, bool as_plugin) {
+        if (as_plugin)
+          static_cast<TSPIGraphic&>(graphic).LoadFromStreamWithName(stream, file_name);
+        else
+          graphic.LoadFromStream(stream);
+      },
+      [&] { stream.SetPosition(position); });
+}
+
+TSPIs* TSPIBitmap::Host() const {
+  return program_host_ ? GlobalSPIs() : host_;
 }
 
 TProgressEvent TSPIBitmap::Relay() {
@@ -89,14 +127,20 @@ void TSPIBitmap::FinishLoad() {
 }
 
 void TSPIBitmap::LoadFromFile(const std::string& path) {
-  try {
-    AssignLoaded(TryLoadFromFile(&TSPIGraphic::Class, path, ClassType()->Parent(),
-                                 HasBmpExtension(path), Relay()));
-  } catch (...) {
-    FinishLoad();
-    throw;
+  // The closing report comes however the load ends.
+  const ScopeExit finish([this] { FinishLoad(); });
+  LoadOutcome outcome;
+  std::unique_ptr<TGraphic> loaded =
+      TryLoadFromFile(&TSPIGraphic::Class, path, ClassType()->Parent(), HasBmpExtension(path),
+                      Relay(), Host(), outcome);
+  if (!loaded) {
+    // A file that no reader could open is reported as such, whatever its
+    // extension: "could not decode" would name the wrong cause.
+    for (const LoadAttempt& a : outcome.Attempts)
+      if (a.Reader == kBmpReader && a.Failure == LoadFailure::CannotOpen)
+        throw EFOpenError(Format("ファイル %s は開けません", {path}), a.ErrorNumber);
   }
-  FinishLoad();
+  AssignLoaded(std::move(loaded), std::move(outcome));
 }
 
 void TSPIBitmap::LoadFromStream(TStream& stream) {
@@ -104,14 +148,12 @@ void TSPIBitmap::LoadFromStream(TStream& stream) {
 }
 
 void TSPIBitmap::LoadFromStreamWithName(TStream& stream, const std::string& file_name) {
-  try {
-    AssignLoaded(TryLoadFromStream(&TSPIGraphic::Class, stream, file_name, ClassType()->Parent(),
-                                   HasBmpExtension(file_name), Relay()));
-  } catch (...) {
-    FinishLoad();
-    throw;
-  }
-  FinishLoad();
+  const ScopeExit finish([this] { FinishLoad(); });
+  LoadOutcome outcome;
+  std::unique_ptr<TGraphic> loaded =
+      TryLoadFromStream(&TSPIGraphic::Class, stream, file_name, ClassType()->Parent(),
+                        HasBmpExtension(file_name), Relay(), Host(), outcome);
+  AssignLoaded(std::move(loaded), std::move(outcome));
 }
 
 TSPILoadFromStreamWithNameEvent TSPIBitmap::OnLoadFromStreamWithName() {
@@ -139,8 +181,8 @@ void TSPIBitmap::Assign(const TGraphic& source) {
   }
 }
 
-void TSPIBitmap::AssignLoaded(std::unique_ptr<TGraphic> graphic) {
-  if (!graphic) throw EInvalidGraphic(kCouldNotDecode);
+void TSPIBitmap::AssignLoaded(std::unique_ptr<TGraphic> graphic, LoadOutcome outcome) {
+  if (!graphic) throw EDecodeFailed(kCouldNotDecode, std::move(outcome));
   if (auto* plugin_graphic = dynamic_cast<TSPIGraphic*>(graphic.get())) {
     TPalette palette;
     const bool four_bit = plugin_graphic->IsFourBit();

@@ -8,11 +8,13 @@
 #include <memory>
 #include <string>
 
+#include "picture/LoadOutcome.h"
 #include "picture/TBitmap.h"
 #include "plugins/TSPIGraphic.h"
 
 namespace kevrale {
 
+class TSPIs;
 class TStream;
 
 using TSPILoadFromStreamWithNameEvent =
@@ -23,15 +25,22 @@ class TSPIBitmap : public TBitmap {
   // Its direct base kind is TBitmap::Class, the plain kind of its loads.
   static const TGraphicClassInfo Class;
 
+  // A bitmap made through the format registry decodes through the
+  // program's host as it stands at each load (GlobalSPIs); code that holds
+  // a host passes it.
   TSPIBitmap() = default;
+  explicit TSPIBitmap(TSPIs* host) : host_(host), program_host_(false) {}
 
   TGraphicClass ClassType() const override { return &Class; }
 
   // A name whose extension is ".bmp" (any case) is read by the plain BMP
   // reader first and then by the plug-ins, every other name the other way
-  // round. When neither reads it: EInvalidGraphic
-  // "Susie Plugins could not decode", and the bitmap keeps what it held.
-  // Either way the load ends with one psEnding report "Loaded Graphic".
+  // round. A file that cannot be opened raises EFOpenError
+  // "ファイル %s は開けません"; when neither reader takes it, EDecodeFailed
+  // "Susie Plugins could not decode" with each reader's answer. The bitmap
+  // then keeps what it held. Cancelling (EAbort), running out of memory and
+  // the progress listener's own errors go on as they are. Either way the
+  // load ends with one psEnding report "Loaded Graphic".
   void LoadFromFile(const std::string& path) override;
   // A nameless stream: the plug-ins first.
   void LoadFromStream(TStream& stream) override;
@@ -42,9 +51,9 @@ class TSPIBitmap : public TBitmap {
   // taken as it renders.
   virtual void Assign(const TGraphic& source);
   // Takes over the graphic that a load attempt produced (a TSPIGraphic or a
-  // plain bitmap) and frees it; none raises EInvalidGraphic
-  // "Susie Plugins could not decode".
-  virtual void AssignLoaded(std::unique_ptr<TGraphic> graphic);
+  // plain bitmap) and frees it; none raises EDecodeFailed
+  // "Susie Plugins could not decode" with the readers' answers.
+  virtual void AssignLoaded(std::unique_ptr<TGraphic> graphic, LoadOutcome outcome = {});
 
   // Loads the stream under the name; assigning another handler does nothing.
   TSPILoadFromStreamWithNameEvent OnLoadFromStreamWithName();
@@ -55,6 +64,9 @@ class TSPIBitmap : public TBitmap {
   // data beside them; it is empty for every other image.
   const TPalette& Palette() const { return palette_; }
   void SetPalette(TPalette palette) { palette_ = std::move(palette); }
+
+  // The host whose plug-ins the next load tries.
+  TSPIs* Host() const;
 
   // Passes the reports of an inner load attempt on as this bitmap's own,
   // except its closing psEnding report.
@@ -67,6 +79,8 @@ class TSPIBitmap : public TBitmap {
   void AssignBitmap(const TBitmap& bitmap);
 
   TPalette palette_;
+  TSPIs* host_ = nullptr;
+  bool program_host_ = true;
 };
 
 // The two kinds in the order to try: the second first when `prefer_second`.
@@ -74,14 +88,18 @@ std::pair<TGraphicClass, TGraphicClass> OrderClasses(TGraphicClass first, TGraph
                                                      bool prefer_second);
 
 // The first graphic of the two kinds (ordered by OrderClasses) that loads the
-// file, or nullptr; the errors of the attempts are not reported.
+// file, or nullptr with each reader's answer in `outcome`. Only a reader
+// that does not take the data (or cannot open it) is passed over; any other
+// error leaves. A plug-in graphic decodes through `host`.
 std::unique_ptr<TGraphic> TryLoadFromFile(TGraphicClass plugin_class, const std::string& path,
                                           TGraphicClass plain_class, bool prefer_plain,
-                                          const TProgressEvent& progress);
+                                          const TProgressEvent& progress, TSPIs* host,
+                                          LoadOutcome& outcome);
 // The same for a stream: the plug-in kind loads it with its name, the plain
 // kind from the current position, which is restored after a failed attempt.
 std::unique_ptr<TGraphic> TryLoadFromStream(TGraphicClass plugin_class, TStream& stream,
                                             const std::string& file_name, TGraphicClass plain_class,
-                                            bool prefer_plain, const TProgressEvent& progress);
+                                            bool prefer_plain, const TProgressEvent& progress,
+                                            TSPIs* host, LoadOutcome& outcome);
 
 }  // namespace kevrale

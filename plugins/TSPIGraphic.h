@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "picture/DibLayout.h"
 #include "picture/TGraphic.h"
 #include "plugins/TInSPIAbleData.h"
 
 namespace kevrale {
 
 class TMemoryStream;
+class TSPIs;
 
 // One entry of a logical palette, made from an RGB quad of a colour table.
 struct TPaletteEntry {
@@ -32,7 +34,11 @@ class TSPIGraphic : public TGraphic {
  public:
   static const TGraphicClassInfo Class;
 
+  // A graphic made through its class descriptor decodes through the
+  // program's host as it stands at each load (GlobalSPIs); code that holds
+  // a host passes it.
   TSPIGraphic() = default;
+  explicit TSPIGraphic(TSPIs* host) : host_(host), program_host_(false) {}
   ~TSPIGraphic() override;
   TSPIGraphic(const TSPIGraphic&) = delete;
   TSPIGraphic& operator=(const TSPIGraphic&) = delete;
@@ -49,9 +55,9 @@ class TSPIGraphic : public TGraphic {
   void SetWidth(int) {}
   void SetHeight(int) {}
 
-  // Decode through the import plug-ins; EInvalidGraphic
-  // "Susie Plugins could not decode" when none of them does. On any error
-  // the graphic is left empty.
+  // Decode through the import plug-ins of the host; EDecodeFailed
+  // "Susie Plugins could not decode", with each plug-in's answer, when none
+  // of them does. On any error the graphic is left empty.
   void LoadFromFile(const std::string& path) override;
   void LoadFromStream(TStream& stream) override;
   // The stream with a name, whose extension lets the plug-ins that claim it
@@ -88,18 +94,22 @@ class TSPIGraphic : public TGraphic {
   // The data source, or nullptr when there is no image.
   TInSPIAbleData* Source() const { return source_.get(); }
 
+  // The host whose plug-ins decode the next load.
+  TSPIs* Host() const;
+  void SetHost(TSPIs* host) {
+    host_ = host;
+    program_host_ = false;
+  }
+
  private:
   // Makes room in `stream` for the whole BMP form of the image.
   void ReserveBmpSize(TMemoryStream& stream) const;
 
+  // The facts of the held DIB and its palette, made once per image from
+  // the layout that the data source's check computed.
   struct Info {
-    int32_t ImageHeight = 0;
-    int32_t ImageWidth = 0;
+    DibLayout Layout;
     TPalette Palette;
-    uint32_t InfoSize = 0;
-    uint32_t ImageSize = 0;
-    uint32_t ColorCount = 0;
-    uint16_t BitCount = 0;
     bool FourBit = false;
   };
 
@@ -108,6 +118,8 @@ class TSPIGraphic : public TGraphic {
   const Info& UpdateInfo() const;
 
   std::unique_ptr<TInSPIAbleData> source_;
+  TSPIs* host_ = nullptr;
+  bool program_host_ = true;
   mutable Info info_;
   mutable bool info_valid_ = false;
 };

@@ -197,9 +197,7 @@ void TSPIs::RegisterFormats(TInSPI& spi) {
       if (extension.empty()) continue;  // ";;" or "*." claims nothing
       if (OnPictureRegister) OnPictureRegister(*this, spi, extension, description, graphic_class);
       if (graphic_class == nullptr) continue;
-      TPicture::RegisterFileFormat(extension, description, graphic_class);
-      registrations_.push_back({AsciiLowerCase(extension), description, graphic_class, plugin_file,
-                                TPicture::FileFormats().size() - 1});
+      TPicture::RegisterFileFormat(extension, description, graphic_class, plugin_file);
     }
   }
 }

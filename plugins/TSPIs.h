@@ -29,15 +29,6 @@ using TSPIPictureRegisterEvent =
     std::function<void(TSPIs& sender, TInSPI& aspi, const std::string& extension,
                        const std::string& description, TGraphicClass& graphic_class)>;
 
-// A format that the host entered in the picture's format registry.
-struct TSPIRegistration {
-  std::string Extension;  // as the registry keeps it: lower case, no dot
-  std::string Description;
-  TGraphicClass GraphicClass = nullptr;
-  std::string PluginFile;    // FileName of the module that claimed it
-  size_t RegistryIndex = 0;  // its place in the registry when it was made
-};
-
 class TSPIs {
  public:
   // Raises ESPIDupCreateSPIs "TSPIs は複数生成できません" while another host
@@ -86,9 +77,6 @@ class TSPIs {
   static void SetDefaultGraphicClass(TGraphicClass graphic_class);
   static TGraphicClass DefaultGraphicClass();
 
-  // The formats this host registered, oldest first.
-  const std::vector<TSPIRegistration>& Registrations() const { return registrations_; }
-
   // Makes spsAppDir name `folder` instead of the program's own folder (tests
   // run from a fixed folder of their own); nothing restores the program's.
   void SetAppFolder(std::optional<std::string> folder) { app_folder_ = std::move(folder); }
@@ -113,7 +101,6 @@ class TSPIs {
   void RegisterFormats(TInSPI& spi);
 
   std::vector<std::unique_ptr<TSPI>> modules_;
-  std::vector<TSPIRegistration> registrations_;
   std::optional<std::string> app_folder_;
 };
 

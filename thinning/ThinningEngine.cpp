@@ -6,6 +6,9 @@
 
 namespace kevrale {
 
+// The text names 12000 pixels while pictures up to 12500 wide are thinned:
+// the limit follows from the ring's largest size (12502 columns), the text
+// is the one users have always seen, and both stay as they are.
 const char* const kThinningWidthMessage =
     "画像の横幅が12000pixelを越えていて実行できません\r\r"
     "横長の画像なら、９０°回転してから実行してください\r\r"
@@ -60,14 +63,12 @@ void Sweep(TBitmap& bitmap, TColor target, TColor surround, bool& changed) {
 }  // namespace
 
 void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks) {
-  const auto set_cursor = [&hooks](TCursor cursor) {
-    if (hooks.SetCursor) hooks.SetCursor(cursor);
-  };
-  set_cursor(crHourGlass);
+  // The default cursor comes back after the width message has been closed,
+  // and after a run that fails.
+  const BusyCursorScope busy(hooks);
   TBitmap& bitmap = picture.Bitmap();
   if (bitmap.Width() > kMaxThinningWidth) {
     if (hooks.ShowMessage) hooks.ShowMessage(kThinningWidthMessage);
-    set_cursor(crDefault);
     return;
   }
   bool changed = false;
@@ -75,13 +76,11 @@ void RunThinning(TPicture& picture, TColor target, TColor surround, const Thinni
     Sweep(bitmap, target & kColorMask, surround & kColorMask, changed);
   } catch (...) {
     // Only running out of memory can get here; the rows written so far
-    // stay, and the busy cursor must not outlive the run.
+    // stay and are shown.
     if (changed) picture.Changed();
-    set_cursor(crDefault);
     throw;
   }
   if (changed) picture.Changed();
-  set_cursor(crDefault);
 }
 
 }  // namespace kevrale

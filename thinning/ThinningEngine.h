@@ -22,6 +22,22 @@ struct ThinningHooks {
   std::function<void(TCursor cursor)> SetCursor;
 };
 
+// Shows the busy cursor through the hooks while it lives and the default
+// cursor when it goes, however the work it guards ends.
+class BusyCursorScope {
+ public:
+  explicit BusyCursorScope(const ThinningHooks& hooks) : hooks_(hooks) { Set(crHourGlass); }
+  ~BusyCursorScope() { Set(crDefault); }
+  BusyCursorScope(const BusyCursorScope&) = delete;
+  BusyCursorScope& operator=(const BusyCursorScope&) = delete;
+
+ private:
+  void Set(TCursor cursor) const {
+    if (hooks_.SetCursor) hooks_.SetCursor(cursor);
+  }
+  const ThinningHooks& hooks_;
+};
+
 // The widest picture the engine accepts.
 constexpr int kMaxThinningWidth = 12500;
 

@@ -7,7 +7,7 @@
 # The generated seeds start the corpus; what the fuzzer adds is kept in
 # BUILD/fuzz/spi/corpus/<format> between runs. A crash is written to
 # BUILD/fuzz/spi/crashes/<format>/: minimise it (-minimize_crash=1), add it
-# to tests/unit/spi/crashers/ as <format>-<what it breaks>, and fix it.
+# to tests/spi/crashers/ as <format>-<what it breaks>, and fix it.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
