@@ -42,7 +42,7 @@ QWidget* NextTabStop(QWidget* widget) {
   return next;
 }
 
-TEST_F(ColourPickTest, WindowLayoutAsSpecifiedForThePlatform) {
+TEST_F(ColourPickTest, WindowLayoutKeepsItsPlacesAndSizes) {
   EXPECT_EQ(form2_->windowTitle(), "色の設定");
   EXPECT_EQ(form2_->size(), QSize(165, 182));
   const Qt::WindowFlags flags = form2_->windowFlags();

@@ -36,7 +36,7 @@ TEST(OpenFilter, PluginExtensionsComeBeforeTheBuiltInOnes) {
 }
 
 TEST(OpenFilter, OneEntryGetsNoLeadingPairAndNoEntryGivesNothing) {
-  EXPECT_EQ(BuildOpenFilter({{"bmp", "ビットマップ", &TBitmap::Class}}),
+  EXPECT_EQ(BuildOpenFilter({{"bmp", "ビットマップ", &TBitmap::Class, {}}}),
             "ビットマップ (*.bmp)|*.bmp");
   EXPECT_EQ(BuildOpenFilter({}), "");
 }

@@ -9,9 +9,9 @@
 
 #include <memory>
 
+#include "Drawings.h"
 #include "app/Startup.h"
 #include "app/TImage.h"
-#include "tests/Drawings.h"
 #include "tests/gui/MainWindowFixture.h"
 #include "thinning/ThinningEngine.h"
 

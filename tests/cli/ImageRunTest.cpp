@@ -1,0 +1,111 @@
+// kevrale-thin as a user runs it: the whole process, its files and its
+// exit status.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "CliProcess.h"
+#include "picture/TBitmap.h"
+
+namespace kevrale {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Quote;
+using test::RunCli;
+using test::RunResult;
+
+class CliRunTest : public test::CliFolderTest {
+ protected:
+  // A white picture with a black square block of side `block` at (1, 1).
+  std::string WriteBlock(const std::string& name, int width, int height, int block) {
+    TBitmap b(width, height);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)
+        b.SetPixel(x, y, (x >= 1 && y >= 1 && x <= block && y <= block) ? clBlack : clWhite);
+    b.SaveToFile(Path(name));
+    return Path(name);
+  }
+};
+
+TEST_F(CliRunTest, SavesBesideTheSourceUnderTheSaveName) {
+  const std::string source = WriteBlock("page.bmp", 5, 5, 3);
+  const RunResult r = RunCli("--surround FF0000 " + Quote(source));
+  ASSERT_EQ(r.status, 0) << r.output;
+  TBitmap out;
+  out.LoadFromFile(Path("page_s.bmp"));
+  ASSERT_EQ(out.Width(), 5);
+  // A 3 x 3 block keeps its centre; the rest of it turns red.
+  EXPECT_EQ(out.Pixel(2, 2), clBlack);
+  EXPECT_EQ(out.Pixel(1, 1), RGB(255, 0, 0));
+  EXPECT_EQ(out.Pixel(3, 3), RGB(255, 0, 0));
+  EXPECT_EQ(out.Pixel(0, 0), clWhite);
+}
+
+TEST_F(CliRunTest, TargetAtPicksTheColourOfAPixel) {
+  const std::string source = WriteBlock("p.bmp", 5, 5, 3);
+  // Pixel (0, 0) is white: white is thinned, black becomes the surround.
+  const RunResult r =
+      RunCli("--target-at 0,0 --surround 000000 -o " + Quote(Path("o.bmp")) + " " + Quote(source));
+  ASSERT_EQ(r.status, 0) << r.output;
+  TBitmap out;
+  out.LoadFromFile(Path("o.bmp"));
+  EXPECT_EQ(out.Pixel(2, 2), clBlack);
+  const RunResult outside = RunCli("--target-at 5,0 " + Quote(source));
+  EXPECT_EQ(outside.status, 1);
+  EXPECT_NE(outside.output.find("outside"), std::string::npos) << outside.output;
+}
+
+TEST_F(CliRunTest, ErrorsInTheProgramsWords) {
+  const RunResult missing = RunCli(Quote(Path("none.bmp")));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.output.find("ファイル " + Path("none.bmp") + " は開けません"),
+            std::string::npos);
+
+  std::ofstream(Path("bad.bmp")) << "not a bitmap";
+  const RunResult bad = RunCli(Quote(Path("bad.bmp")));
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.output.find("ビットマップイメージが不正です"), std::string::npos) << bad.output;
+  EXPECT_FALSE(fs::exists(Path("bad_s.bmp")));
+
+  std::ofstream(Path("notes.txt")) << "text";
+  const RunResult unknown = RunCli(Quote(Path("notes.txt")));
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.output.find("拡張子 .txt の画像形式は処理できません"), std::string::npos);
+
+  EXPECT_EQ(RunCli("").status, 2);
+  EXPECT_EQ(RunCli("--target nope x.bmp").status, 2);
+}
+
+TEST_F(CliRunTest, TooWideIsRefusedWithoutWriting) {
+  const std::string source = WriteBlock("wide.bmp", 12501, 2, 1);
+  const RunResult r = RunCli(Quote(source));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("画像の横幅が12000pixelを越えていて実行できません\n\n"),
+            std::string::npos)
+      << r.output;
+  EXPECT_FALSE(fs::exists(Path("wide_s.bmp")));
+}
+
+TEST_F(CliRunTest, OneFailureDoesNotStopTheOtherImages) {
+  const std::string good = WriteBlock("good.bmp", 4, 4, 2);
+  const RunResult r = RunCli(Quote(Path("missing.bmp")) + " " + Quote(good));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(fs::exists(Path("good_s.bmp")));
+}
+
+TEST_F(CliRunTest, VersionAndHelp) {
+  const RunResult v = RunCli("--version");
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.output, "Version 1.21\n");
+  const RunResult h = RunCli("--help");
+  EXPECT_EQ(h.status, 0);
+  EXPECT_NE(h.output.find("usage: kevrale-thin"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kevrale

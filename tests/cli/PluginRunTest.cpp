@@ -1,0 +1,162 @@
+// kevrale-thin with the bundled import plug-ins of the program's folder:
+// the formats it lists, pictures in those formats thinned like BMP
+// pictures, and a plug-in folder that stops the start-up.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "CliProcess.h"
+#include "Drawings.h"
+#include "picture/TBitmap.h"
+#include "picture/TPicture.h"
+#include "thinning/ThinningEngine.h"
+
+namespace kevrale {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Quote;
+using test::RunCli;
+using test::RunCommand;
+using test::RunResult;
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class PluginRunTest : public test::CliFolderTest {
+ protected:
+  // drawing::CrossingStrokes() as a BMP file.
+  std::string WriteStrokes(const std::string& name) {
+    drawing::CrossingStrokes().SaveToFile(Path(name));
+    return Path(name);
+  }
+
+  // The BMP file converted by ImageMagick into the format of `name`.
+  std::string Convert(const std::string& bmp, const std::string& name,
+                      const std::string& args = "") {
+    const RunResult r = RunCommand("convert " + Quote(bmp) + " " + args + " " + Quote(Path(name)));
+    EXPECT_EQ(r.status, 0) << r.output;
+    return Path(name);
+  }
+
+  // The pixels that the engine makes of the BMP picture, as the CLI saves them.
+  TBitmap ThinnedInProcess(const std::string& bmp) {
+    TPicture picture;
+    picture.LoadFromFile(bmp);
+    RunThinning(picture, clBlack, clWhite, {});
+    return TBitmap(picture.Bitmap());
+  }
+
+  static void ExpectSamePixels(const TBitmap& a, const std::string& path) {
+    TBitmap b;
+    b.LoadFromFile(path);
+    ASSERT_EQ(a.Width(), b.Width()) << path;
+    ASSERT_EQ(a.Height(), b.Height()) << path;
+    int differing = 0;
+    for (int y = 0; y < a.Height(); ++y)
+      for (int x = 0; x < a.Width(); ++x) differing += a.Pixel(x, y) != b.Pixel(x, y);
+    EXPECT_EQ(differing, 0) << path;
+  }
+};
+
+TEST_F(PluginRunTest, FormatsListsThePluginKindsNewestFirstWithTheirFiles) {
+  const RunResult r = RunCli("--formats");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::vector<std::string> lines = Lines(r.output);
+  ASSERT_GE(lines.size(), 4u) << r.output;
+  // The four built-in kinds close the list, the oldest last.
+  const size_t n = lines.size();
+  EXPECT_TRUE(lines[n - 1].starts_with("wmf\t")) << r.output;
+  EXPECT_TRUE(lines[n - 2].starts_with("emf\t")) << r.output;
+  EXPECT_TRUE(lines[n - 3].starts_with("ico\t")) << r.output;
+  EXPECT_TRUE(lines[n - 4].starts_with("bmp\t")) << r.output;
+  EXPECT_TRUE(lines[n - 1].ends_with("\t(built in)")) << r.output;
+  // Every plug-in extension comes before them, naming its file.
+  for (const char* extension : {"png", "jpg", "jpeg", "gif", "tif", "tiff", "webp"}) {
+    bool found = false;
+    for (size_t i = 0; i + 4 < n; ++i)
+      if (lines[i].starts_with(std::string(extension) + "\t")) {
+        found = true;
+        EXPECT_TRUE(Contains(lines[i], KEVRALE_BIN_DIR "/if")) << lines[i];
+        EXPECT_TRUE(lines[i].ends_with(".spi")) << lines[i];
+      }
+    EXPECT_TRUE(found) << extension << " missing in\n" << r.output;
+  }
+}
+
+TEST_F(PluginRunTest, PluginFormatsAreThinnedLikeBitmaps) {
+  const std::string bmp = WriteStrokes("strokes.bmp");
+  const TBitmap expected = ThinnedInProcess(bmp);
+  const std::string png = Convert(bmp, "scan.png");
+  const std::string gif = Convert(bmp, "scan.gif");
+  const std::string tif = Convert(bmp, "scan.TIF", "-compress LZW");
+  const RunResult r = RunCli(Quote(png) + " " + Quote(gif) + " " + Quote(tif));
+  ASSERT_EQ(r.status, 0) << r.output;
+  ExpectSamePixels(expected, Path("scan_s.bmp"));  // written three times, the last one TIFF
+  for (const std::string& source : {png, gif}) {
+    const RunResult one = RunCli("-o " + Quote(Path("one.bmp")) + " " + Quote(source));
+    ASSERT_EQ(one.status, 0) << one.output;
+    ExpectSamePixels(expected, Path("one.bmp"));
+  }
+}
+
+TEST_F(PluginRunTest, AListMixesPluginAndBitmapEntries) {
+  const std::string bmp = WriteStrokes("a.bmp");
+  const TBitmap expected = ThinnedInProcess(bmp);
+  Convert(bmp, "b.png");
+  // JPEG is lossy: the picture is thinned with the target colour it decodes to,
+  // so only the run itself is compared here.
+  Convert(bmp, "c.jpg", "-quality 100");
+  std::ofstream(Path("list.txt")) << "a.bmp\nb.png\nc.jpg\n";
+  for (const char* jobs : {"", "-j 2 "}) {
+    const RunResult r = RunCli(std::string(jobs) + "--list " + Quote(Path("list.txt")));
+    ASSERT_EQ(r.status, 0) << r.output;
+    ExpectSamePixels(expected, Path("a_s.bmp"));
+    ExpectSamePixels(expected, Path("b_s.bmp"));
+    TBitmap jpeg;
+    jpeg.LoadFromFile(Path("c_s.bmp"));
+    EXPECT_EQ(jpeg.Width(), 40);
+    EXPECT_EQ(jpeg.Height(), 30);
+    for (const char* name : {"a_s.bmp", "b_s.bmp", "c_s.bmp"}) fs::remove(Path(name));
+  }
+}
+
+TEST_F(PluginRunTest, BrokenPluginFilesAreRefusedInTheProgramsWords) {
+  std::ofstream(Path("half.png"), std::ios::binary) << "\x89PNG\r\n\x1a\n";
+  const RunResult r = RunCli(Quote(Path("half.png")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(
+      Contains(r.output, "kevrale-thin: " + Path("half.png") + ": Susie Plugins could not decode"))
+      << r.output;
+  EXPECT_FALSE(fs::exists(Path("half_s.bmp")));
+}
+
+TEST_F(PluginRunTest, ALibraryWithoutThePluginEntryPointsEndsTheStartUp) {
+  // The Susie folder setting names a folder holding a library that is no
+  // plug-in; the program stops before it touches any file.
+  fs::create_directories(dir_.File("config/Dravello"));
+  fs::create_directories(dir_.File("plugins"));
+  fs::copy_file(KEVRALE_BIN_DIR "/libkevrale-localmem.so.1", dir_.File("plugins/notaplugin.spi"));
+  std::ofstream(dir_.File("config/Dravello/Susie.conf"))
+      << "[Plug-in]\nPath=" << dir_.File("plugins") << "\n";
+  const std::string bmp = WriteStrokes("x.bmp");
+  const RunResult r = RunCommand("XDG_CONFIG_HOME=" + Quote(dir_.File("config")) + " " +
+                                 Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " " + Quote(bmp));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.output, "kevrale-thin: ESPIInvalidAPI: ")) << r.output;
+  EXPECT_FALSE(fs::exists(Path("x_s.bmp")));
+}
+
+}  // namespace
+}  // namespace kevrale

@@ -1,0 +1,114 @@
+#include "platform/Stream.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "TempFolder.h"
+#include "platform/Exception.h"
+
+namespace kevrale {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StreamTest : public ::testing::Test {
+ protected:
+  static std::string Contents(const std::string& path) { return test::ReadText(path); }
+  void Write(const std::string& path, const std::string& text) { test::WriteText(path, text); }
+  size_t EntriesInDir() const { return dir_.Entries().size(); }
+
+  test::TempFolder dir_;
+};
+
+TEST_F(StreamTest, OpenErrorsNameThePath) {
+  const std::string missing = dir_.File("missing.bmp");
+  try {
+    TFileStream s(missing, TFileStream::Mode::Read);
+    FAIL() << "opened a missing file";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(e.Message(), "ファイル " + missing + " は開けません");
+  }
+  // A folder is not a file to read.
+  EXPECT_THROW(TFileStream(dir_.Path(), TFileStream::Mode::Read), EFOpenError);
+  const std::string nowhere = dir_.File("no/such/out.bmp");
+  try {
+    TReplacingFileStream s(nowhere);
+    FAIL() << "created a file in a missing folder";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(e.Message(), "ファイル " + nowhere + " を作成できません");
+  }
+}
+
+TEST_F(StreamTest, ReplacingStreamCommitsAtomically) {
+  const std::string target = dir_.File("out.bmp");
+  Write(target, "old contents");
+  ::chmod(target.c_str(), 0640);
+  {
+    TReplacingFileStream s(target);
+    s.WriteBuffer("new", 3);
+    // Until the commit the old file is untouched.
+    EXPECT_EQ(Contents(target), "old contents");
+    s.Commit();
+  }
+  EXPECT_EQ(Contents(target), "new");
+  EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
+  EXPECT_EQ(EntriesInDir(), 1u);
+}
+
+TEST_F(StreamTest, UncommittedReplacementLeavesOldFileAndNoTemporary) {
+  const std::string target = dir_.File("out.bmp");
+  Write(target, "old contents");
+  {
+    TReplacingFileStream s(target);
+    s.WriteBuffer("half", 4);
+  }  // destroyed without Commit, as when a save throws
+  EXPECT_EQ(Contents(target), "old contents");
+  EXPECT_EQ(EntriesInDir(), 1u);
+}
+
+TEST_F(StreamTest, ReplacingAFolderIsRefused) {
+  fs::create_directory(dir_.File("sub"));
+  EXPECT_THROW(TReplacingFileStream(dir_.File("sub")), EFCreateError);
+}
+
+TEST(MemoryStreamTest, ReadsWritesAndSeeks) {
+  TMemoryStream m;
+  m.WriteBuffer("abcdef", 6);
+  EXPECT_EQ(m.Size(), 6);
+  m.SetPosition(2);
+  char buf[3] = {};
+  m.ReadBuffer(buf, 3);
+  EXPECT_EQ(std::string(buf, 3), "cde");
+  EXPECT_THROW(m.ReadBuffer(buf, 2), EReadError);
+  m.Seek(-1, SeekOrigin::End);
+  m.WriteBuffer("XYZ", 3);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.Memory()), size_t(m.Size())), "abcdeXYZ");
+  EXPECT_EQ(m.Seek(-100, SeekOrigin::Current), 8) << "a seek before the start is ignored";
+  if (m.Seek(10, SeekOrigin::Beginning) == 10) {
+    m.WriteBuffer("Q", 1);
+    ASSERT_EQ(m.Size(), 11);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.Memory()) + 6, 5),
+              std::string("YZ\0\0Q", 5))
+        << "a gap after the end reads as zeros";
+  }
+}
+
+TEST(MemoryStreamTest, BorrowedStreamNeverReadsPastItsEnd) {
+  const char data[] = {1, 2, 3};
+  TBorrowedMemoryStream s(data, sizeof data);
+  char out[8];
+  EXPECT_EQ(s.Read(out, sizeof out), 3u);
+  EXPECT_EQ(s.Read(out, sizeof out), 0u);
+  s.Seek(10, SeekOrigin::Beginning);
+  EXPECT_EQ(s.Read(out, 1), 0u);
+  EXPECT_EQ(s.Write(out, 1), 0u);
+}
+
+}  // namespace
+}  // namespace kevrale
