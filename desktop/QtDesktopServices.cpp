@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -29,10 +30,16 @@ void FitCaption(QMessageBox& box) {
   QFont title = box.font();
   title.setBold(true);
   const int needed = QFontMetrics(title).horizontalAdvance(box.windowTitle()) + kTitleBarRoom;
-  // The box sizes itself from its layout's minimum width, which the label's
-  // minimum width feeds.
-  if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
-    label->setMinimumWidth(needed);
+  // The box sizes itself from its layout's minimum width: a spacer that
+  // wide shares the text's cell, so that a longer text still widens (or
+  // wraps) the box as it would without it.
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+  const int index = grid != nullptr && label != nullptr ? grid->indexOf(label) : -1;
+  if (index < 0) return;
+  int row = 0, column = 0, rows = 0, columns = 0;
+  grid->getItemPosition(index, &row, &column, &rows, &columns);
+  grid->addItem(new QSpacerItem(needed, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), row, column);
 }
 
 }  // namespace

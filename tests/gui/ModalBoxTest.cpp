@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -223,6 +224,22 @@ TEST_F(ModalBoxTest, AShortMessageLeavesTheTitleBarRoomForItsCaption) {
   title.setBold(true);
   EXPECT_GE(box.width, QFontMetrics(title).horizontalAdvance("Kevrale") + 4 * 24);
   EXPECT_EQ(box.owner, form1_.get());
+}
+
+TEST_F(ModalBoxTest, ALongerMessageIsShownWhole) {
+  const QString text = QStringLiteral("拡張子 . の画像形式は処理できません");
+  int label_width = 0;
+  int text_width = 0;
+  ModalScript script({[&](QWidget& shown) {
+    auto* label = shown.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    ASSERT_NE(label, nullptr);
+    label_width = label->width();
+    text_width = QFontMetrics(label->font()).horizontalAdvance(text);
+    PressOk(shown);
+  }});
+  Services().ShowMessage(form1_.get(), QStringLiteral("Kevrale"), text, MessageKind::Error);
+  EXPECT_EQ(script.Unanswered(), 0u);
+  EXPECT_GE(label_width, text_width);
 }
 
 }  // namespace
