@@ -2,9 +2,6 @@
 // services: it stays visible and on top while it is open, also above the
 // colour settings window that stays on top of the others, and a message box
 // is wide enough for its caption.
-#include <deque>
-#include <functional>
-
 #include <QApplication>
 #include <QColorDialog>
 #include <QFile>
@@ -19,42 +16,10 @@
 #include "app/TShape.h"
 #include "desktop/QtDesktopServices.h"
 #include "tests/gui/MainWindowFixture.h"
+#include "tests/gui/ModalScript.h"
 
 namespace kevrale::test {
 namespace {
-
-// Answers the modal boxes as they open, one handler each, in order. A box
-// that no handler is left for is closed, so that a test never hangs.
-class ModalScript {
- public:
-  explicit ModalScript(std::deque<std::function<void(QWidget&)>> handlers)
-      : handlers_(std::move(handlers)) {
-    QObject::connect(&poll_, &QTimer::timeout, [this] { Poll(); });
-    poll_.start(5);
-  }
-  size_t Unanswered() const { return handlers_.size(); }
-  int Unexpected() const { return unexpected_; }
-
- private:
-  void Poll() {
-    QWidget* box = QApplication::activeModalWidget();
-    if (box == nullptr || !box->isVisible() || box == last_) return;
-    last_ = box;
-    if (handlers_.empty()) {
-      ++unexpected_;
-      box->close();
-      return;
-    }
-    auto handler = std::move(handlers_.front());
-    handlers_.pop_front();
-    handler(*box);
-  }
-
-  std::deque<std::function<void(QWidget&)>> handlers_;
-  QTimer poll_;
-  QWidget* last_ = nullptr;
-  int unexpected_ = 0;
-};
 
 class ModalBoxTest : public MainWindowFixture {
  protected:
