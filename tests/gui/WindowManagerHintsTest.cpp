@@ -1,6 +1,6 @@
 // What the windows ask of the window manager, read back from a real X
 // server (Xvfb, no window manager): the frame's title-bar buttons in the
-// Motif hints, the stay-on-top state, and whose box a message box is.
+// Motif hints and the stay-on-top state.
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
@@ -11,14 +11,11 @@
 
 #include <gtest/gtest.h>
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QtTest/QTest>
 
 #include "about/TAboutBox.h"
 #include "app/TForm2.h"
-#include "desktop/QtDesktopServices.h"
-#include "tests/gui/ModalScript.h"
 
 namespace kevrale::test {
 namespace {
@@ -97,25 +94,6 @@ TEST_F(WindowManagerHints, TheAboutBoxAsksForACloseBoxAlone) {
   EXPECT_TRUE(hints[1] & kFunctionClose);
   EXPECT_FALSE(hints[1] & (kFunctionAll | kFunctionMinimize | kFunctionMaximize));
   EXPECT_FALSE(hints[2] & (kDecorMinimize | kDecorMaximize));
-}
-
-TEST_F(WindowManagerHints, AMessageBoxWhileTheColourSettingsAreShownIsTheirsAndAboveTheOthers) {
-  TForm2 form2;
-  form2.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form2));
-  std::vector<uint32_t> transient_for, state;
-  ModalScript script({[&](QWidget& box) {
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
-    transient_for = Property(box, "WM_TRANSIENT_FOR");
-    state = Property(box, "_NET_WM_STATE");
-    qobject_cast<QMessageBox*>(&box)->button(QMessageBox::Ok)->click();
-  }});
-  QtDesktopServices().ShowMessage(nullptr, QStringLiteral("Kevrale"),
-                                  QStringLiteral("終了しました"), MessageKind::Plain);
-  EXPECT_EQ(script.Unanswered(), 0u);
-  EXPECT_EQ(transient_for, std::vector<uint32_t>{uint32_t(form2.winId())});
-  EXPECT_TRUE(Holds(state, Atom("_NET_WM_STATE_ABOVE")));
-  EXPECT_TRUE(Holds(Property(form2, "_NET_WM_STATE"), Atom("_NET_WM_STATE_ABOVE")));
 }
 
 }  // namespace
