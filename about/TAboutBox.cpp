@@ -1,6 +1,7 @@
 #include "about/TAboutBox.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include <QFontMetrics>
 #include <QFrame>
@@ -63,9 +64,27 @@ QFont FittingFont(QFont font, const QString& text, int width) {
   return font;
 }
 
+// The labels of the panel are placed for a face whose lines are 12 pixels
+// high (15 for the product name); the stand-in faces need more. Each label
+// keeps its place where the one above leaves room, and otherwise starts
+// right below it, so that no text covers another.
+void StackDown(std::initializer_list<QWidget*> labels) {
+  int bottom = 0;
+  for (QWidget* label : labels) {
+    const QSize size = label->hasHeightForWidth()
+                           ? QSize(label->width(), label->heightForWidth(label->width()))
+                           : label->sizeHint();
+    label->setGeometry(label->x(), std::max(label->y(), bottom), label->width(), size.height());
+    bottom = label->geometry().bottom() + 1;
+  }
+}
+
 }  // namespace
 
-TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
+// A dialog frame with a close box and neither minimise nor maximise.
+TAboutBox::TAboutBox(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("AboutBox"));
   setWindowTitle(QStringLiteral("バージョン情報"));
   setFont(UiFont(12));
@@ -95,12 +114,13 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   Comments = new QLabel(QStringLiteral("プログラム：Kevrale開発チーム"), Panel1);
   Comments->setObjectName(QStringLiteral("Comments"));
   Comments->setWordWrap(true);
-  Comments->setGeometry(96, 104, 281 - 96 - 8, 16);
+  Comments->setGeometry(96, 104, 281 - 96 - 8, Comments->heightForWidth(281 - 96 - 8));
   Comments->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   LightLabel1 =
       MakeLink(Panel1, "LightLabel1", QString::fromLatin1(kMailAddress), jtMail, {144, 120});
   LightLabel2 = MakeLink(Panel1, "LightLabel2", QString::fromLatin1(kHomePage), jtCust, {72, 136});
+  StackDown({ProductName, Version, Copyright, Comments, LightLabel1, LightLabel2});
 
   OKButton = new QPushButton(QStringLiteral("OK"), this);
   OKButton->setObjectName(QStringLiteral("OKButton"));

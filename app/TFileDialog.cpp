@@ -21,7 +21,10 @@ bool TFileDialog::Execute(QWidget* parent) {
   std::optional<QString> chosen = Services().ChooseFile(parent, request);
   if (!chosen || chosen->isEmpty()) return false;
   QString name = *chosen;
-  if (!DefaultExt.isEmpty() && !QFileInfo(name).fileName().contains(QLatin1Char('.')))
+  // A name without an extension gets the default one, except a file chosen
+  // to be opened that exists under the name as it is: that file is meant.
+  const bool existing = kind_ == FileDialogRequest::Kind::Open && QFileInfo::exists(name);
+  if (!DefaultExt.isEmpty() && !existing && !QFileInfo(name).fileName().contains(QLatin1Char('.')))
     name += QLatin1Char('.') + DefaultExt;
   FileName = name;
   return true;

@@ -16,9 +16,10 @@ class TFileDialog {
  public:
   TFileDialog(FileDialogRequest::Kind kind, QString default_ext, QString filter = QString());
 
-  // Shows the dialog. On confirmation the chosen name, with the default
-  // extension added when its file name has none, becomes FileName and the
-  // result is true; a cancel keeps FileName and gives false.
+  // Shows the dialog. On confirmation the chosen name becomes FileName and
+  // the result is true; a cancel keeps FileName and gives false. The default
+  // extension is added to a file name that has none, unless an open dialog's
+  // name is that of an existing file.
   bool Execute(QWidget* parent);
 
   QString Filter;

@@ -7,12 +7,14 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 
 #include "about/TAboutBox.h"
@@ -43,6 +45,15 @@ constexpr int kClientHeight = 420;
 constexpr int kScrollTop = 32;
 constexpr int kScrollExtraWidth = 593 - kClientWidth;
 constexpr int kScrollHeightLoss = kClientHeight - 390;
+
+// Those distances reach one pixel past the right edge and two past the
+// bottom, which would cut off the scroll bars' edges: the scroll box ends
+// inside the client area.
+QRect ScrollBoxGeometry(QSize client) {
+  const QRect laid_out(0, kScrollTop, client.width() + kScrollExtraWidth,
+                       std::max(0, client.height() - kScrollHeightLoss));
+  return laid_out.intersected(QRect(QPoint(0, 0), client));
+}
 
 template <class Method>
 void Bind(QAction* action, TForm1* form, Method method) {
@@ -80,7 +91,17 @@ TForm1::TForm1(QWidget* parent)
   setFont(UiFont(12));
   BuildMenu();
   BuildClientArea();
-  picture_.OnChange = [this](TPicture&) { Image->PictureChanged(); };
+  picture_.OnChange = [this](TPicture&) {
+    Image->PictureChanged();
+    // A picture that replaced the one shown (a load, a dropped file, a batch
+    // entry) opens at its top-left corner; a changed one (the run) keeps its
+    // place. The new graphic is made while the old one still exists, so the
+    // two never share an address.
+    if (picture_.Graphic() != shown_graphic_) {
+      shown_graphic_ = picture_.Graphic();
+      ScrollToTopLeft();
+    }
+  };
   Image->SetPicture(&picture_);
   Image->OnMouseDown = [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
     Guarded([&] { ImageMouseDown(button, shift, x, y); });
@@ -173,8 +194,7 @@ void TForm1::BuildClientArea() {
   ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
   ScrollBox1->setWidgetResizable(false);
   ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  ScrollBox1->setGeometry(0, kScrollTop, kClientWidth + kScrollExtraWidth,
-                          kClientHeight - kScrollHeightLoss);
+  ScrollBox1->setGeometry(ScrollBoxGeometry(QSize(kClientWidth, kClientHeight)));
   Image = new TImage;
   ScrollBox1->setWidget(Image);
 
@@ -185,8 +205,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (watched == client_ && event->type() == QEvent::Resize) {
     const QSize size = client_->size();
     ToolBar1->setGeometry(0, 0, size.width(), TToolBar::kHeight);
-    ScrollBox1->setGeometry(0, kScrollTop, size.width() + kScrollExtraWidth,
-                            std::max(0, size.height() - kScrollHeightLoss));
+    ScrollBox1->setGeometry(ScrollBoxGeometry(size));
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -258,10 +277,14 @@ void TForm1::paste1Click() {
   const QImage image = Services().ClipboardImage();
   if (image.isNull()) return;
   picture_.AssignImage(ImageToArgb(image));
+  // The bitmap takes the pasted pixels in place, but it is a new picture.
+  ScrollToTopLeft();
 }
 
 void TForm1::N2Click() {
   if (form2_ == nullptr) return;
+  // Where the window manager lets it be minimised, it comes back as well.
+  form2_->setWindowState(form2_->windowState() & ~Qt::WindowMinimized);
   form2_->show();
   form2_->raise();
   form2_->activateWindow();
@@ -278,6 +301,7 @@ void TForm1::usage1Click() {
 
 void TForm1::version1Click() {
   if (about_box_ == nullptr) return;
+  about_box_->setWindowState(about_box_->windowState() & ~Qt::WindowMinimized);
   about_box_->show();
   about_box_->raise();
   about_box_->activateWindow();
@@ -286,7 +310,8 @@ void TForm1::version1Click() {
 void TForm1::ImageMouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) {
   ScreenCursor& screen = ScreenCursor::Instance();
   const TCursor mode = screen.Cursor();
-  if ((mode == crDrag || mode == crMultiDrag) && form2_ != nullptr) {
+  const bool picking = (mode == crDrag || mode == crMultiDrag) && form2_ != nullptr;
+  if (picking) {
     // Raises the picture's message for a graphic that is not a bitmap; the
     // pick then stays pending.
     const TColor color = picture_.Pixel(x, y);
@@ -299,11 +324,23 @@ void TForm1::ImageMouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y
     }
   }
   screen.SetCursor(crDefault);
+  if (picking) form2_->PickEnded();
 }
 
 void TForm1::LoadDroppedFile(const QString& path) {
   BusyCursor busy;
   picture_.LoadFromFile(PathBytes(path));
+}
+
+void TForm1::OpenFileArgument(const QStringList& arguments) {
+  if (arguments.size() < 2 || arguments[1].isEmpty()) return;
+  const QString path = QFileInfo(arguments[1]).absoluteFilePath();
+  Guarded([&] { LoadDroppedFile(path); });
+}
+
+void TForm1::ScrollToTopLeft() {
+  ScrollBox1->horizontalScrollBar()->setValue(0);
+  ScrollBox1->verticalScrollBar()->setValue(0);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
 
 #include <memory>
 #include "app/TFileDialog.h"
@@ -52,6 +53,9 @@ class TForm1 : public QMainWindow {
   void ImageMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
   // The first of the files dropped on the window is loaded.
   void LoadDroppedFile(const QString& path);
+  // The program's arguments (its own name first): a file named after the
+  // name is loaded as a dropped file is, with the same cursor and messages.
+  void OpenFileArgument(const QStringList& arguments);
 
   // The plug-in host: its import plug-ins' formats are registered with the
   // picture's format registry for as long as the window lives.
@@ -97,11 +101,13 @@ class TForm1 : public QMainWindow {
   void CreatePluginHost();
   void FormCreate();
   ThinningHooks Hooks() const;
+  void ScrollToTopLeft();
   TColor TargetColor() const;
   TColor SurroundColor() const;
 
   TPicture picture_;
   QWidget* client_ = nullptr;
+  const TGraphic* shown_graphic_ = nullptr;
   TForm2* form2_ = nullptr;
   TAboutBox* about_box_ = nullptr;
 };

@@ -9,6 +9,7 @@
 #include "app/TShape.h"
 #include "desktop/ScreenCursor.h"
 #include "desktop/UiFont.h"
+#include "desktop/WindowFrame.h"
 
 namespace kevrale {
 
@@ -52,6 +53,8 @@ TForm2::TForm2(QWidget* parent)
   Shape2->setGeometry(88, 104, 25, 25);
   Button4 = MakeButton(this, "Button4", QStringLiteral("ﾊﾟﾚｯﾄ"), {120, 104, 41, 25});
   Button3 = MakeButton(this, "Button3", QStringLiteral("OK"), {40, 136, 73, 33});
+  // Enter presses "OK" unless another button has the focus.
+  Button3->setDefault(true);
 
   setTabOrder(Button1, Button2);
   setTabOrder(Button2, Button3);
@@ -90,8 +93,16 @@ void TForm2::Button4Click() {
   if (ColorDialog1.Execute(this)) Shape2->SetBrushColor(ColorDialog1.Color);
 }
 
+void TForm2::PickEnded() {
+  if (!isVisible()) return;
+  Button3->setFocus(Qt::OtherFocusReason);
+  activateWindow();
+}
+
 void TForm2::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // Before the window is mapped, so that the window manager frames it so.
+  RequestFrameWithoutButtons(*this);
   Button3->setFocus(Qt::OtherFocusReason);
 }
 

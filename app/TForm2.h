@@ -32,6 +32,9 @@ class TForm2 : public QDialog {
   // "ﾊﾟﾚｯﾄ": the colour chooser; a confirmed colour becomes the surround
   // colour. A pending pick is left alone.
   void Button4Click();
+  // A pick on the picture has ended: "OK" takes the focus and the window the
+  // keyboard, so that Enter closes it.
+  void PickEnded();
 
   QLabel* Label1;
   QLabel* Label2;

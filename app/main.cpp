@@ -1,6 +1,8 @@
 // Kevrale: start-up of the desktop program.
 #include <memory>
 
+#include <QTimer>
+
 #include "about/TAboutBox.h"
 #include "app/Startup.h"
 #include "app/TApplication.h"
@@ -28,6 +30,10 @@ int main(int argc, char** argv) {
       },
       [&] {
         form1->show();
+        // A file named on the command line (the desktop's "Open with")
+        // opens once the window is up, as a file dropped on it would.
+        QTimer::singleShot(0, form1.get(),
+                           [&] { form1->OpenFileArgument(QCoreApplication::arguments()); });
         return application.exec();
       });
 

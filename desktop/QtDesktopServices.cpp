@@ -7,14 +7,47 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 
+#include "desktop/DialogOwner.h"
+
 namespace kevrale {
+
+namespace {
+
+// Room beside the caption in a title bar: the window's icon and up to three
+// buttons with their margins.
+constexpr int kTitleBarRoom = 128;
+
+// A box as narrow as a short text ("終了しました") leaves the window manager
+// too little title bar for the caption, which it then cuts to "…": the box
+// is made at least as wide as the caption needs.
+void FitCaption(QMessageBox& box) {
+  QFont title = box.font();
+  title.setBold(true);
+  const int needed = QFontMetrics(title).horizontalAdvance(box.windowTitle()) + kTitleBarRoom;
+  // The box sizes itself from its layout's minimum width: a spacer that
+  // wide shares the text's cell, so that a longer text still widens (or
+  // wraps) the box as it would without it.
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+  const int index = grid != nullptr && label != nullptr ? grid->indexOf(label) : -1;
+  if (index < 0) return;
+  int row = 0, column = 0, rows = 0, columns = 0;
+  grid->getItemPosition(index, &row, &column, &rows, &columns);
+  grid->addItem(new QSpacerItem(needed, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), row, column);
+}
+
+}  // namespace
 
 std::optional<QString> QtDesktopServices::ChooseFile(QWidget* parent,
                                                      const FileDialogRequest& request) {
-  QFileDialog dialog(parent, request.title);
+  QFileDialog dialog(DialogOwner(parent), request.title);
+  StayAboveOwner(dialog);
   // Qt's own dialog shows the descriptions exactly as the program writes
   // them (the pattern part of each name filter is hidden) on every desktop.
   dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -41,7 +74,9 @@ std::optional<QString> QtDesktopServices::ChooseFile(QWidget* parent,
 std::optional<TColor> QtDesktopServices::ChooseColor(QWidget* parent, TColor initial) {
   // Qt keeps the custom colours of its colour dialog for the whole run of
   // the program, across dialogs.
-  QColorDialog dialog(QColor(GetRValue(initial), GetGValue(initial), GetBValue(initial)), parent);
+  QColorDialog dialog(QColor(GetRValue(initial), GetGValue(initial), GetBValue(initial)),
+                      DialogOwner(parent));
+  StayAboveOwner(dialog);
   dialog.setOption(QColorDialog::DontUseNativeDialog);
   dialog.setWindowTitle(QStringLiteral("色の設定"));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
@@ -51,10 +86,11 @@ std::optional<TColor> QtDesktopServices::ChooseColor(QWidget* parent, TColor ini
 
 void QtDesktopServices::ShowMessage(QWidget* parent, const QString& caption, const QString& text,
                                     MessageKind kind) {
-  if (parent == nullptr) parent = QApplication::activeWindow();
   QMessageBox box(kind == MessageKind::Error ? QMessageBox::Critical : QMessageBox::NoIcon, caption,
-                  text, QMessageBox::Ok, parent);
+                  text, QMessageBox::Ok, DialogOwner(parent));
   box.setTextFormat(Qt::PlainText);
+  StayAboveOwner(box);
+  FitCaption(box);
   box.exec();
 }
 

@@ -5,6 +5,9 @@
 #include <QPushButton>
 #include <QtTest/QTest>
 
+#include <algorithm>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "about/TAboutBox.h"
@@ -18,7 +21,11 @@ TEST(AboutBox, LayoutTextsAndLinks) {
   TAboutBox box;
   EXPECT_EQ(box.windowTitle(), "バージョン情報");
   EXPECT_EQ(box.size(), QSize(298, 213));
+  // A dialog frame with a close box, without minimise and maximise.
   EXPECT_TRUE(box.windowFlags() & Qt::WindowCloseButtonHint);
+  EXPECT_TRUE(box.windowFlags() & Qt::CustomizeWindowHint);
+  EXPECT_FALSE(box.windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_FALSE(box.windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_FALSE(box.isVisible());
   EXPECT_EQ(box.Panel1->geometry(), QRect(8, 8, 281, 161));
   EXPECT_EQ(box.Image1->parentWidget(), box.Panel1);
@@ -32,16 +39,16 @@ TEST(AboutBox, LayoutTextsAndLinks) {
                 QFontMetrics(box.ProductName->font()).horizontalAdvance(box.ProductName->text()),
             box.Panel1->width() - 2);
   EXPECT_EQ(box.Version->text(), "Version 1.21");
-  EXPECT_EQ(box.Version->pos(), QPoint(152, 40));
-  EXPECT_EQ(box.Copyright->pos(), QPoint(8, 80));
-  EXPECT_EQ(box.Comments->pos(), QPoint(96, 104));
+  EXPECT_EQ(box.Version->x(), 152);
+  EXPECT_EQ(box.Copyright->x(), 8);
+  EXPECT_EQ(box.Comments->x(), 96);
   EXPECT_TRUE(box.Comments->wordWrap());
 
-  EXPECT_EQ(box.LightLabel1->pos(), QPoint(144, 120));
+  EXPECT_EQ(box.LightLabel1->x(), 144);
   EXPECT_EQ(box.LightLabel1->text(), TAboutBox::kMailAddress);
   EXPECT_EQ(box.LightLabel1->JumpTo(), TAboutBox::kMailAddress);
   EXPECT_EQ(box.LightLabel1->JumpType(), jtMail);
-  EXPECT_EQ(box.LightLabel2->pos(), QPoint(72, 136));
+  EXPECT_EQ(box.LightLabel2->x(), 72);
   EXPECT_EQ(box.LightLabel2->text(), TAboutBox::kHomePage);
   EXPECT_EQ(box.LightLabel2->JumpType(), jtCust);
   for (const TLightLabel* link : {box.LightLabel1, box.LightLabel2}) {
@@ -52,6 +59,38 @@ TEST(AboutBox, LayoutTextsAndLinks) {
   }
   EXPECT_EQ(box.OKButton->geometry(), QRect(111, 180, 75, 25));
   EXPECT_TRUE(box.OKButton->isDefault());
+}
+
+// The texts of the panel from top to bottom, with the line each is laid out
+// at for a face 12 pixels high (15 for the product name).
+struct PlacedLabel {
+  QLabel* label;
+  int laid_out_y;
+};
+
+std::vector<PlacedLabel> PanelTexts(TAboutBox& box) {
+  return {{box.ProductName, 16}, {box.Version, 40},      {box.Copyright, 80},
+          {box.Comments, 104},   {box.LightLabel1, 120}, {box.LightLabel2, 136}};
+}
+
+TEST(AboutBox, NoTextCoversAnotherAndEachKeepsItsLineWhereTheFontLeavesRoom) {
+  TAboutBox box;
+  const std::vector<PlacedLabel> texts = PanelTexts(box);
+  int previous_bottom = 0;
+  for (const PlacedLabel& text : texts) {
+    const QRect area = text.label->geometry();
+    SCOPED_TRACE(text.label->objectName().toStdString());
+    // Tall enough for the whole text in its own font ...
+    EXPECT_GE(area.height(), QFontMetrics(text.label->font()).height());
+    // ... inside the panel's frame ...
+    EXPECT_GE(area.top(), 2);
+    EXPECT_LE(area.bottom(), box.Panel1->height() - 2);
+    // ... below the text above it, and on its own line unless that text
+    // reaches down past it; then right below it.
+    EXPECT_GE(area.top(), previous_bottom);
+    EXPECT_EQ(area.top(), std::max(text.laid_out_y, previous_bottom));
+    previous_bottom = area.bottom() + 1;
+  }
 }
 
 TEST(AboutBox, LinksHandTheirTargetsToTheDesktopAndOkHidesTheBox) {

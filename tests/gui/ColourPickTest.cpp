@@ -1,5 +1,6 @@
 // The colour settings window and colour picking on the picture through the
 // pick mode that the application-wide cursor holds.
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -48,7 +49,11 @@ TEST_F(ColourPickTest, WindowLayoutKeepsItsPlacesAndSizes) {
   const Qt::WindowFlags flags = form2_->windowFlags();
   EXPECT_TRUE(flags & Qt::WindowStaysOnTopHint);
   EXPECT_TRUE(flags & Qt::CustomizeWindowHint);
+  // A dialog frame without any title-bar button.
+  EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Dialog);
   EXPECT_FALSE(flags & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+  EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
   EXPECT_FALSE(form2_->isVisible());
 
   EXPECT_EQ(form2_->Label1->text(), "対象色は画像から選択");
@@ -114,6 +119,50 @@ TEST_F(ColourPickTest, TargetPickWithTheLeftButtonAndSurroundPickWithTheRight) {
   EXPECT_EQ(form2_->TargetColor(), kRed);
   EXPECT_EQ(Mode(), crDefault);
   EXPECT_TRUE(services_->messages.empty());
+}
+
+// Clicks a button of the colour settings with the mouse, which also gives it
+// the focus, as a user's click does.
+void ClickWithMouse(QPushButton* button) {
+  QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
+}
+
+TEST_F(ColourPickTest, AfterAPickOkIsTheDefaultButtonAndEnterClosesTheWindow) {
+  OpenColouredPicture();
+  form1_->N2->trigger();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form2_.get()));
+  // The palette, then a target pick: each button takes the focus, and with
+  // it the default-button frame, as it is clicked.
+  services_->color_answers = {0x123456u};
+  ClickWithMouse(form2_->Button4);
+  ClickWithMouse(form2_->Button1);
+  ASSERT_EQ(form2_->focusWidget(), form2_->Button1);
+  ASSERT_EQ(Mode(), crDrag);
+  form1_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form1_.get()));
+  Press(Qt::LeftButton, {1, 1});
+  ASSERT_EQ(form2_->TargetColor(), kRed);
+
+  // The colour settings have the keyboard again, with "OK" framed.
+  EXPECT_TRUE(QTest::qWaitForWindowActive(form2_.get()));
+  EXPECT_EQ(form2_->focusWidget(), form2_->Button3);
+  EXPECT_TRUE(form2_->Button3->isDefault());
+  EXPECT_FALSE(form2_->Button1->isDefault());
+  EXPECT_FALSE(form2_->Button4->isDefault());
+  QTest::keyClick(form2_.get(), Qt::Key_Return);
+  EXPECT_FALSE(form2_->isVisible());
+  EXPECT_EQ(Mode(), crDefault);
+  EXPECT_EQ(form2_->TargetColor(), kRed);
+}
+
+TEST_F(ColourPickTest, AClickOnThePictureWithoutAPickLeavesTheKeyboardWhereItIs) {
+  OpenColouredPicture();
+  form1_->N2->trigger();
+  form1_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form1_.get()));
+  Press(Qt::LeftButton, {1, 1});
+  QCoreApplication::processEvents();
+  EXPECT_EQ(QApplication::activeWindow(), form1_.get());
 }
 
 TEST_F(ColourPickTest, PressingTheOtherButtonSwitchesThePendingPick) {

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest/QTest>
@@ -71,7 +72,9 @@ TEST_F(MainWindowTest, WindowToolBarAndScrollBoxLayout) {
   EXPECT_TRUE(form1_->ToolButton7->autoRaise());
   EXPECT_FALSE(form1_->ToolButton7->icon().isNull());
   EXPECT_FALSE(form1_->ToolButton1->icon().isNull());
-  EXPECT_EQ(form1_->ScrollBox1->geometry(), QRect(0, 32, 593, 390));
+  // Laid out from y = 32 as 593 x 390, but ending inside the client area so
+  // that no edge of a scroll bar is cut off.
+  EXPECT_EQ(form1_->ScrollBox1->geometry(), QRect(0, 32, 592, 388));
   EXPECT_EQ(form1_->Image->parentWidget(), form1_->ScrollBox1->viewport());
   EXPECT_EQ(form1_->Image->geometry(), QRect(0, 0, 473, 257));
   EXPECT_EQ(form1_->focusWidget(), form1_->ToolBar1);
@@ -79,7 +82,8 @@ TEST_F(MainWindowTest, WindowToolBarAndScrollBoxLayout) {
   // The scroll box keeps its distances to all four sides.
   form1_->resize(form1_->width() + 100, form1_->height() + 50);
   QCoreApplication::processEvents();
-  EXPECT_EQ(form1_->ScrollBox1->geometry(), QRect(0, 32, 693, 440));
+  EXPECT_EQ(form1_->ScrollBox1->geometry(), QRect(0, 32, 692, 438));
+  EXPECT_TRUE(form1_->centralWidget()->rect().contains(form1_->ScrollBox1->geometry()));
   EXPECT_EQ(form1_->ToolBar1->width(), 692);
 }
 
@@ -148,6 +152,21 @@ TEST_F(MainWindowTest, OpenAddsTheDefaultExtensionToANameWithoutOne) {
   EXPECT_EQ(form1_->OpenDialog1.FileName, Path("plain.BMP"));
   EXPECT_EQ(form1_->Picture().Width(), 3);
   EXPECT_TRUE(services_->messages.empty());
+}
+
+TEST_F(MainWindowTest, OpenLoadsAnExistingNameWithoutExtensionAsChosen) {
+  // "noext.BMP" exists too, but the name chosen is that of an existing file.
+  WriteBmp("noext.BMP", 3, 3, kRed);
+  const QString chosen = WriteBmp("noext", 3, 3, kRed);
+  services_->file_answers = {WriteBmp("before.bmp", 5, 4, kGreen), chosen};
+  form1_->Open1->trigger();
+  form1_->Open1->trigger();
+  EXPECT_EQ(form1_->OpenDialog1.FileName, chosen);
+  // Without an extension there is no format to read it with.
+  ASSERT_EQ(services_->messages.size(), 1u);
+  EXPECT_EQ(services_->messages[0].text, "拡張子 . の画像形式は処理できません");
+  EXPECT_EQ(form1_->Picture().Width(), 5);
+  EXPECT_EQ(form1_->Picture().Pixel(2, 2), kGreen);
 }
 
 TEST_F(MainWindowTest, SaveAsWritesABmpAndReplacesAnExistingFile) {
@@ -277,6 +296,93 @@ TEST_F(MainWindowTest, TooWideAPictureBringsTheWidthMessageInThePlainBox) {
   EXPECT_EQ(during, crHourGlass);
   EXPECT_EQ(ScreenCursor::Instance().Cursor(), crDefault);
   EXPECT_EQ(form1_->Picture().Pixel(0, 0), clBlack);
+}
+
+// A picture larger than the scroll box, in one colour.
+QImage LargeImage(int width, int height, QColor colour) {
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(colour);
+  return image;
+}
+
+QPoint ScrollOffset(const TForm1& form) {
+  return {form.ScrollBox1->horizontalScrollBar()->value(),
+          form.ScrollBox1->verticalScrollBar()->value()};
+}
+
+void ScrollTo(TForm1& form, QPoint offset) {
+  form.ScrollBox1->horizontalScrollBar()->setValue(offset.x());
+  form.ScrollBox1->verticalScrollBar()->setValue(offset.y());
+  ASSERT_EQ(ScrollOffset(form), offset);
+}
+
+TEST_F(MainWindowTest, ANewPictureOpensAtTheTopLeftAndARunKeepsTheScrollOffset) {
+  TBitmap large(1500, 1200);
+  for (int y = 0; y < 1200; ++y)
+    for (int x = 0; x < 1500; ++x) large.SetPixel(x, y, clWhite);
+  const QString path = Path("large.bmp");
+  large.SaveToFile(path.toStdString());
+  services_->file_answers = {path, path};
+
+  form1_->Open1->trigger();
+  ScrollTo(*form1_, {600, 500});
+  form1_->N4->trigger();  // the same picture, changed in place
+  EXPECT_EQ(ScrollOffset(*form1_), QPoint(600, 500));
+
+  form1_->Open1->trigger();  // opened again: a new picture
+  EXPECT_EQ(ScrollOffset(*form1_), QPoint(0, 0));
+
+  ScrollTo(*form1_, {300, 200});
+  services_->clipboard_has_image = true;
+  services_->clipboard_image = LargeImage(1400, 1100, Qt::white);
+  form1_->paste1->trigger();
+  EXPECT_EQ(form1_->Picture().Width(), 1400);
+  EXPECT_EQ(ScrollOffset(*form1_), QPoint(0, 0));
+
+  ScrollTo(*form1_, {300, 200});
+  form1_->LoadDroppedFile(path);
+  EXPECT_EQ(ScrollOffset(*form1_), QPoint(0, 0));
+
+  // A failed load keeps the picture, and with it the place shown.
+  ScrollTo(*form1_, {300, 200});
+  services_->file_answers = {Path("missing.bmp")};
+  form1_->Open1->trigger();
+  EXPECT_EQ(services_->messages.size(), 1u);
+  EXPECT_EQ(ScrollOffset(*form1_), QPoint(300, 200));
+}
+
+TEST_F(MainWindowTest, AFileArgumentOpensAsADroppedFileDoes) {
+  WriteBmp("argument.bmp", 6, 5, kRed);
+  // Named relative to the current folder, as a shell passes it.
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(temp_.path()));
+  ScreenCursor::Instance().SetCursor(crDrag);
+  form1_->OpenFileArgument({"kevrale", "argument.bmp"});
+  QDir::setCurrent(previous);
+  EXPECT_EQ(form1_->Picture().Width(), 6);
+  EXPECT_EQ(form1_->Picture().Pixel(2, 2), kRed);
+  // The busy cursor came and went, which ends a pending pick.
+  EXPECT_EQ(ScreenCursor::Instance().Cursor(), crDefault);
+  EXPECT_TRUE(services_->messages.empty());
+
+  // No argument: nothing happens.
+  form1_->OpenFileArgument({"kevrale"});
+  EXPECT_EQ(form1_->Picture().Width(), 6);
+  EXPECT_TRUE(services_->messages.empty());
+
+  // A file that cannot be opened brings the drop's message, with the cursor
+  // already back to its default shape, and keeps the picture.
+  const QString missing = Path("absent.bmp");
+  TCursor during = crHourGlass;
+  services_->on_message = [&](const ScriptedServices::Message&) {
+    during = ScreenCursor::Instance().Cursor();
+  };
+  form1_->OpenFileArgument({"kevrale", missing});
+  ASSERT_EQ(services_->messages.size(), 1u);
+  EXPECT_EQ(services_->messages[0].text, "ファイル " + missing + " は開けません");
+  EXPECT_EQ(services_->messages[0].kind, MessageKind::Error);
+  EXPECT_EQ(during, crDefault);
+  EXPECT_EQ(form1_->Picture().Width(), 6);
 }
 
 void Drop(TForm1& form, const QList<QUrl>& urls) {
