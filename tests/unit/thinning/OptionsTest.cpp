@@ -200,22 +200,5 @@ TEST(ThinningOptions, TransparentSurroundLeavesAnUnchangedPictureAsItWas) {
   EXPECT_EQ(changes, 0);
 }
 
-// The widths of the model runs above are small; the engine reads rows in
-// groups of pixels, so check every group position and every kind of pixel
-// on long rows too.
-TEST(ThinningOptions, RuleHoldsAtEveryPositionOfALongRow) {
-  for (const TPixelFormat format : {TPixelFormat::pf24bit, TPixelFormat::pf32bit}) {
-    std::mt19937 rng(format == TPixelFormat::pf24bit ? 1 : 2);
-    const TBitmap scan = AntiAliased(301, 21, RGB(40, 40, 40), 4, 30, rng, format);
-    TBitmap input = scan;
-    if (format == TPixelFormat::pf32bit)
-      for (int y = 0; y < 21; ++y)
-        for (int x = 0; x < 301; ++x) Alpha(input, x, y) = uint8_t(rng() % 2 == 0 ? 0 : rng());
-    for (const int tolerance : {0, 20, 90})
-      ExpectAgreement(input, RGB(40, 40, 40), {.tolerance = tolerance},
-                      format == TPixelFormat::pf24bit ? "24-bit" : "32-bit");
-  }
-}
-
 }  // namespace
 }  // namespace kevrale::test
