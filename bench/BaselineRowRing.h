@@ -1,8 +1,8 @@
 // The thinning engine's row ring as it stood before the word-parallel
 // passes, kept only as the benchmarks' baseline; nothing in the program
-// links it. The engine's working store: the newest 20 rows of the picture, each held
-// as bitsets over the ring columns 0..W+1 (ring column x+1 is picture column
-// x; columns 0 and W+1 are the border and stay clear). Per row:
+// links it. It holds the newest 20 rows of the picture, each as bitsets
+// over the ring columns 0..W+1 (ring column x+1 is picture column x;
+// columns 0 and W+1 are the border and stay clear). Per row:
 //   loaded   the target pixels as the row was read
 //   present  the cells still 1
 //   deleted  the cells that the row's latest pass deleted (its marks -t)
