@@ -15,22 +15,22 @@ std::string ResolveEntry(const std::string& list_path, const std::string& entry)
 }
 
 void RunBatchEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
-                   const ThinningHooks& hooks) {
+                   const ThinningHooks& hooks, const ThinningOptions& options) {
   // The system calls would stop at the NUL and read, then overwrite, a
   // different file than the one named.
   if (path.find('\0') != std::string::npos) throw InOutErrorOf(kIoInvalidFilename);
   picture.LoadFromFile(path);
-  RunThinning(picture, target, surround, hooks);
+  RunThinning(picture, target, surround, hooks, options);
   picture.SaveToFile(SaveNameFor(path));
 }
 
 void RunBatch(const std::string& list_path, TPicture& picture, TColor target, TColor surround,
-              const ThinningHooks& hooks) {
+              const ThinningHooks& hooks, const ThinningOptions& options) {
   const BusyCursorScope busy(hooks);
   ListFileReader reader(list_path);
   while (!reader.Eof()) {
     const std::string entry = reader.ReadLine();
-    RunBatchEntry(ResolveEntry(list_path, entry), picture, target, surround, hooks);
+    RunBatchEntry(ResolveEntry(list_path, entry), picture, target, surround, hooks, options);
   }
 }
 

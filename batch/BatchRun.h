@@ -18,9 +18,10 @@ class TPicture;
 // run-time library's texts ("File not found", ...). Returns normally when
 // every entry was done; the caller then shows "終了しました".
 // The hooks' cursor shows the busy shape at the start and the default
-// shape when RunBatch returns or raises.
+// shape when RunBatch returns or raises. Every entry is thinned with the
+// same options.
 void RunBatch(const std::string& list_path, TPicture& picture, TColor target, TColor surround,
-              const ThinningHooks& hooks);
+              const ThinningHooks& hooks, const ThinningOptions& options = {});
 
 // An entry as the batch uses it: absolute entries and the empty entry stay
 // as they are; a relative one is put behind the folder of the list file.
@@ -30,6 +31,6 @@ std::string ResolveEntry(const std::string& list_path, const std::string& entry)
 // SaveNameFor(path). An entry holding a NUL byte names no file and raises
 // EInOutError 3 "Invalid filename" before anything is read or written.
 void RunBatchEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
-                   const ThinningHooks& hooks);
+                   const ThinningHooks& hooks, const ThinningOptions& options = {});
 
 }  // namespace kevrale

@@ -1,10 +1,17 @@
-// The thinning engine on generated pictures, in megapixels per second.
-// Each iteration thins a fresh copy; making the copy is not timed.
+// The thinning engine on generated pictures, in megapixels per second,
+// beside the engine's earlier row ring (Baseline/...) on the same pictures
+// in the same run. Each iteration thins a fresh copy; making the copy is
+// not timed.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 
+#include "BaselineRowRing.h"
 #include "BenchImages.h"
 #include "picture/TPicture.h"
 #include "thinning/ThinningEngine.h"
@@ -19,28 +26,63 @@ const TBitmap& Image(const ImageRecipe& recipe) {
   return it->second;
 }
 
-void Thin(benchmark::State& state, const ImageRecipe& recipe) {
-  const TBitmap& source = Image(recipe);
+void Report(benchmark::State& state, const TBitmap& source) {
   int64_t ink = 0;
   for (int y = 0; y < source.Height(); ++y)
     for (int x = 0; x < source.Width(); ++x) ink += source.Pixel(x, y) == clBlack;
-  TPicture picture;
-  const ThinningHooks hooks;
-  for (auto _ : state) {
-    state.PauseTiming();
-    picture.SetGraphic(std::make_unique<TBitmap>(source));
-    state.ResumeTiming();
-    RunThinning(picture, clBlack, clWhite, hooks);
-    benchmark::ClobberMemory();
-  }
   const double pixels = double(source.Width()) * double(source.Height());
   state.counters["Mpx/s"] =
       benchmark::Counter(pixels * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
   state.counters["ink%"] = 100.0 * double(ink) / pixels;
 }
 
+// A figure is worth nothing if the two engines disagree: compare once per
+// picture before timing it.
+void CheckSameResult(const ImageRecipe& recipe) {
+  static std::set<std::string> checked;
+  if (!checked.insert(recipe.name).second) return;
+  TBitmap expected(Image(recipe));
+  BaselineThinning(expected, clBlack, clWhite);
+  TPicture picture;
+  picture.SetGraphic(std::make_unique<TBitmap>(Image(recipe)));
+  RunThinning(picture, clBlack, clWhite, {});
+  if (std::memcmp(expected.Bits(), picture.Bitmap().Bits(), expected.BitsSize()) != 0) {
+    std::fprintf(stderr, "%s: the engine and the baseline give different pictures\n",
+                 recipe.name.c_str());
+    std::exit(1);
+  }
+}
+
+void Thin(benchmark::State& state, const ImageRecipe& recipe, ThinningOptions options) {
+  CheckSameResult(recipe);
+  const TBitmap& source = Image(recipe);
+  TPicture picture;
+  const ThinningHooks hooks;
+  for (auto _ : state) {
+    state.PauseTiming();
+    picture.SetGraphic(std::make_unique<TBitmap>(source));
+    state.ResumeTiming();
+    RunThinning(picture, clBlack, clWhite, hooks, options);
+    benchmark::ClobberMemory();
+  }
+  Report(state, source);
+}
+
+void Baseline(benchmark::State& state, const ImageRecipe& recipe) {
+  const TBitmap& source = Image(recipe);
+  for (auto _ : state) {
+    state.PauseTiming();
+    TBitmap bitmap(source);
+    state.ResumeTiming();
+    BaselineThinning(bitmap, clBlack, clWhite);
+    benchmark::ClobberMemory();
+  }
+  Report(state, source);
+}
+
 // The standard pictures, then a matrix on 2048 x 2048 line art: stroke
-// widths x ink share, and the 32-bit pixel format.
+// widths x ink share, and the 32-bit pixel format. Each picture runs with
+// today's engine and the baseline one after the other.
 void RegisterAll() {
   static std::vector<ImageRecipe> recipes;
   for (const ImageRecipe& r : StandardImages()) recipes.push_back(r);
@@ -54,10 +96,27 @@ void RegisterAll() {
   rgba.name = "lineart-4k/32bit";
   rgba.format = TPixelFormat::pf32bit;
   recipes.push_back(rgba);
-  for (const ImageRecipe& r : recipes)
-    benchmark::RegisterBenchmark(("Thin/" + r.name).c_str(), Thin, r)
+  for (const ImageRecipe& r : recipes) {
+    benchmark::RegisterBenchmark(("Thin/" + r.name).c_str(), Thin, r, ThinningOptions{})
         ->Unit(benchmark::kMillisecond)
         ->MinTime(1.0);
+    benchmark::RegisterBenchmark(("Baseline/" + r.name).c_str(), Baseline, r)
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(1.0);
+  }
+  // The options' costs: near shades of the line colour, and a transparent
+  // surround that turns the 24-bit picture into a 32-bit one.
+  for (const char* name : {"lineart-4k", "colour-mix"}) {
+    const ImageRecipe& r = *FindImage(name);
+    benchmark::RegisterBenchmark(("Thin/" + r.name + "/tolerance8").c_str(), Thin, r,
+                                 ThinningOptions{.tolerance = 8})
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(1.0);
+  }
+  benchmark::RegisterBenchmark("Thin/lineart-4k/transparent", Thin, *FindImage("lineart-4k"),
+                               ThinningOptions{.transparent_surround = true})
+      ->Unit(benchmark::kMillisecond)
+      ->MinTime(1.0);
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ void ThinImageFile(const std::string& source, const std::string& destination,
   std::string refusal;
   ThinningHooks hooks;
   hooks.ShowMessage = [&refusal](const std::string& text) { refusal = text; };
-  RunThinning(picture, target, options.surround, hooks);
+  RunThinning(picture, target, options.surround, hooks, options.thinning);
   if (!refusal.empty()) throw Exception(refusal);
 
   picture.SaveToFile(destination);

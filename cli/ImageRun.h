@@ -9,7 +9,8 @@
 namespace kevrale::cli {
 
 // Loads `source` through the picture's format registry, thins it with the
-// options' colours and saves the result as BMP to `destination`. Raises the
+// options' colours, tolerance and surround and saves the result as BMP to
+// `destination`. Raises the
 // picture's errors; raises Exception with the width message when the
 // picture is too wide, without writing anything.
 void ThinImageFile(const std::string& source, const std::string& destination,

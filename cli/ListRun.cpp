@@ -68,7 +68,7 @@ std::optional<std::string> RunEntry(const ListEntry& entry, const Options& optio
   };
   try {
     TPicture picture;
-    RunBatchEntry(entry.path, picture, options.target, options.surround, hooks);
+    RunBatchEntry(entry.path, picture, options.target, options.surround, hooks, options.thinning);
     return std::nullopt;
   } catch (const std::exception& e) {
     return DescribeError(e);

@@ -5,10 +5,10 @@
 namespace kevrale::cli {
 
 const char* const kUsage =
-    "usage: kevrale-thin [--target COLOR | --target-at X,Y] [--surround COLOR]\n"
-    "                    [-o OUTPUT] IMAGE...\n"
-    "       kevrale-thin --list FILE [--target COLOR] [--surround COLOR]\n"
-    "                    [--keep-going] [-j N]\n"
+    "usage: kevrale-thin [--target COLOR | --target-at X,Y] [--tolerance N]\n"
+    "                    [--surround COLOR|transparent] [-o OUTPUT] IMAGE...\n"
+    "       kevrale-thin --list FILE [--target COLOR] [--tolerance N]\n"
+    "                    [--surround COLOR|transparent] [--keep-going] [-j N]\n"
     "       kevrale-thin --formats\n"
     "\n"
     "Thins every region of the target colour in each IMAGE to a line one pixel\n"
@@ -18,7 +18,13 @@ const char* const kUsage =
     "\n"
     "  --target COLOR      target colour, #RRGGBB or RRGGBB (default 000000)\n"
     "  --target-at X,Y     take the target colour from pixel (X, Y) of each image\n"
+    "  --tolerance N       also thin the near shades of the target colour: every\n"
+    "                      pixel none of whose red, green and blue values differs\n"
+    "                      from the target's by more than N (0 to 255, default 0)\n"
     "  --surround COLOR    surround colour (default FFFFFF)\n"
+    "  --surround transparent\n"
+    "                      removed pixels become fully transparent; a picture\n"
+    "                      without transparency is saved with it (32-bit BMP)\n"
     "  -o, --output FILE   where to save the result of a single IMAGE\n"
     "  --list FILE         thin every image named in FILE, one path a line;\n"
     "                      relative paths are taken from the folder of FILE\n"
@@ -100,10 +106,21 @@ Options ParseOptions(const std::vector<std::string>& args) {
       if (!p) throw UsageError{"not a pixel position (X,Y): " + v};
       o.target_at = *p;
     } else if (a == "--surround") {
+      // The last --surround decides; "transparent" keeps the colour bytes
+      // of the surround colour given so far.
       const std::string& v = value();
-      const auto c = ParseColor(v);
-      if (!c) throw UsageError{"not a colour (#RRGGBB): " + v};
-      o.surround = *c;
+      if (v == "transparent") {
+        o.thinning.transparent_surround = true;
+      } else {
+        const auto c = ParseColor(v);
+        if (!c) throw UsageError{"not a colour (#RRGGBB) nor \"transparent\": " + v};
+        o.surround = *c;
+        o.thinning.transparent_surround = false;
+      }
+    } else if (a == "--tolerance") {
+      const std::string& v = value();
+      if (!ParseInt(v, o.thinning.tolerance) || o.thinning.tolerance > kMaxTolerance)
+        throw UsageError{"not a tolerance (0 to " + std::to_string(kMaxTolerance) + "): " + v};
     } else if (a == "-o" || a == "--output") {
       o.output = value();
     } else if (a == "--list") {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Color.h"
+#include "thinning/ThinningEngine.h"
 
 namespace kevrale::cli {
 
@@ -17,6 +18,7 @@ struct PixelPosition {
 struct Options {
   TColor target = clBlack;    // the desktop program starts with black ...
   TColor surround = clWhite;  // ... and white
+  ThinningOptions thinning;   // --tolerance, --surround transparent
   std::optional<PixelPosition> target_at;
   std::optional<std::string> output;
   std::vector<std::string> images;
@@ -35,6 +37,9 @@ struct UsageError {
 
 // Parses argv[1..]; throws UsageError.
 Options ParseOptions(const std::vector<std::string>& args);
+
+// The largest --tolerance.
+constexpr int kMaxTolerance = 255;
 
 // The most jobs -j accepts.
 constexpr int kMaxJobs = 256;

@@ -65,6 +65,25 @@ void TBitmap::Resize(int width, int height, TPixelFormat format, bool clear) {
   }
 }
 
+void TBitmap::SetPixelFormat(TPixelFormat format) {
+  if (format == format_) return;
+  TBitmap converted;
+  converted.Allocate(width_, height_, format);
+  const int from = BytesPerPixel();
+  const int to = converted.BytesPerPixel();
+  for (int y = 0; y < height_; ++y) {
+    const uint8_t* p = ScanLine(y);
+    uint8_t* q = converted.ScanLine(y);
+    for (int x = 0; x < width_; ++x, p += from, q += to) {
+      q[0] = p[0];
+      q[1] = p[1];
+      q[2] = p[2];
+      if (to == 4) q[3] = 0xFF;
+    }
+  }
+  Swap(converted);
+}
+
 TColor TBitmap::Pixel(int x, int y) const {
   if (!Contains(x, y)) return 0;
   const uint8_t* p = ScanLine(y) + size_t(x) * size_t(BytesPerPixel());

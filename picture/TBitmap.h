@@ -41,6 +41,11 @@ class TBitmap : public TGraphic {
   // Resizes without clearing: for decoders that write every row themselves.
   void Allocate(int width, int height, TPixelFormat format = TPixelFormat::pf24bit);
 
+  // Converts the pixels to `format`, keeping their colours: from 24 to 32
+  // bits every pixel becomes opaque (alpha 255), from 32 to 24 bits alpha
+  // is dropped. On failure the bitmap keeps what it held.
+  void SetPixelFormat(TPixelFormat format);
+
   // Bytes per row, padded to a multiple of 4.
   size_t Stride() const { return stride_; }
   // Row y counted from the top.

@@ -11,7 +11,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
+
+#include "thinning/TargetRule.h"
 
 namespace kevrale {
 
@@ -27,9 +30,12 @@ class RowRing {
   static constexpr int SlotOf(int y) { return (y + 19) % kSlots; }
 
   // Loads picture row `pixels` (`bytes_per_pixel` 3 or 4, B G R [A]) into a
-  // slot: a cell is 1 where the low 24 bits of the pixel equal `target`
-  // (0x00BBGGRR).
-  void Load(int slot, const uint8_t* pixels, int bytes_per_pixel, uint32_t target);
+  // slot: a cell is 1 where the rule counts the pixel as the target colour.
+  void Load(int slot, const uint8_t* pixels, int bytes_per_pixel, const TargetRule& rule);
+  // The same where the low 24 bits of the pixel equal `target` (0x00BBGGRR).
+  void Load(int slot, const uint8_t* pixels, int bytes_per_pixel, uint32_t target) {
+    Load(slot, pixels, bytes_per_pixel, TargetRule{.target = target});
+  }
   // Clears a slot: an empty row past the bottom edge.
   void LoadEmpty(int slot);
 
@@ -38,22 +44,27 @@ class RowRing {
   bool RunPass(int pass, int above, int slot, int below);
 
   // Paints every loaded pixel of the slot that is no longer present with
-  // `surround`, keeping the fourth byte of 32-bit pixels; true when it
-  // painted anything.
-  bool WriteBack(int slot, uint8_t* pixels, int bytes_per_pixel, uint32_t surround) const;
+  // `surround`; the fourth byte of 32-bit pixels becomes `alpha`, or stays
+  // without it. True when it painted anything.
+  bool WriteBack(int slot, uint8_t* pixels, int bytes_per_pixel, uint32_t surround,
+                 std::optional<uint8_t> alpha = std::nullopt) const;
+  // True when WriteBack would paint a pixel of the slot.
+  bool AnyRemoved(int slot) const;
 
  private:
+  // Word -1 of every bitset is clear too: the last word of the one before,
+  // or the clear word in front of them all.
   uint64_t* Bits(int slot, int which) {
-    return words_.data() + (size_t(slot) * 3 + size_t(which)) * stride_;
+    return words_.data() + 1 + (size_t(slot) * 3 + size_t(which)) * stride_;
   }
   const uint64_t* Bits(int slot, int which) const {
-    return words_.data() + (size_t(slot) * 3 + size_t(which)) * stride_;
+    return words_.data() + 1 + (size_t(slot) * 3 + size_t(which)) * stride_;
   }
 
   int width_;
   size_t stride_;  // words per bitset, including one clear word past the end
   std::vector<uint64_t> words_;
-  std::vector<uint64_t> clear_;  // a clear bitset, for "no marks of this pass"
+  std::vector<uint64_t> clear_;  // a clear bitset, for "no marks of this pass"; same layout
   std::vector<int> last_pass_;   // per slot: the pass that filled `deleted`
   std::vector<char> any_present_;
 };

@@ -1,5 +1,7 @@
 #include "thinning/ThinningEngine.h"
 
+#include <optional>
+
 #include "picture/TBitmap.h"
 #include "picture/TPicture.h"
 #include "thinning/RowRing.h"
@@ -23,19 +25,25 @@ constexpr int kMaxPasses = RowRing::kSlots - 2;
 // The output row lies this many rows above the newest one.
 constexpr int kWriteBackDistance = RowRing::kSlots - 1;
 
-void Sweep(TBitmap& bitmap, TColor target, TColor surround, bool& changed) {
+void Sweep(TBitmap& bitmap, TColor target, TColor surround, const ThinningOptions& options,
+           bool& changed) {
   const int width = bitmap.Width();
   const int height = bitmap.Height();
-  const int bytes_per_pixel = bitmap.BytesPerPixel();
   if (width == 0 || height == 0) return;
+  const TargetRule rule{
+      .target = target, .tolerance = options.tolerance, .alpha = bitmap.HasAlpha()};
+  // What a removed pixel's alpha byte becomes.
+  const uint8_t removed_alpha = options.transparent_surround ? 0 : 255;
 
   RowRing ring(width);  // every slot clear, the top border row included
   int passes = 1;       // the active pass count
   for (int step = 0;; ++step) {
     const int y = step;
     const int slot = RowRing::SlotOf(y);
+    // Read afresh: a transparent surround may have widened the pixels.
+    const int bytes_per_pixel = bitmap.BytesPerPixel();
     if (y < height)
-      ring.Load(slot, bitmap.ScanLine(y), bytes_per_pixel, target);
+      ring.Load(slot, bitmap.ScanLine(y), bytes_per_pixel, rule);
     else
       ring.LoadEmpty(slot);
 
@@ -53,7 +61,14 @@ void Sweep(TBitmap& bitmap, TColor target, TColor surround, bool& changed) {
 
     if (step >= kWriteBackDistance) {
       const int out = step - kWriteBackDistance;
-      if (ring.WriteBack(RowRing::SlotOf(out), bitmap.ScanLine(out), bytes_per_pixel, surround))
+      const int out_slot = RowRing::SlotOf(out);
+      // Transparency needs an alpha channel: the picture gets one, all
+      // opaque, just before its first pixel is removed. The rows below are
+      // loaded from the widened pixels; the ring holds no pixels.
+      if (options.transparent_surround && !bitmap.HasAlpha() && ring.AnyRemoved(out_slot))
+        bitmap.SetPixelFormat(TPixelFormat::pf32bit);
+      if (ring.WriteBack(out_slot, bitmap.ScanLine(out), bitmap.BytesPerPixel(), surround,
+                         bitmap.HasAlpha() ? std::optional<uint8_t>(removed_alpha) : std::nullopt))
         changed = true;
       if (out + 1 > height - 1) break;
     }
@@ -62,7 +77,8 @@ void Sweep(TBitmap& bitmap, TColor target, TColor surround, bool& changed) {
 
 }  // namespace
 
-void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks) {
+void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks,
+                 const ThinningOptions& options) {
   // The default cursor comes back after the width message has been closed,
   // and after a run that fails.
   const BusyCursorScope busy(hooks);
@@ -73,7 +89,7 @@ void RunThinning(TPicture& picture, TColor target, TColor surround, const Thinni
   }
   bool changed = false;
   try {
-    Sweep(bitmap, target & kColorMask, surround & kColorMask, changed);
+    Sweep(bitmap, target & kColorMask, surround & kColorMask, options, changed);
   } catch (...) {
     // Only running out of memory can get here; the rows written so far
     // stay and are shown.

@@ -38,6 +38,20 @@ class BusyCursorScope {
   const ThinningHooks& hooks_;
 };
 
+// How a run tells the target colour and what it leaves where it removes a
+// pixel. The defaults thin exactly the pixels of the target colour and
+// repaint them opaque in the surround colour.
+struct ThinningOptions {
+  // A pixel is the target colour when none of its three channels differs
+  // from the target's by more than this (0..255; 0: only the colour itself).
+  int tolerance = 0;
+  // Removed pixels become fully transparent instead of opaque; their colour
+  // bytes hold the surround colour. A 24-bit picture becomes a 32-bit one
+  // (every other pixel opaque) at the first pixel removed, so a run that
+  // removes nothing leaves it as it was.
+  bool transparent_surround = false;
+};
+
 // The widest picture the engine accepts.
 constexpr int kMaxThinningWidth = 12500;
 
@@ -45,7 +59,11 @@ constexpr int kMaxThinningWidth = 12500;
 extern const char* const kThinningWidthMessage;
 
 // Thins the picture in place with the target and surround colours
-// (0x00BBGGRR; only the low 24 bits are compared).
-void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks);
+// (0x00BBGGRR; only the low 24 bits count). In a picture with alpha, a
+// fully transparent pixel is never the target colour, and a removed pixel
+// becomes opaque unless the surround is transparent. A tolerance above 255
+// acts as 255; one below 0 matches no pixel.
+void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks,
+                 const ThinningOptions& options = {});
 
 }  // namespace kevrale

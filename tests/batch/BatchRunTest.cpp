@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -112,6 +113,45 @@ TEST_F(BatchRunTest, EveryEntryMatchesASingleRun) {
   ASSERT_FALSE(cursors_.empty());
   EXPECT_EQ(cursors_.front(), crHourGlass);
   EXPECT_EQ(cursors_.back(), crDefault);
+}
+
+// The options reach every entry: near shades of the line colour are
+// thinned too, and the removed pixels of each result are transparent.
+TEST_F(BatchRunTest, EveryEntryIsThinnedWithTheOptions) {
+  const ThinningOptions options{.tolerance = 6, .transparent_surround = true};
+  std::vector<std::string> sources;
+  for (int i = 0; i < 3; ++i) {
+    TPicture shaded;
+    shaded.LoadFromFile(WriteImage("scan" + std::to_string(i) + ".bmp", i));
+    for (int y = 0; y < shaded.Height(); ++y)
+      for (int x = 0; x < shaded.Width(); ++x)
+        if (shaded.Pixel(x, y) == kTarget)
+          shaded.SetPixel(x, y, RGB(uint8_t(250 + x % 6), 0, uint8_t(y % 5)));
+    sources.push_back(dir_.Path("scan" + std::to_string(i) + ".bmp"));
+    shaded.SaveToFile(sources.back());
+  }
+  RunBatch(WriteList(sources[0] + "\n" + sources[1] + "\n" + sources[2]), picture_, kTarget,
+           kSurround, hooks_, options);
+  for (const std::string& source : sources) {
+    TPicture expected;
+    expected.LoadFromFile(source);
+    RunThinning(expected, kTarget, kSurround, {}, options);
+    TPicture result;
+    result.LoadFromFile(SaveNameFor(source));
+    const TBitmap& want = expected.Bitmap();
+    const TBitmap& got = result.Bitmap();
+    ASSERT_TRUE(want.HasAlpha()) << source;
+    ASSERT_TRUE(got.HasAlpha()) << source;
+    ASSERT_EQ(got.Width(), want.Width());
+    ASSERT_EQ(got.Height(), want.Height());
+    int clear = 0;
+    for (int y = 0; y < want.Height(); ++y) {
+      ASSERT_EQ(std::memcmp(got.ScanLine(y), want.ScanLine(y), size_t(want.Width()) * 4), 0)
+          << source << ", row " << y;
+      for (int x = 0; x < want.Width(); ++x) clear += got.ScanLine(y)[x * 4 + 3] == 0;
+    }
+    EXPECT_GT(clear, 20) << source;
+  }
 }
 
 TEST_F(BatchRunTest, EmptyListTouchesNothing) {

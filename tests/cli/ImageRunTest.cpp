@@ -60,6 +60,43 @@ TEST_F(CliRunTest, TargetAtPicksTheColourOfAPixel) {
   EXPECT_NE(outside.output.find("outside"), std::string::npos) << outside.output;
 }
 
+// A scan's near shades of black and a transparent surround: the 3 x 3 block
+// of shades keeps its centre in its own shade; the rest of it becomes
+// transparent white in a 32-bit result.
+TEST_F(CliRunTest, ToleranceAndTransparentSurround) {
+  TBitmap b(5, 5);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 5; ++x) {
+      const bool block = x >= 1 && y >= 1 && x <= 3 && y <= 3;
+      b.SetPixel(x, y, block ? RGB(uint8_t(x * 3), uint8_t(y * 2), 9) : clWhite);
+    }
+  b.SaveToFile(Path("scan.bmp"));
+  const RunResult r = RunCli("--tolerance 9 --surround transparent " + Quote(Path("scan.bmp")));
+  ASSERT_EQ(r.status, 0) << r.output;
+  TBitmap out;
+  out.LoadFromFile(Path("scan_s.bmp"));
+  ASSERT_TRUE(out.HasAlpha());
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 5; ++x) {
+      const bool block = x >= 1 && y >= 1 && x <= 3 && y <= 3;
+      const bool centre = x == 2 && y == 2;
+      EXPECT_EQ(out.Pixel(x, y), block && !centre ? clWhite : b.Pixel(x, y)) << x << ", " << y;
+      EXPECT_EQ(out.ScanLine(y)[x * 4 + 3], block && !centre ? 0 : 255) << x << ", " << y;
+    }
+  // One short of the farthest shade (9 in blue), nothing is thinned.
+  const RunResult near =
+      RunCli("--tolerance 8 -o " + Quote(Path("near.bmp")) + " " + Quote(Path("scan.bmp")));
+  ASSERT_EQ(near.status, 0) << near.output;
+  TBitmap unchanged;
+  unchanged.LoadFromFile(Path("near.bmp"));
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(unchanged.Pixel(x, y), b.Pixel(x, y)) << x << ", " << y;
+
+  const RunResult bad = RunCli("--tolerance 256 " + Quote(Path("scan.bmp")));
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.output.find("not a tolerance (0 to 255): 256"), std::string::npos) << bad.output;
+}
+
 TEST_F(CliRunTest, ErrorsInTheProgramsWords) {
   const RunResult missing = RunCli(Quote(Path("none.bmp")));
   EXPECT_EQ(missing.status, 1);

@@ -76,6 +76,42 @@ TEST_F(ListModeTest, RunsEveryEntryLikeASingleRun) {
       ASSERT_EQ(result.Pixel(x, y), reference.Pixel(x, y)) << x << "," << y;
 }
 
+// The list mode thins every entry with the tolerance and the surround:
+// each result equals a single run with the same options.
+TEST_F(ListModeTest, EntriesTakeTheToleranceAndTheTransparentSurround) {
+  for (const char* name : {"a.bmp", "b.bmp"}) {
+    TPicture shaded;
+    shaded.LoadFromFile(WriteImage(name, name[0] - 'a' + 1));
+    for (int y = 0; y < shaded.Height(); ++y)
+      for (int x = 0; x < shaded.Width(); ++x)
+        if (shaded.Pixel(x, y) == clBlack) shaded.SetPixel(x, y, RGB(uint8_t(x % 5), 0, 4));
+    shaded.SaveToFile(Path(name));
+  }
+  const RunResult r = RunCli("--tolerance 4 --surround transparent --list " +
+                             Quote(WriteList("list.txt", "a.bmp\nb.bmp\n")));
+  ASSERT_EQ(r.status, 0) << r.output;
+  for (const char* name : {"a", "b"}) {
+    TPicture reference;
+    reference.LoadFromFile(Path(std::string(name) + ".bmp"));
+    RunThinning(reference, clBlack, clWhite, {}, {.tolerance = 4, .transparent_surround = true});
+    TPicture result;
+    result.LoadFromFile(Path(std::string(name) + "_s.bmp"));
+    const TBitmap& want = reference.Bitmap();
+    const TBitmap& got = result.Bitmap();
+    ASSERT_TRUE(got.HasAlpha()) << name;
+    ASSERT_EQ(got.Width(), want.Width());
+    ASSERT_EQ(got.Height(), want.Height());
+    int clear = 0;
+    for (int y = 0; y < want.Height(); ++y)
+      for (int x = 0; x < want.Width(); ++x) {
+        ASSERT_EQ(got.Pixel(x, y), want.Pixel(x, y)) << name << ": " << x << "," << y;
+        ASSERT_EQ(got.ScanLine(y)[x * 4 + 3], want.ScanLine(y)[x * 4 + 3]) << x << "," << y;
+        clear += got.ScanLine(y)[x * 4 + 3] == 0;
+      }
+    EXPECT_GT(clear, 10) << name;
+  }
+}
+
 TEST_F(ListModeTest, StopsAtTheFirstFailure) {
   WriteImage("a.bmp", 1);
   WriteImage("c.bmp", 2);
@@ -120,7 +156,8 @@ TEST_F(ListModeTest, ListFileErrorsAndUsage) {
 
   for (const char* bad :
        {"--list", "--list l.txt x.bmp", "--list l.txt -o o.bmp", "-j 2 x.bmp", "--keep-going x.bmp",
-        "--list l.txt -j 0", "--list l.txt -j x", "--list l.txt --target-at 1,1"})
+        "--list l.txt -j 0", "--list l.txt -j x", "--list l.txt --target-at 1,1",
+        "--list l.txt --tolerance 300", "--list l.txt --surround clear"})
     EXPECT_EQ(RunCli(bad).status, 2) << bad;
 }
 

@@ -37,6 +37,29 @@ TEST(CliOptionsTest, ReadsEveryOption) {
   EXPECT_EQ(Parse({"--", "-odd.bmp"}).images, std::vector<std::string>{"-odd.bmp"});
 }
 
+TEST(CliOptionsTest, ToleranceAndTransparentSurround) {
+  EXPECT_EQ(Parse({"a.bmp"}).thinning.tolerance, 0);
+  EXPECT_FALSE(Parse({"a.bmp"}).thinning.transparent_surround);
+  EXPECT_EQ(Parse({"--tolerance", "0", "a.bmp"}).thinning.tolerance, 0);
+  EXPECT_EQ(Parse({"--tolerance", "255", "a.bmp"}).thinning.tolerance, 255);
+  EXPECT_EQ(Parse({"--list", "l.txt", "--tolerance", "12"}).thinning.tolerance, 12);
+  for (const char* bad : {"256", "-1", "", "7x", "1.5", "0x10", "99999999999"})
+    EXPECT_THROW(ParseOptions({"--tolerance", bad, "a.bmp"}), UsageError) << bad;
+  EXPECT_THROW(ParseOptions({"a.bmp", "--tolerance"}), UsageError);
+
+  // "transparent" keeps the colour bytes given before; a colour after it
+  // makes the surround opaque again.
+  const Options clear = Parse({"--surround", "102030", "--surround", "transparent", "a.bmp"});
+  EXPECT_TRUE(clear.thinning.transparent_surround);
+  EXPECT_EQ(clear.surround, RGB(0x10, 0x20, 0x30));
+  const Options opaque = Parse({"--surround", "transparent", "--surround", "#00FF00", "a.bmp"});
+  EXPECT_FALSE(opaque.thinning.transparent_surround);
+  EXPECT_EQ(opaque.surround, RGB(0, 255, 0));
+  EXPECT_TRUE(
+      Parse({"--list", "l.txt", "--surround", "transparent"}).thinning.transparent_surround);
+  EXPECT_THROW(ParseOptions({"--surround", "Transparent", "a.bmp"}), UsageError);
+}
+
 TEST(CliOptionsTest, UsageErrors) {
   const std::vector<std::vector<std::string>> bad = {
       {},                                // no image

@@ -252,24 +252,25 @@ TEST(ThinningEngine, SurroundEqualToTargetChangesNothing) {
   EXPECT_EQ(Difference(input, Thinned(input, kTarget, kTarget)), "");
 }
 
-TEST(ThinningEngine, ThirtyTwoBitPixelsKeepTheirAlpha) {
+TEST(ThinningEngine, ThirtyTwoBitPixelsThinByTheirColour) {
   std::mt19937 rng(11);
   const TBitmap opaque = Noise(30, 25, 0.55, rng, true);
   TBitmap input(30, 25, TPixelFormat::pf32bit);
   for (int y = 0; y < 25; ++y)
     for (int x = 0; x < 30; ++x) {
       input.SetPixel(x, y, opaque.Pixel(x, y));
-      input.ScanLine(y)[x * 4 + 3] = uint8_t(rng());
+      input.ScanLine(y)[x * 4 + 3] = uint8_t(1 + rng() % 255);
     }
-  // The alpha byte is no part of the colour: the same pixels go as in the
-  // 24-bit picture, and every alpha byte stays.
+  // Alpha, unless 0, is no part of the colour: the same pixels go as in the
+  // 24-bit picture. They become opaque; every other alpha byte stays.
   const TBitmap expected = Thinned(opaque);
   const TBitmap output = Thinned(input);
   ASSERT_NE(Difference(opaque, expected), "");
   for (int y = 0; y < 25; ++y)
     for (int x = 0; x < 30; ++x) {
       EXPECT_EQ(output.Pixel(x, y), expected.Pixel(x, y)) << x << ", " << y;
-      EXPECT_EQ(output.ScanLine(y)[x * 4 + 3], input.ScanLine(y)[x * 4 + 3]);
+      const bool removed = expected.Pixel(x, y) != opaque.Pixel(x, y);
+      EXPECT_EQ(output.ScanLine(y)[x * 4 + 3], removed ? 255 : input.ScanLine(y)[x * 4 + 3]);
     }
 }
 

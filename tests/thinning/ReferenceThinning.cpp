@@ -1,6 +1,7 @@
 #include "ReferenceThinning.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace kevrale::test {
 
@@ -55,7 +56,32 @@ bool DeletesNeighbourhood(const int (&x)[9], int t) {
   return true;
 }
 
+// Repaints a removed pixel: the surround colour, opaque, or fully
+// transparent; a picture without alpha gets an opaque alpha channel first.
+void PaintRemoved(TBitmap& bitmap, int x, int y, TColor surround, const ThinningOptions& options) {
+  if (options.transparent_surround && !bitmap.HasAlpha()) {
+    TBitmap widened(bitmap.Width(), bitmap.Height(), TPixelFormat::pf32bit);
+    for (int v = 0; v < bitmap.Height(); ++v)
+      for (int u = 0; u < bitmap.Width(); ++u) {
+        widened.SetPixel(u, v, bitmap.Pixel(u, v));
+        widened.ScanLine(v)[u * 4 + 3] = 255;
+      }
+    bitmap = widened;
+  }
+  bitmap.SetPixel(x, y, surround);
+  if (bitmap.HasAlpha()) bitmap.ScanLine(y)[x * 4 + 3] = options.transparent_surround ? 0 : 255;
+}
+
 }  // namespace
+
+bool IsTargetPixel(const TBitmap& bitmap, int x, int y, TColor target, int tolerance) {
+  if (bitmap.HasAlpha() && bitmap.ScanLine(y)[x * 4 + 3] == 0) return false;
+  const TColor c = bitmap.Pixel(x, y);
+  int largest = 0;
+  for (int shift = 0; shift < 24; shift += 8)
+    largest = std::max(largest, std::abs(int((c >> shift) & 0xFF) - int((target >> shift) & 0xFF)));
+  return largest <= tolerance;
+}
 
 bool ReferenceRing::Deletes(int pass, int column, int above, int slot, int below) {
   int x[9];
@@ -72,7 +98,7 @@ bool ReferenceRing::Deletes(int pass, int column, int above, int slot, int below
 }
 
 void ReferenceThinning(TPicture& picture, TColor target, TColor surround,
-                       const ThinningHooks& hooks) {
+                       const ThinningHooks& hooks, const ThinningOptions& options) {
   hooks.SetCursor(crHourGlass);
   const int W = picture.Bitmap().Width();
   if (W + 1 > 12501) {
@@ -84,7 +110,11 @@ void ReferenceThinning(TPicture& picture, TColor target, TColor surround,
   for (int slot = 0; slot < 20; ++slot) ring.Cell(slot, 0) = ring.Cell(slot, W + 1) = 0;
   for (int column = 1; column <= W; ++column) ring.Cell(18, column) = 0;
   const TColor T = target & 0xFFFFFF;
-  const TColor S = surround;
+  const TColor S = surround & 0xFFFFFF;
+  TBitmap& bitmap = picture.Bitmap();
+  const auto is_target = [&](int x, int y) {
+    return IsTargetPixel(bitmap, x, y, T, options.tolerance);
+  };
 
   int P = 1;
   int read = 0;
@@ -94,8 +124,7 @@ void ReferenceThinning(TPicture& picture, TColor target, TColor surround,
     const int H = picture.Height();
     // Load.
     const int load_slot = (y + 19) % 20;
-    for (int x = 0; x < W; ++x)
-      ring.Cell(load_slot, x + 1) = (y < H && (picture.Pixel(x, y) & 0xFFFFFF) == T) ? 1 : 0;
+    for (int x = 0; x < W; ++x) ring.Cell(load_slot, x + 1) = (y < H && is_target(x, y)) ? 1 : 0;
     ++read;
     // Passes.
     int s = 0;
@@ -120,8 +149,8 @@ void ReferenceThinning(TPicture& picture, TColor target, TColor surround,
       const int slot = (out + 19) % 20;
       if (out < picture.Height()) {
         for (int x = 0; x < W; ++x)
-          if ((picture.Pixel(x, out) & 0xFFFFFF) == T && ring.Cell(slot, x + 1) != 1)
-            picture.SetPixel(x, out, S);
+          if (is_target(x, out) && ring.Cell(slot, x + 1) != 1)
+            PaintRemoved(bitmap, x, out, S, options);
       }
       ++write;
       if (write > picture.Height() - 1) break;
@@ -130,7 +159,8 @@ void ReferenceThinning(TPicture& picture, TColor target, TColor surround,
   hooks.SetCursor(crDefault);
 }
 
-void WholeImageThinning(TPicture& picture, TColor target, TColor surround) {
+void WholeImageThinning(TPicture& picture, TColor target, TColor surround,
+                        const ThinningOptions& options) {
   TBitmap& bitmap = picture.Bitmap();
   const int W = bitmap.Width();
   const int H = bitmap.Height();
@@ -141,7 +171,7 @@ void WholeImageThinning(TPicture& picture, TColor target, TColor surround) {
   auto cell = [&](int x, int y) -> int& { return grid[size_t(y + 1) * (W + 2) + size_t(x + 1)]; };
   for (int y = 0; y < H; ++y)
     for (int x = 0; x < W; ++x)
-      cell(x, y) = (bitmap.Pixel(x, y) & 0xFFFFFF) == (target & 0xFFFFFF) ? 1 : 0;
+      cell(x, y) = IsTargetPixel(bitmap, x, y, target & 0xFFFFFF, options.tolerance) ? 1 : 0;
 
   int P = 1;
   for (int k = 0; k <= H + 18; ++k) {
@@ -170,7 +200,7 @@ void WholeImageThinning(TPicture& picture, TColor target, TColor surround) {
   }
   for (int y = 0; y < H; ++y)
     for (int x = 0; x < W; ++x)
-      if (cell(x, y) < 0) bitmap.SetPixel(x, y, surround);
+      if (cell(x, y) < 0) PaintRemoved(bitmap, x, y, surround & 0xFFFFFF, options);
 }
 
 }  // namespace kevrale::test

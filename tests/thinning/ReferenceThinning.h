@@ -29,10 +29,16 @@ class ReferenceRing {
 
 // The run, through pixel reads and writes on the picture.
 void ReferenceThinning(TPicture& picture, TColor target, TColor surround,
-                       const ThinningHooks& hooks);
+                       const ThinningHooks& hooks, const ThinningOptions& options = {});
 
 // The same schedule of passes on a grid of the whole picture instead of a
 // ring: a check on the ring's bookkeeping, not on the passes.
-void WholeImageThinning(TPicture& picture, TColor target, TColor surround);
+void WholeImageThinning(TPicture& picture, TColor target, TColor surround,
+                        const ThinningOptions& options = {});
+
+// Whether pixel (x, y) counts as the target colour: never when fully
+// transparent, else when no channel differs from the target's by more
+// than the tolerance.
+bool IsTargetPixel(const TBitmap& bitmap, int x, int y, TColor target, int tolerance);
 
 }  // namespace kevrale::test

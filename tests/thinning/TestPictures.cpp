@@ -126,19 +126,55 @@ ThinningHooks HookLog::Hooks() {
   return hooks;
 }
 
-TBitmap Thinned(const TBitmap& input, TColor target, TColor surround) {
+TBitmap AntiAliased(int width, int height, TColor ink, int strokes, int noise, std::mt19937& rng,
+                    TPixelFormat format) {
+  TBitmap bitmap(width, height, format);
+  // Coverage of each pixel by the strokes, 0..1.
+  std::vector<double> cover(size_t(width) * size_t(height), 0.0);
+  std::uniform_real_distribution<double> ux(0, width), uy(0, height), uw(1.0, 7.0);
+  for (int i = 0; i < strokes; ++i) {
+    const double x0 = ux(rng), y0 = uy(rng), x1 = ux(rng), y1 = uy(rng), r = uw(rng) / 2;
+    const double dx = x1 - x0, dy = y1 - y0, len2 = std::max(dx * dx + dy * dy, 1e-9);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        const double t = std::clamp(((x - x0) * dx + (y - y0) * dy) / len2, 0.0, 1.0);
+        const double ex = x - (x0 + t * dx), ey = y - (y0 + t * dy);
+        const double c = std::clamp(r + 0.5 - std::sqrt(ex * ex + ey * ey), 0.0, 1.0);
+        double& at = cover[size_t(y) * size_t(width) + size_t(x)];
+        at = std::max(at, c);
+      }
+  }
+  std::uniform_int_distribution<int> shift(-noise, noise), paper(225, 250);
+  const auto channel = [&](int ink_value, int paper_value, double c) {
+    const int v = int(std::lround(c * ink_value + (1 - c) * paper_value)) + shift(rng);
+    return uint8_t(std::clamp(v, 0, 255));
+  };
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const double c = cover[size_t(y) * size_t(width) + size_t(x)];
+      const int p = paper(rng);
+      bitmap.SetPixel(x, y,
+                      RGB(channel(GetRValue(ink), p, c), channel(GetGValue(ink), p, c),
+                          channel(GetBValue(ink), p - 10, c)));
+    }
+  return bitmap;
+}
+
+TBitmap Thinned(const TBitmap& input, TColor target, TColor surround,
+                const ThinningOptions& options) {
   TPicture picture;
   picture.SetGraphic(std::make_unique<TBitmap>(input));
   HookLog log;
-  RunThinning(picture, target, surround, log.Hooks());
+  RunThinning(picture, target, surround, log.Hooks(), options);
   return picture.Bitmap();
 }
 
-TBitmap ReferenceThinned(const TBitmap& input, TColor target, TColor surround) {
+TBitmap ReferenceThinned(const TBitmap& input, TColor target, TColor surround,
+                         const ThinningOptions& options) {
   TPicture picture;
   picture.SetGraphic(std::make_unique<TBitmap>(input));
   HookLog log;
-  ReferenceThinning(picture, target, surround, log.Hooks());
+  ReferenceThinning(picture, target, surround, log.Hooks(), options);
   return picture.Bitmap();
 }
 

@@ -48,11 +48,17 @@ struct HookLog {
   ThinningHooks Hooks();
 };
 
+// A scan-like picture: strokes of `ink` whose edges blend into a light,
+// uneven paper, every channel of every pixel shifted by up to `noise`.
+TBitmap AntiAliased(int width, int height, TColor ink, int strokes, int noise, std::mt19937& rng,
+                    TPixelFormat format = TPixelFormat::pf24bit);
+
 // Runs the engine on a copy of `input` held by a picture; the result.
-TBitmap Thinned(const TBitmap& input, TColor target = kTarget, TColor surround = kSurround);
+TBitmap Thinned(const TBitmap& input, TColor target = kTarget, TColor surround = kSurround,
+                const ThinningOptions& options = {});
 // The same with the plain model.
-TBitmap ReferenceThinned(const TBitmap& input, TColor target = kTarget,
-                         TColor surround = kSurround);
+TBitmap ReferenceThinned(const TBitmap& input, TColor target = kTarget, TColor surround = kSurround,
+                         const ThinningOptions& options = {});
 
 // Empty when both bitmaps hold the same pixels (all four bytes of a 32-bit
 // pixel), else where and how they first differ.
