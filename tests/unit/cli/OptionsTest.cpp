@@ -53,5 +53,21 @@ TEST(CliOptionsTest, UsageErrors) {
   EXPECT_TRUE(Parse({"--version"}).version);
 }
 
+TEST(CliOptionsTest, TheResultFormatComesFromTheOutputNameOrFormat) {
+  EXPECT_EQ(ResultFormat(Parse({"a.bmp"})), OutputFormat::kBmp);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "x.svg", "a.bmp"})), OutputFormat::kSvg);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "/d.svg/X.SvG", "a.bmp"})), OutputFormat::kSvg);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "x.svg.bmp", "a.bmp"})), OutputFormat::kBmp);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "/d.svg/x", "a.bmp"})), OutputFormat::kBmp);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "svg", "a.bmp"})), OutputFormat::kBmp);
+  EXPECT_EQ(ResultFormat(Parse({"--format", "SVG", "a.bmp"})), OutputFormat::kSvg);
+  EXPECT_EQ(ResultFormat(Parse({"--format", "bmp", "--list", "l.txt"})), OutputFormat::kBmp);
+  const Options o = Parse({"--prune", "7", "--simplify", "0.75", "--format", "svg", "a.bmp"});
+  EXPECT_EQ(o.prune, 7);
+  EXPECT_EQ(o.simplify, 0.75);
+  // A tolerance of 0 is the exact output and goes with any format.
+  EXPECT_EQ(Parse({"--simplify", "0", "a.bmp"}).simplify, 0);
+}
+
 }  // namespace
 }  // namespace kevrale::cli
