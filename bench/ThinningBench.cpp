@@ -1,11 +1,13 @@
 // The thinning engine on generated pictures, in megapixels per second.
-// Each iteration thins a fresh copy; making the copy is not timed.
+// Each iteration thins a fresh copy; making the copy is not timed. The
+// benchmarks of SkeletonBench.cpp (tracing, SVG, pruning) run after them.
 #include <benchmark/benchmark.h>
 
 #include <map>
 #include <memory>
 
 #include "BenchImages.h"
+#include "SkeletonBench.h"
 #include "picture/TPicture.h"
 #include "thinning/ThinningEngine.h"
 
@@ -65,6 +67,7 @@ void RegisterAll() {
 
 int main(int argc, char** argv) {
   kevrale::bench::RegisterAll();
+  kevrale::bench::RegisterSkeletonBenchmarks();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
