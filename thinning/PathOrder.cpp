@@ -18,6 +18,12 @@ double Distance(PixelPoint a, PixelPoint b) {
   return std::hypot(double(a.x) - b.x, double(a.y) - b.y);
 }
 
+// Exact for pixel positions, and fast to compare.
+int64_t SquaredDistance(PixelPoint a, PixelPoint b) {
+  const int64_t dx = int64_t(a.x) - b.x, dy = int64_t(a.y) - b.y;
+  return dx * dx + dy * dy;
+}
+
 // The ends at which the polylines not yet drawn can be entered, in a grid
 // of square cells, so that the nearest one is found by looking at the cells
 // around the pen, ring by ring, instead of at every polyline.
@@ -46,13 +52,20 @@ class EndGrid {
     }
     const int cx = std::clamp(int(std::floor((pen.x - x0_) / cell_)), 0, columns_ - 1);
     const int cy = std::clamp(int(std::floor((pen.y - y0_) / cell_)), 0, rows_ - 1);
-    double best = std::numeric_limits<double>::infinity();
+    // How near to the pen an end outside rings 0..r-1 can lie: the gap
+    // between the pen and the nearest side of the square those rings fill.
+    const auto beyond = [&](int r) {
+      const double gap =
+          std::min({pen.x - (x0_ + (cx - r + 1) * cell_), x0_ + (cx + r) * cell_ - pen.x,
+                    pen.y - (y0_ + (cy - r + 1) * cell_), y0_ + (cy + r) * cell_ - pen.y});
+      return gap > 0 ? gap * gap : 0.0;
+    };
+    int64_t best = std::numeric_limits<int64_t>::max();
     End found{};
     const int rings = std::max(columns_, rows_);
     for (int r = 0; r <= rings; ++r) {
-      // Every end outside rings 0..r-1 lies at least (r - 1) cells away;
-      // one just as near could still win a tie.
-      if (r > 0 && best < (r - 1) * cell_) break;
+      // Strictly nearer only: one just as near could still win a tie.
+      if (r > 0 && double(best) < beyond(r)) break;
       for (int y = cy - r; y <= cy + r; ++y) {
         if (y < 0 || y >= rows_) continue;
         const bool edge_row = y == cy - r || y == cy + r;
@@ -62,7 +75,7 @@ class EndGrid {
         }
       }
     }
-    if (best == std::numeric_limits<double>::infinity()) return std::nullopt;
+    if (best == std::numeric_limits<int64_t>::max()) return std::nullopt;
     return found;
   }
 
@@ -107,7 +120,7 @@ class EndGrid {
     }
   }
 
-  void Visit(size_t cell, PixelPoint pen, const std::vector<char>& taken, double& best,
+  void Visit(size_t cell, PixelPoint pen, const std::vector<char>& taken, int64_t& best,
              End& found) {
     uint32_t& n = count_[cell];
     for (uint32_t i = start_[cell]; i < start_[cell] + n;) {
@@ -117,7 +130,7 @@ class EndGrid {
         ends_[i] = ends_[start_[cell] + --n];
         continue;
       }
-      const double d = Distance(pen, e.at);
+      const int64_t d = SquaredDistance(pen, e.at);
       if (d < best || (d == best && (e.polyline < found.polyline ||
                                      (e.polyline == found.polyline && !e.last)))) {
         best = d;

@@ -106,14 +106,15 @@ std::vector<PixelPolyline> PlainGreedy(std::vector<PixelPolyline> paths) {
   std::vector<bool> taken(paths.size(), false);
   PixelPoint pen{0, 0};
   for (size_t n = 0; n < paths.size(); ++n) {
-    double best = std::numeric_limits<double>::infinity();
+    int64_t best = std::numeric_limits<int64_t>::max();
     size_t pick = 0;
     bool reverse = false;
     for (size_t i = 0; i < paths.size(); ++i) {
       if (taken[i]) continue;
       const PixelPoint ends[2] = {paths[i].points.front(), paths[i].points.back()};
       for (int e = 0; e < (paths[i].closed ? 1 : 2); ++e) {
-        const double d = std::hypot(double(ends[e].x - pen.x), double(ends[e].y - pen.y));
+        const int64_t dx = ends[e].x - pen.x, dy = ends[e].y - pen.y;
+        const int64_t d = dx * dx + dy * dy;
         if (d < best) {
           best = d;
           pick = i;
