@@ -29,10 +29,14 @@ int64_t SquaredDistance(PixelPoint a, PixelPoint b) {
 // around the pen, ring by ring, instead of at every polyline.
 class EndGrid {
  public:
+  // Everything the search needs of a polyline is in its ends, so that
+  // it never reads the polylines themselves.
   struct End {
     uint32_t polyline;
-    bool last;  // the last point rather than the first
+    bool last;     // the last point rather than the first
+    uint8_t ends;  // how many ends the polyline has in the grid: 1 or 2
     PixelPoint at;
+    PixelPoint exit;  // where the pen ends when it enters here
   };
 
   explicit EndGrid(std::vector<End> ends) { Build(std::move(ends)); }
@@ -79,7 +83,7 @@ class EndGrid {
     return found;
   }
 
-  // One end of a taken polyline gone from the count.
+  // The ends of a polyline just taken gone from the count.
   void Taken(int ends) { live_ -= size_t(ends); }
 
  private:
@@ -166,24 +170,33 @@ void OrderForPen(std::vector<PixelPolyline>& polylines) {
   for (size_t i = 0; i < polylines.size(); ++i) {
     const PixelPolyline& p = polylines[i];
     if (p.points.empty()) continue;
-    ends.push_back({uint32_t(i), false, p.points.front()});
-    if (!p.closed && p.points.size() > 1) ends.push_back({uint32_t(i), true, p.points.back()});
+    const PixelPoint first = p.points.front(), last = p.points.back();
+    if (p.closed || p.points.size() == 1) {
+      ends.push_back({uint32_t(i), false, 1, first, first});
+    } else {
+      ends.push_back({uint32_t(i), false, 2, first, last});
+      ends.push_back({uint32_t(i), true, 2, last, first});
+    }
   }
   if (ends.empty()) return;
   EndGrid grid(std::move(ends));
   std::vector<char> taken(polylines.size(), 0);
-  std::vector<PixelPolyline> ordered;
-  ordered.reserve(polylines.size());
+  std::vector<std::pair<uint32_t, bool>> order;  // polyline, entered at its last point
+  order.reserve(polylines.size());
   PixelPoint pen{0, 0};
   while (!grid.Empty()) {
     const std::optional<EndGrid::End> nearest = grid.Nearest(pen, taken);
     if (!nearest) break;
-    const EndGrid::End e = *nearest;
-    PixelPolyline& p = polylines[e.polyline];
-    taken[e.polyline] = 1;
-    grid.Taken(!p.closed && p.points.size() > 1 ? 2 : 1);
-    if (e.last) std::reverse(p.points.begin(), p.points.end());
-    pen = EndOf(p);
+    taken[nearest->polyline] = 1;
+    grid.Taken(nearest->ends);
+    order.push_back({nearest->polyline, nearest->last});
+    pen = nearest->exit;
+  }
+  std::vector<PixelPolyline> ordered;
+  ordered.reserve(polylines.size());
+  for (const auto& [index, reversed] : order) {
+    PixelPolyline& p = polylines[index];
+    if (reversed) std::reverse(p.points.begin(), p.points.end());
     ordered.push_back(std::move(p));
   }
   // Polylines without points are drawn as nothing; they go last.
