@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "platform/Exception.h"
 #include "platform/Stream.h"
 
 namespace kevrale {
@@ -77,26 +76,6 @@ TEST(SvgWriter, LongDocumentsAreWrittenWhole) {
   const std::string svg = Document(30000, 30000, clBlack, many);
   EXPECT_EQ(Count(svg, "<path "), many.size());
   EXPECT_NE(svg.find("d=\"M19999.5 19999.5h3\"/>\n</svg>\n"), std::string::npos);
-}
-
-// A stream that takes only so many bytes, as a full disk does.
-class FullStream : public TMemoryStream {
- public:
-  explicit FullStream(size_t room) : room_(room) {}
-  size_t Write(const void* buffer, size_t count) override {
-    const size_t n = std::min(count, room_);
-    room_ -= n;
-    return TMemoryStream::Write(buffer, n);
-  }
-
- private:
-  size_t room_;
-};
-
-TEST(SvgWriter, AFailedWriteIsAnError) {
-  std::vector<PixelPolyline> many(5000, PixelPolyline{{{1, 1}, {9, 9}}, false});
-  FullStream full(100000);
-  EXPECT_THROW(WriteSvg(full, 10, 10, clBlack, many), EWriteError);
 }
 
 }  // namespace

@@ -73,23 +73,6 @@ TEST(PathSimplify, DropsWhatLiesWithinAndKeepsWhatLiesBeyond) {
   SimplifyPolyline(hairpin, 2.0);
   EXPECT_EQ(hairpin.points.size(), 3u);
 
-  // A traced circle of radius 20 loses most of its corners at 1 pixel,
-  // and stays a closed path through its first point.
-  TBitmap circle = Blank(50, 50);
-  for (int a = 0; a < 3600; ++a) {
-    const double t = a * 3.14159265358979 / 1800;
-    circle.SetPixel(int(std::lround(25 + 20 * std::cos(t))),
-                    int(std::lround(25 + 20 * std::sin(t))), kTarget);
-  }
-  auto paths = TraceSkeleton(SkeletonGraph(Thinned(circle), kTarget));
-  ASSERT_EQ(paths.size(), 1u);
-  ASSERT_TRUE(paths[0].closed);
-  const size_t corners = paths[0].points.size();
-  SimplifyPolyline(paths[0], 1.0);
-  EXPECT_TRUE(paths[0].closed);
-  EXPECT_GE(paths[0].points.size(), 3u);
-  EXPECT_LT(paths[0].points.size() * 2, corners);
-
   // Nothing to drop from two points, and a negative tolerance changes nothing.
   PixelPolyline two{{{0, 0}, {9, 3}}, false};
   SimplifyPolyline(two, 100);

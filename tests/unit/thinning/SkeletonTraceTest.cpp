@@ -87,17 +87,6 @@ TEST(SkeletonTrace, StaircasesAndCornersAreSingleChains) {
   ASSERT_EQ(corner.size(), 1u);
   EXPECT_EQ(Canonical(corner[0]), (Points{{0, 0}, {0, 3}, {4, 3}}));
 
-  // Steps of two and one pixels mixed, as a shallow line is drawn.
-  const auto shallow = TraceRows({
-      "###.......",
-      "..###.....",
-      "....####..",
-      "........##",
-  });
-  ASSERT_EQ(shallow.size(), 1u);
-  EXPECT_EQ(Canonical(shallow[0]),
-            (Points{{0, 0}, {2, 0}, {2, 1}, {4, 1}, {4, 2}, {7, 2}, {8, 3}, {9, 3}}));
-
   // A diagonal staircase whose steps touch only at corners.
   const auto diagonal = TraceRows({
       "#.......",
