@@ -73,6 +73,7 @@ SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, TColor target) {
     above_begin = begin;
     above_end = end;
   }
+  // Growth by doubling leaves up to half of each array unused.
   x_.shrink_to_fit();
   y_.shrink_to_fit();
   above_.shrink_to_fit();

@@ -26,6 +26,16 @@ namespace kevrale {
 
 class TBitmap;
 
+// The bits set in each byte, without relying on a population-count
+// instruction that the target may lack.
+struct ByteBitCount {
+  uint8_t count[256];
+  constexpr ByteBitCount() : count() {
+    for (int v = 0; v < 256; ++v) count[v] = uint8_t(std::popcount(unsigned(v)));
+  }
+};
+inline constexpr ByteBitCount kByteBitCount{};
+
 class SkeletonGraph {
  public:
   // Directions counter-clockwise from east; y grows downwards, so north is
@@ -58,7 +68,7 @@ class SkeletonGraph {
   PixelPoint Point(size_t node) const { return {x_[node], y_[node]}; }
   // Bit d set: linked to the neighbour in direction d.
   uint8_t Links(size_t node) const { return links_[node]; }
-  int Degree(size_t node) const { return std::popcount(links_[node]); }
+  int Degree(size_t node) const { return kByteBitCount.count[links_[node]]; }
   // The node in direction d, which must be present (linked or not).
   size_t Neighbour(size_t node, int direction) const;
   // Bit d set: a target pixel lies in direction d (linked or not).
