@@ -14,13 +14,18 @@ std::string ResolveEntry(const std::string& list_path, const std::string& entry)
   return std::string(ExtractFilePath(list_path)) + entry;
 }
 
-void RunBatchEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
-                   const ThinningHooks& hooks, const ThinningOptions& options) {
+void LoadAndThinEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
+                      const ThinningHooks& hooks, const ThinningOptions& options) {
   // The system calls would stop at the NUL and read, then overwrite, a
   // different file than the one named.
   if (path.find('\0') != std::string::npos) throw InOutErrorOf(kIoInvalidFilename);
   picture.LoadFromFile(path);
   RunThinning(picture, target, surround, hooks, options);
+}
+
+void RunBatchEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
+                   const ThinningHooks& hooks, const ThinningOptions& options) {
+  LoadAndThinEntry(path, picture, target, surround, hooks, options);
   picture.SaveToFile(SaveNameFor(path));
 }
 

@@ -33,4 +33,8 @@ std::string ResolveEntry(const std::string& list_path, const std::string& entry)
 void RunBatchEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
                    const ThinningHooks& hooks, const ThinningOptions& options = {});
 
+// RunBatchEntry up to the save: the check of the path, the load and the run.
+void LoadAndThinEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
+                      const ThinningHooks& hooks, const ThinningOptions& options = {});
+
 }  // namespace kevrale

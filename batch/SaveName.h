@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace kevrale {
 
@@ -10,5 +11,9 @@ namespace kevrale {
 // follows it; a "/" (or neither) keeps the whole path. Then "_s.bmp" is
 // appended. "/scan/page01.jpg" gives "/scan/page01_s.bmp".
 std::string SaveNameFor(const std::string& path);
+
+// The same with another extension (dot included) in place of ".bmp":
+// SaveNameFor("/scan/page01.jpg", ".svg") gives "/scan/page01_s.svg".
+std::string SaveNameFor(const std::string& path, std::string_view extension);
 
 }  // namespace kevrale

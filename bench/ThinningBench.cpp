@@ -1,7 +1,8 @@
 // The thinning engine on generated pictures, in megapixels per second,
 // beside the engine's earlier row ring (Baseline/...) on the same pictures
 // in the same run. Each iteration thins a fresh copy; making the copy is
-// not timed.
+// not timed. The benchmarks of SkeletonBench.cpp (tracing, SVG, pruning)
+// run after them.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include "BaselineRowRing.h"
 #include "BenchImages.h"
+#include "SkeletonBench.h"
 #include "picture/TPicture.h"
 #include "thinning/ThinningEngine.h"
 
@@ -124,6 +126,7 @@ void RegisterAll() {
 
 int main(int argc, char** argv) {
   kevrale::bench::RegisterAll();
+  kevrale::bench::RegisterSkeletonBenchmarks();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -12,6 +12,8 @@
 #   IMAGES_DIR=/tmp/kevrale-bench-images   where the pictures are written
 #   OUT_DIR=/tmp/kevrale-bench-out         where the results are written
 #   REPS=3
+#   EXT=bmp        the output's extension: svg writes the centre lines as SVG
+#   ARGS=          more options for every run, e.g. ARGS="--prune 10"
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -20,6 +22,8 @@ IMAGES_BUILD=${IMAGES_BUILD:-$BUILD}
 IMAGES_DIR=${IMAGES_DIR:-/tmp/kevrale-bench-images}
 OUT_DIR=${OUT_DIR:-/tmp/kevrale-bench-out}
 REPS=${REPS:-3}
+EXT=${EXT:-bmp}
+read -r -a EXTRA <<<"${ARGS:-}"
 CLI=$BUILD/bin/kevrale-thin
 WRITER=$IMAGES_BUILD/bench/kevrale-bench-images
 
@@ -41,10 +45,11 @@ done
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-printf '%-12s %11s %8s %8s %8s %9s %8s\n' picture size "wall s" "cpu s" "max s" "peak MiB" "Mpx/s"
+printf '%-12s %11s %8s %8s %8s %9s %8s %9s\n' picture size "wall s" "cpu s" "max s" "peak MiB" "Mpx/s" \
+    "out MB"
 for name in "${NAMES[@]}"; do
     in=$IMAGES_DIR/$name.bmp
-    out=$OUT_DIR/$name-thin.bmp
+    out=$OUT_DIR/$name-thin.$EXT
     # Width and height from the BMP information header (bytes 18..25).
     read -r width height < <(od -An -t d4 -j 18 -N 8 "$in")
     size=${width}x${height#-}
@@ -52,7 +57,7 @@ for name in "${NAMES[@]}"; do
     : >"$samples"
     for _ in $(seq "$REPS"); do
         /usr/bin/time -f '%e %U %S %M' -o "$OUT_DIR/time.txt" \
-            "$CLI" --target 000000 --surround FFFFFF -o "$out" "$in"
+            "$CLI" --target 000000 --surround FFFFFF "${EXTRA[@]}" -o "$out" "$in"
         read -r wall user sys rss <"$OUT_DIR/time.txt"
         awk -v w="$wall" -v u="$user" -v s="$sys" -v r="$rss" 'BEGIN { print w, u + s, r }' \
             >>"$samples"
@@ -63,6 +68,7 @@ for name in "${NAMES[@]}"; do
     rss=$(cut -d' ' -f3 "$samples" | sort -g | tail -1)
     awk -v n="$name" -v sz="$size" -v w="$wall" -v c="$cpu" -v x="$worst" -v r="$rss" \
         -v px="$((width * ${height#-}))" \
-        'BEGIN { printf "%-12s %11s %8.2f %8.2f %8.2f %9.1f %8.0f\n", n, sz, w, c, x, r / 1024, px / w / 1e6 }'
+        -v o="$(stat -c %s "$out")" \
+        'BEGIN { printf "%-12s %11s %8.2f %8.2f %8.2f %9.1f %8.0f %9.2f\n", n, sz, w, c, x, r / 1024, px / w / 1e6, o / 1e6 }'
 done
 echo "(median of $REPS runs; peak memory is the largest of them; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"

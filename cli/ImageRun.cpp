@@ -1,9 +1,12 @@
 #include "cli/ImageRun.h"
 
+#include "batch/SaveName.h"
 #include "picture/LoadOutcome.h"
 #include "picture/TPicture.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
+#include "thinning/SkeletonSvg.h"
+#include "thinning/SpurPruning.h"
 #include "thinning/ThinningEngine.h"
 
 namespace kevrale::cli {
@@ -47,7 +50,26 @@ void ThinImageFile(const std::string& source, const std::string& destination,
   RunThinning(picture, target, options.surround, hooks, options.thinning);
   if (!refusal.empty()) throw Exception(refusal);
 
-  picture.SaveToFile(destination);
+  PruneAndSave(picture, target, options, destination);
+}
+
+std::string DestinationFor(const std::string& source, const Options& options) {
+  if (options.output) return *options.output;
+  return SaveNameFor(source, SaveExtension(ResultFormat(options)));
+}
+
+void PruneAndSave(TPicture& picture, TColor target, const Options& options,
+                  const std::string& destination) {
+  if (options.prune > 0 &&
+      PruneSpurs(picture.Bitmap(), target, options.surround, options.prune) > 0)
+    picture.Changed();
+  if (ResultFormat(options) == OutputFormat::kSvg) {
+    SvgOptions svg;
+    svg.simplify = options.simplify;
+    SaveSkeletonSvg(picture.Bitmap(), target, svg, destination);
+  } else {
+    picture.SaveToFile(destination);
+  }
 }
 
 }  // namespace kevrale::cli

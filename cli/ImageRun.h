@@ -5,16 +5,31 @@
 #include <string>
 
 #include "cli/Options.h"
+#include "platform/Color.h"
+
+namespace kevrale {
+class TPicture;
+}
 
 namespace kevrale::cli {
 
 // Loads `source` through the picture's format registry, thins it with the
-// options' colours, tolerance and surround and saves the result as BMP to
-// `destination`. Raises the
+// options' colours, tolerance and surround, prunes it as they ask and saves
+// the result to `destination` in ResultFormat(options). Raises the
 // picture's errors; raises Exception with the width message when the
 // picture is too wide, without writing anything.
 void ThinImageFile(const std::string& source, const std::string& destination,
                    const Options& options);
+
+// Where the result of `source` goes: -o's name, or the save name beside
+// the source with the extension of the result's format.
+std::string DestinationFor(const std::string& source, const Options& options);
+
+// What follows a completed run: the spurs shorter than options.prune go
+// (in the surround colour), then the picture is saved to `destination`,
+// as BMP or as the SVG of its `target`-coloured lines.
+void PruneAndSave(TPicture& picture, TColor target, const Options& options,
+                  const std::string& destination);
 
 // Multi-line text of a message (its carriage returns as line breaks).
 std::string ForTerminal(const std::string& message);

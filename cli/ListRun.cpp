@@ -61,14 +61,18 @@ std::string Where(const ListEntry& e) {
 std::optional<std::string> RunEntry(const ListEntry& entry, const Options& options,
                                     Progress& progress) {
   ThinningHooks hooks;
-  // A picture too wide for the engine is saved unchanged, as in the
-  // desktop batch; the user learns of it from a note.
+  // A picture too wide for the engine is saved unchanged (no spur is cut
+  // either), as in the desktop batch; the user learns of it from a note.
+  Options save_options = options;
   hooks.ShowMessage = [&](const std::string& text) {
+    save_options.prune = 0;
     progress.Note("kevrale-thin: " + Where(entry) + ": " + entry.path + ": " + text);
   };
   try {
     TPicture picture;
-    RunBatchEntry(entry.path, picture, options.target, options.surround, hooks, options.thinning);
+    LoadAndThinEntry(entry.path, picture, options.target, options.surround, hooks,
+                     options.thinning);
+    PruneAndSave(picture, options.target, save_options, entry.save_name);
     return std::nullopt;
   } catch (const std::exception& e) {
     return DescribeError(e);
@@ -79,7 +83,7 @@ std::optional<std::string> RunEntry(const ListEntry& entry, const Options& optio
 
 }  // namespace
 
-std::vector<ListEntry> ReadListEntries(const std::string& list_path) {
+std::vector<ListEntry> ReadListEntries(const std::string& list_path, OutputFormat format) {
   std::vector<ListEntry> entries;
   ListFileReader reader(list_path);
   while (!reader.Eof()) {
@@ -88,7 +92,7 @@ std::vector<ListEntry> ReadListEntries(const std::string& list_path) {
     e.number = entries.size() + 1;
     e.line = reader.LineNumber();
     e.path = ResolveEntry(list_path, line);
-    e.save_name = SaveNameFor(e.path);
+    e.save_name = SaveNameFor(e.path, SaveExtension(format));
     entries.push_back(std::move(e));
   }
   return entries;
@@ -135,7 +139,7 @@ int RunListMode(const Options& options) {
   const std::string& list = *options.list;
   std::vector<ListEntry> entries;
   try {
-    entries = ReadListEntries(list);
+    entries = ReadListEntries(list, ResultFormat(options));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kevrale-thin: %s: %s\n", list.c_str(), e.what());
     return 1;

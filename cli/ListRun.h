@@ -12,8 +12,10 @@
 namespace kevrale::cli {
 
 // Every entry of the list file, relative ones resolved against its folder,
-// with its save name. Raises EInOutError for a list file that cannot be read.
-std::vector<ListEntry> ReadListEntries(const std::string& list_path);
+// with its save name for results in `format`. Raises EInOutError for a list
+// file that cannot be read.
+std::vector<ListEntry> ReadListEntries(const std::string& list_path,
+                                       OutputFormat format = OutputFormat::kBmp);
 
 // An entry that failed and its message.
 struct EntryFailure {

@@ -1,20 +1,25 @@
 #include "cli/Options.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace kevrale::cli {
 
 const char* const kUsage =
     "usage: kevrale-thin [--target COLOR | --target-at X,Y] [--tolerance N]\n"
-    "                    [--surround COLOR|transparent] [-o OUTPUT] IMAGE...\n"
+    "                    [--surround COLOR|transparent] [--prune N] [--simplify T]\n"
+    "                    [-o OUTPUT | --format FORMAT] IMAGE...\n"
     "       kevrale-thin --list FILE [--target COLOR] [--tolerance N]\n"
-    "                    [--surround COLOR|transparent] [--keep-going] [-j N]\n"
+    "                    [--surround COLOR|transparent] [--prune N] [--simplify T]\n"
+    "                    [--format FORMAT] [--keep-going] [-j N]\n"
     "       kevrale-thin --formats\n"
     "\n"
     "Thins every region of the target colour in each IMAGE to a line one pixel\n"
     "wide and repaints the removed pixels in the surround colour. Each result is\n"
     "saved as a BMP file beside its source, named after it with \"_s.bmp\"\n"
     "(page01.jpg gives page01_s.bmp), or to OUTPUT when one IMAGE is given.\n"
+    "An SVG result (-o NAME.svg, or --format svg for \"_s.svg\") holds the\n"
+    "centre lines of the target colour as paths through the pixel centres.\n"
     "\n"
     "  --target COLOR      target colour, #RRGGBB or RRGGBB (default 000000)\n"
     "  --target-at X,Y     take the target colour from pixel (X, Y) of each image\n"
@@ -25,7 +30,14 @@ const char* const kUsage =
     "  --surround transparent\n"
     "                      removed pixels become fully transparent; a picture\n"
     "                      without transparency is saved with it (32-bit BMP)\n"
-    "  -o, --output FILE   where to save the result of a single IMAGE\n"
+    "  -o, --output FILE   where to save the result of a single IMAGE; a name\n"
+    "                      ending in .svg gives SVG, any other name BMP\n"
+    "  --format FORMAT     bmp or svg: the kind of the results saved beside\n"
+    "                      their sources (default bmp)\n"
+    "  --prune N           after thinning, remove every branch shorter than N\n"
+    "                      pixels that runs from a line end to a junction\n"
+    "  --simplify T        SVG: simplify each path within T pixels (default 0:\n"
+    "                      exact, through every pixel of the line)\n"
     "  --list FILE         thin every image named in FILE, one path a line;\n"
     "                      relative paths are taken from the folder of FILE\n"
     "  --keep-going        with --list: go on past failing entries and list\n"
@@ -50,6 +62,13 @@ bool ParseInt(const std::string& text, int& out) {
   if (text.empty()) return false;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
   return ec == std::errc() && end == text.data() + text.size() && out >= 0;
+}
+
+// A finite number of pixels, not negative.
+bool ParseDistance(const std::string& text, double& out) {
+  if (text.empty()) return false;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size() && std::isfinite(out) && out >= 0;
 }
 
 }  // namespace
@@ -123,6 +142,16 @@ Options ParseOptions(const std::vector<std::string>& args) {
         throw UsageError{"not a tolerance (0 to " + std::to_string(kMaxTolerance) + "): " + v};
     } else if (a == "-o" || a == "--output") {
       o.output = value();
+    } else if (a == "--format") {
+      const std::string& v = value();
+      o.format = ParseOutputFormat(v);
+      if (!o.format) throw UsageError{"not an output format (bmp or svg): " + v};
+    } else if (a == "--prune") {
+      const std::string& v = value();
+      if (!ParseInt(v, o.prune)) throw UsageError{"not a length in pixels: " + v};
+    } else if (a == "--simplify") {
+      const std::string& v = value();
+      if (!ParseDistance(v, o.simplify)) throw UsageError{"not a distance in pixels: " + v};
     } else if (a == "--list") {
       o.list = value();
     } else if (a == "--keep-going") {
@@ -138,6 +167,11 @@ Options ParseOptions(const std::vector<std::string>& args) {
   }
   if (o.help || o.version || o.formats) return o;
   if (target_given && o.target_at) throw UsageError{"--target and --target-at exclude each other"};
+  if (o.output && o.format)
+    throw UsageError{
+        "-o names its format by its extension; --format is for results beside the sources"};
+  if (o.simplify > 0 && ResultFormat(o) != OutputFormat::kSvg)
+    throw UsageError{"--simplify applies to SVG output (-o NAME.svg or --format svg)"};
   if (o.list) {
     // A list run thins every entry with one target colour, as the desktop batch does.
     if (!o.images.empty()) throw UsageError{"--list takes no IMAGE"};
@@ -149,6 +183,11 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (o.images.empty()) throw UsageError{"no image given"};
   if (o.output && o.images.size() != 1) throw UsageError{"-o takes exactly one image"};
   return o;
+}
+
+OutputFormat ResultFormat(const Options& options) {
+  if (options.output) return OutputFormatOfName(*options.output);
+  return options.format.value_or(OutputFormat::kBmp);
 }
 
 }  // namespace kevrale::cli

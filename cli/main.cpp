@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "batch/SaveName.h"
 #include "cli/FormatList.h"
 #include "cli/ImageRun.h"
 #include "cli/ListRun.h"
@@ -71,8 +70,7 @@ int main(int argc, char** argv) {
   int status = 0;
   for (const std::string& image : options.images) {
     try {
-      const std::string destination = options.output ? *options.output : SaveNameFor(image);
-      ThinImageFile(image, destination, options);
+      ThinImageFile(image, DestinationFor(image, options), options);
     } catch (const std::exception& e) {
       // Several images may be given: say which one failed.
       PrintError(image + ": " + DescribeError(e));

@@ -1,7 +1,6 @@
 #include "picture/TGraphic.h"
 
-#include "platform/Exception.h"
-#include "platform/Format.h"
+#include "platform/FileSave.h"
 #include "platform/Stream.h"
 
 namespace kevrale {
@@ -14,14 +13,7 @@ void TGraphic::LoadFromFile(const std::string& path) {
 }
 
 void TGraphic::SaveToFile(const std::string& path) const {
-  TReplacingFileStream stream(path);
-  try {
-    SaveToStream(stream);
-  } catch (const EWriteError&) {
-    // A full disk or a failing device: the file could not be written.
-    throw EFCreateError(Format("ファイル %s を作成できません", {path}));
-  }
-  stream.Commit();
+  SaveFileWith(path, [this](TStream& stream) { SaveToStream(stream); });
 }
 
 void TGraphic::Progress(TProgressStage stage, uint8_t percent_done, bool redraw_now, const TRect& r,

@@ -27,5 +27,10 @@ TEST(SaveNameTest, OddNames) {
   EXPECT_EQ(SaveNameFor("/画像/線画.jpg"), "/画像/線画_s.bmp");
 }
 
+TEST(SaveNameTest, AnotherExtensionTakesThePlaceOfBmp) {
+  EXPECT_EQ(SaveNameFor("/scan.d/page01.jpg", ".svg"), "/scan.d/page01_s.svg");
+  EXPECT_EQ(SaveNameFor("/scan/", ".svg"), "/scan/_s.svg");
+}
+
 }  // namespace
 }  // namespace kevrale

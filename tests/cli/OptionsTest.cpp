@@ -76,5 +76,34 @@ TEST(CliOptionsTest, UsageErrors) {
   EXPECT_TRUE(Parse({"--version"}).version);
 }
 
+TEST(CliOptionsTest, TheResultFormatComesFromTheOutputNameOrFormat) {
+  EXPECT_EQ(ResultFormat(Parse({"a.bmp"})), OutputFormat::kBmp);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "x.svg", "a.bmp"})), OutputFormat::kSvg);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "/d.svg/X.SvG", "a.bmp"})), OutputFormat::kSvg);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "x.svg.bmp", "a.bmp"})), OutputFormat::kBmp);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "/d.svg/x", "a.bmp"})), OutputFormat::kBmp);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "svg", "a.bmp"})), OutputFormat::kBmp);
+  EXPECT_EQ(ResultFormat(Parse({"--format", "SVG", "a.bmp"})), OutputFormat::kSvg);
+  EXPECT_EQ(ResultFormat(Parse({"--format", "bmp", "--list", "l.txt"})), OutputFormat::kBmp);
+  const Options o = Parse({"--prune", "7", "--simplify", "0.75", "--format", "svg", "a.bmp"});
+  EXPECT_EQ(o.prune, 7);
+  EXPECT_EQ(o.simplify, 0.75);
+  // A tolerance of 0 is the exact output and goes with any format.
+  EXPECT_EQ(Parse({"--simplify", "0", "a.bmp"}).simplify, 0);
+
+  const std::vector<std::vector<std::string>> bad = {
+      {"--simplify", "1", "a.bmp"},                     // BMP output
+      {"--simplify", "1", "--list", "l.txt"},           // BMP output
+      {"--simplify", "-1", "-o", "x.svg", "a.bmp"},     // negative
+      {"--simplify", "nan", "-o", "x.svg", "a.bmp"},    // not a number of pixels
+      {"--simplify", "1e999", "-o", "x.svg", "a.bmp"},  // infinite
+      {"--prune", "-2", "a.bmp"},                       // negative
+      {"--prune", "three", "a.bmp"},                    // not a number
+      {"--format", "gif", "a.bmp"},                     // no such format
+      {"--format", "svg", "-o", "x.svg", "a.bmp"},      // two ways to name the format
+  };
+  for (const auto& args : bad) EXPECT_THROW(ParseOptions(args), UsageError) << args[0];
+}
+
 }  // namespace
 }  // namespace kevrale::cli

@@ -1,0 +1,45 @@
+#include "thinning/SkeletonSvg.h"
+
+#include "picture/SvgWriter.h"
+#include "picture/TBitmap.h"
+#include "platform/FileSave.h"
+#include "thinning/PathOrder.h"
+#include "thinning/PathSimplify.h"
+#include "thinning/SkeletonGraph.h"
+#include "thinning/SkeletonTrace.h"
+
+namespace kevrale {
+
+std::vector<PixelPolyline> SkeletonPaths(const TBitmap& bitmap, TColor target,
+                                         const SvgOptions& options, SkeletonPathStats* stats) {
+  std::vector<PixelPolyline> paths = TraceSkeleton(SkeletonGraph(bitmap, target));
+  if (options.simplify > 0)
+    for (PixelPolyline& p : paths) SimplifyPolyline(p, options.simplify);
+  const double before = stats ? PenTravel(paths) : 0;
+  if (options.order_for_pen) OrderForPen(paths);
+  if (stats) {
+    stats->paths = paths.size();
+    stats->points = 0;
+    for (const PixelPolyline& p : paths) stats->points += p.points.size();
+    stats->travel_before = before;
+    stats->travel_after = PenTravel(paths);
+  }
+  return paths;
+}
+
+void WriteSkeletonSvg(const TBitmap& bitmap, TColor target, const SvgOptions& options,
+                      TStream& stream, SkeletonPathStats* stats) {
+  WriteSvg(stream, bitmap.Width(), bitmap.Height(), target & kColorMask,
+           SkeletonPaths(bitmap, target, options, stats));
+}
+
+void SaveSkeletonSvg(const TBitmap& bitmap, TColor target, const SvgOptions& options,
+                     const std::string& path) {
+  // Traced before the file is touched: nothing is replaced if tracing fails.
+  const std::vector<PixelPolyline> paths = SkeletonPaths(bitmap, target, options);
+  SaveFileWith(path, [&](TStream& stream) {
+    WriteSvg(stream, bitmap.Width(), bitmap.Height(), target & kColorMask, paths);
+  });
+}
+
+}  // namespace kevrale

@@ -1,0 +1,47 @@
+// The target pixels of a picture as an SVG document of centre lines: traced
+// (exactly, or simplified within a tolerance), ordered for a pen, written in
+// the target colour.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "picture/PixelPolyline.h"
+#include "platform/Color.h"
+
+namespace kevrale {
+
+class TBitmap;
+class TStream;
+
+struct SvgOptions {
+  // Douglas-Peucker tolerance in pixels; 0 keeps the paths exact.
+  double simplify = 0;
+  // Reorder the paths to shorten the pen's travel between them.
+  bool order_for_pen = true;
+};
+
+// What a trace gave, for reports and benchmarks.
+struct SkeletonPathStats {
+  size_t paths = 0;
+  size_t points = 0;
+  double travel_before = 0;  // pen travel in tracing order
+  double travel_after = 0;   // pen travel in the order written
+};
+
+// The paths of the target pixels of `bitmap` as they are written.
+std::vector<PixelPolyline> SkeletonPaths(const TBitmap& bitmap, TColor target,
+                                         const SvgOptions& options,
+                                         SkeletonPathStats* stats = nullptr);
+
+// Writes the document: the picture's size, one path per traced line,
+// stroked in the target colour.
+void WriteSkeletonSvg(const TBitmap& bitmap, TColor target, const SvgOptions& options,
+                      TStream& stream, SkeletonPathStats* stats = nullptr);
+
+// Saves the document to a file; a failed save leaves an old file as it
+// was and raises the file's error.
+void SaveSkeletonSvg(const TBitmap& bitmap, TColor target, const SvgOptions& options,
+                     const std::string& path);
+
+}  // namespace kevrale
