@@ -205,7 +205,8 @@ void PluginProcess::StartProcess() {
     channel_->Read(reason.data(), reason.size());
   } catch (const ChannelFailure& failure) {
     const bool timed_out = failure.kind == ChannelFailure::Kind::TimedOut;
-    const std::string how = timed_out ? process_.Kill() : process_.End(kEndGrace);
+    const std::string how =
+        failure.kind == ChannelFailure::Kind::Closed ? process_.End(kEndGrace) : process_.Kill();
     throw start_failed(timed_out ? Format("it gave no answer within %d s",
                                           {std::to_string(options_.time_limit_seconds)})
                        : failure.kind == ChannelFailure::Kind::Broken

@@ -25,6 +25,7 @@
 #include "plugins/MessageChannel.h"
 #include "plugins/PeMachine.h"
 #include "plugins/WineSetup.h"
+#include "runner/SpiProtocol.h"  // the SPI_EXPORTS_* bits of Exports()
 
 namespace kevrale {
 
