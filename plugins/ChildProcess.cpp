@@ -103,6 +103,7 @@ ChildProcess ChildProcess::Start(const ChildSpec& spec, std::string& error, int&
   Spawn spawn;
   posix_spawn_file_actions_adddup2(&spawn.actions, child_in.Get(), 0);
   posix_spawn_file_actions_adddup2(&spawn.actions, child_out.Get(), 1);
+  if (spec.errors_to_output) posix_spawn_file_actions_adddup2(&spawn.actions, child_out.Get(), 2);
   // The child starts with no blocked signals and with SIGPIPE's default,
   // whatever this thread has set.
   sigset_t none, defaults;

@@ -1,5 +1,6 @@
 // A program started with two pipes: the parent writes to its standard input
-// and reads its standard output; standard error is shared with the parent.
+// and reads its standard output; standard error is shared with the parent
+// unless it is asked to join the output.
 // The owner ends the process: destroying it kills what is still running.
 #pragma once
 
@@ -36,6 +37,7 @@ struct ChildSpec {
   std::vector<std::string> argv;         // argv[0] is the program's path
   std::vector<std::string> environment;  // "NAME=value", the whole environment
   uint64_t address_space_limit = 0;      // bytes; 0: none
+  bool errors_to_output = false;         // standard error joins standard output
 };
 
 class ChildProcess {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/FileName.h"
 #include "plugins/ChildProcess.h"
 
 extern char** environ;
@@ -28,6 +29,32 @@ constexpr auto kMakeLimit = std::chrono::minutes(5);
 bool StartsWith(const char* entry, const char* name) {
   const size_t n = strlen(name);
   return strncmp(entry, name, n) == 0 && entry[n] == '=';
+}
+
+// Runs a Wine tool in `prefix` to its end, within kMakeLimit. Its output
+// is drained while it runs so that it never blocks on a full pipe; the
+// server it starts may keep the pipe open after the tool has ended, so the
+// end is seen by waiting for the tool. Empty when it ended with status 0.
+std::string Run(const std::vector<std::string>& argv, const std::string& prefix) {
+  ChildSpec spec;
+  spec.argv = argv;
+  spec.environment = WineEnvironment(prefix);
+  spec.errors_to_output = true;
+  std::string reason;
+  int code = 0;
+  ChildProcess tool = ChildProcess::Start(spec, reason, code);
+  if (!tool.IsRunning()) return argv[0] + " cannot be started: " + reason;
+  const auto deadline = std::chrono::steady_clock::now() + kMakeLimit;
+  char drain[4096];
+  std::string how;
+  while (!tool.TryReap(how)) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      how = tool.Kill();
+      break;
+    }
+    if (read(tool.Output(), drain, sizeof drain) <= 0) usleep(20000);
+  }
+  return how == "exit status 0" ? std::string() : argv[0] + " ended with " + how;
 }
 
 }  // namespace
@@ -73,30 +100,12 @@ std::string EnsureWinePrefix(const WineOptions& options, const std::string& load
   if (access(mark.c_str(), F_OK) == 0) return std::string();
 
   if (options.on_prefix_creation) options.on_prefix_creation(true);
-  ChildSpec spec;
-  spec.argv = {loader, "wineboot", "--init"};
-  spec.environment = WineEnvironment(prefix);
-  std::string reason;
-  int code = 0;
-  ChildProcess boot = ChildProcess::Start(spec, reason, code);
-  if (boot.IsRunning()) {
-    // wineboot says little; its output is drained while it runs so that it
-    // never blocks on a full pipe. The server it starts may keep the pipe
-    // open after wineboot has ended, so the end is seen by waiting for it.
-    const auto deadline = std::chrono::steady_clock::now() + kMakeLimit;
-    char drain[4096];
-    std::string how;
-    while (!boot.TryReap(how)) {
-      if (std::chrono::steady_clock::now() >= deadline) {
-        how = boot.Kill();
-        break;
-      }
-      if (read(boot.Output(), drain, sizeof drain) <= 0) usleep(20000);
-    }
-    reason = how == "exit status 0" ? std::string() : "wineboot ended with " + how;
-  } else {
-    reason = loader + " cannot be started: " + reason;
-  }
+  std::string reason = Run({loader, "wineboot", "--init"}, prefix);
+  // The new registry is written out when the Wine server ends, some seconds
+  // after its last program: end it now (nothing else can be using a prefix
+  // that is not ready yet), so that a prefix marked ready is on disk whole.
+  const std::string server = std::string(ExtractFilePath(loader)) + "wineserver";
+  if (reason.empty() && access(server.c_str(), X_OK) == 0) reason = Run({server, "-k"}, prefix);
   if (reason.empty()) {
     const UniqueFd ready(open(mark.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     if (!ready) reason = "the Wine prefix " + prefix + " cannot be written: " + strerror(errno);
