@@ -1,5 +1,6 @@
 #include "plugins/PluginProcess.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -195,9 +196,22 @@ void PluginProcess::StartProcess() {
       throw start_failed(spec.argv.back() + " speaks another version of the protocol");
     code_page_ = Get32(hello + 4);
     if (windows && names_ == nullptr) names_ = std::make_unique<WindowsFileNames>(code_page_);
+    in_place_ = false;
+    if (options_.blocks_in_place) {
+      // Blocks are read in place where the probe reads back as it should.
+      char probe[SPI_PROBE_SIZE] = {};
+      try {
+        ReadInPlace(Get64(hello + 12), probe, sizeof probe);
+        in_place_ = memcmp(probe, SPI_PROBE_TEXT, SPI_PROBE_SIZE) == 0;
+      } catch (const ChannelFailure&) {
+        // The pipe serves.
+      }
+    }
 
     const std::string name = windows ? names_->ForPlugin(plugin_file_) : plugin_file_;
-    channel_->WriteFrame(SPI_MSG_LOAD, name.data(), name.size());
+    uint8_t load[SPI_LOAD_FIXED];
+    Put32(load, in_place_ ? SPI_LOAD_BLOCKS_IN_PLACE : 0);
+    channel_->WriteFrame(SPI_MSG_LOAD, load, sizeof load, name.data(), name.size());
     channel_->ReadHeader(type, size);
     if (type != SPI_MSG_LOADED || size < SPI_LOADED_FIXED || size > 65536) Broken();
     channel_->Read(loaded, sizeof loaded);
@@ -285,18 +299,46 @@ uint32_t PluginProcess::AwaitResult(SpiProgressCallback progress, intptr_t data)
   }
 }
 
-bool PluginProcess::ReadBlock(uint32_t state, uint64_t size, SpiHandle& handle, uint32_t& left) {
-  if (state != SPI_BLOCK_DATA) return true;
-  if (size > left) Broken();
-  left -= uint32_t(size);
+void PluginProcess::ReadInPlace(uint64_t address, void* target, size_t size) {
+  auto* p = static_cast<uint8_t*>(target);
+  while (size > 0) {
+    const iovec local{p, size};
+    const iovec remote{reinterpret_cast<void*>(uintptr_t(address)), size};
+    const ssize_t n = process_vm_readv(process_.Pid(), &local, 1, &remote, 1, 0);
+    if (n <= 0) {
+      if (n < 0 && errno == EINTR) continue;
+      // A process that is gone has crashed; an address it cannot have
+      // given breaks the protocol.
+      throw ChannelFailure{n < 0 && errno == ESRCH ? ChannelFailure::Kind::Closed
+                                                   : ChannelFailure::Kind::Broken};
+    }
+    p += n;
+    address += uint64_t(n);
+    size -= size_t(n);
+  }
+}
+
+void PluginProcess::ReleaseBlocks() {
+  if (in_place_) channel_->WriteFrame(SPI_MSG_RELEASE, nullptr, 0);
+}
+
+bool PluginProcess::ReadBlock(const uint8_t* field, SpiHandle& handle, uint32_t& left) {
+  if (Get32(field) != SPI_BLOCK_DATA) return true;
+  const uint64_t size = Get64(field + 4);
+  if (size > SPI_FRAME_MAX_BODY || (!in_place_ && size > left)) Broken();
+  if (!in_place_) left -= uint32_t(size);
   handle = LocalAlloc(LMEM_MOVEABLE, size_t(size));
   if (handle == nullptr) {
-    channel_->Skip(size);  // no room here: the caller hears "out of memory"
+    // No room here: the caller hears "out of memory".
+    if (!in_place_) channel_->Skip(size);
     return false;
   }
   if (size > 0) {
     void* address = LocalLock(handle);
-    channel_->Read(address, size_t(size));
+    if (in_place_)
+      ReadInPlace(Get64(field + 12), address, size_t(size));
+    else
+      channel_->Read(address, size_t(size));
     LocalUnlock(handle);
   }
   return true;
@@ -398,8 +440,9 @@ int32_t PluginProcess::GetPictureInfo(const char* buf, intptr_t len, uint32_t fl
     const uint32_t state = Get32(block);
     if (state == SPI_BLOCK_SAME) Broken();
     OwnedBlock text;
-    const bool room = ReadBlock(state, Get64(block + 4), text.Get(), left);
+    const bool room = ReadBlock(block, text.Get(), left);
     if (left != 0) Broken();
+    if (state == SPI_BLOCK_DATA) ReleaseBlocks();
     int32_t result = int32_t(Get32(fixed));
     GetInfoFields(fixed + 4, *info);
     if (state == SPI_BLOCK_NULL) info->hInfo = nullptr;
@@ -442,9 +485,10 @@ int32_t PluginProcess::PictureCall(uint32_t type, const char* buf, intptr_t len,
         bits_state == SPI_BLOCK_UNCHANGED)
       Broken();
     OwnedBlock info, bits;
-    bool room = ReadBlock(info_state, Get64(fixed + 8), info.Get(), left);
-    room = ReadBlock(bits_state, Get64(fixed + 8 + SPI_BLOCK_SIZE), bits.Get(), left) && room;
+    bool room = ReadBlock(fixed + 4, info.Get(), left);
+    room = ReadBlock(fixed + 4 + SPI_BLOCK_SIZE, bits.Get(), left) && room;
     if (left != 0) Broken();
+    if (info_state == SPI_BLOCK_DATA || bits_state == SPI_BLOCK_DATA) ReleaseBlocks();
     if (!room) return SPI_OUT_OF_MEMORY;
     *hbinfo = info.Release();
     // One block handed back twice stays one block, as the plug-in gave it.

@@ -45,6 +45,10 @@ struct PluginProcessOptions {
   int time_limit_seconds = 60;
   // Bytes of address space of the process; 0: no limit.
   uint64_t memory_limit = DefaultPluginMemoryLimit();
+  // The blocks of a picture are copied straight out of the process's memory
+  // (one copy, no pipe) where the system lets this process read its
+  // child's memory; else, or when this is false, they come through the pipe.
+  bool blocks_in_place = true;
   WineOptions wine;
 };
 
@@ -64,6 +68,8 @@ class PluginProcess {
   // (LoadFailure() then holds the loader's reason).
   void Start();
   const std::string& LoadFailure() const { return load_failure_; }
+  // Whether the running process's blocks are read in place.
+  bool BlocksInPlace() const { return in_place_; }
   // Ends the process; the next call starts a fresh one.
   void Stop();
   bool IsRunning() const;
@@ -98,8 +104,13 @@ class PluginProcess {
   // Waits for the RESULT of the request just sent, answering PROGRESS on
   // the way; returns its body size.
   uint32_t AwaitResult(SpiProgressCallback progress, intptr_t data);
-  // Reads a block of the RESULT into a new local-memory handle.
-  bool ReadBlock(uint32_t state, uint64_t size, SpiHandle& handle, uint32_t& left);
+  // Reads a block of the RESULT (its 20-byte description at `field`) into a
+  // new local-memory handle; false when there is no room for it here.
+  bool ReadBlock(const uint8_t* field, SpiHandle& handle, uint32_t& left);
+  // Copies `size` bytes at `address` in the process into `target`.
+  void ReadInPlace(uint64_t address, void* target, size_t size);
+  // Tells the process that the blocks it keeps in place have been read.
+  void ReleaseBlocks();
   int32_t PictureCall(uint32_t type, const char* buf, intptr_t len, uint32_t flag,
                       SpiHandle* hbinfo, SpiHandle* hbm, SpiProgressCallback progress,
                       intptr_t data);
@@ -119,6 +130,7 @@ class PluginProcess {
   std::unique_ptr<MessageChannel> channel_;
   std::unique_ptr<WindowsFileNames> names_;
   uint32_t code_page_ = 0;
+  bool in_place_ = false;
   uint32_t exports_ = 0;
   std::string load_failure_;
   // The memory input that the process holds: where it was in the caller's

@@ -15,8 +15,8 @@
  *
  * The conversation:
  *   1. The process starts and sends HELLO unasked.
- *   2. The host sends LOAD with the plug-in's file name; the process answers
- *      LOADED.
+ *   2. The host sends LOAD with the plug-in's file name and how blocks
+ *      travel; the process answers LOADED.
  *   3. The host sends one request at a time and waits for its RESULT. Inside
  *      GET_PICTURE and GET_PREVIEW the process may send PROGRESS any number
  *      of times before the RESULT; each is answered by PROGRESS_REPLY before
@@ -33,7 +33,7 @@
 #include <stdint.h>
 
 /* Raised with every change of a message's layout. */
-#define SPI_PROTOCOL_VERSION 1u
+#define SPI_PROTOCOL_VERSION 2u
 
 #define SPI_FRAME_HEADER 8u
 /* No body is larger: memory input and the blocks of a picture fit in it. */
@@ -54,19 +54,33 @@
 #define SPI_MSG_GET_PICTURE 21u
 #define SPI_MSG_GET_PREVIEW 22u
 #define SPI_MSG_PROGRESS_REPLY 23u
+#define SPI_MSG_RELEASE 24u
 
 /* HELLO
  *   0  u32  SPI_PROTOCOL_VERSION
  *   4  u32  the code page in which the plug-in takes file names (the ANSI
  *           code page of a Windows process); 0: names are passed unchanged
- *   8  u32  pointer width of the plug-in's process in bits (32 or 64) */
-#define SPI_HELLO_SIZE 12u
+ *   8  u32  pointer width of the plug-in's process in bits (32 or 64)
+ *   12 u64  address in the process of SPI_PROBE_SIZE bytes holding
+ *           SPI_PROBE_TEXT: a host that can read them there can read the
+ *           blocks of a picture in place (LOAD's SPI_LOAD_BLOCKS_IN_PLACE) */
+#define SPI_HELLO_SIZE 20u
+#define SPI_PROBE_TEXT "KVSPIRUN"
+#define SPI_PROBE_SIZE 8u
 
-/* LOAD: the body is the plug-in's file name, in the process's code page.
+/* LOAD
+ *   0  u32  options (SPI_LOAD_*)
+ *   4  ...  the plug-in's file name, in the process's code page
+ * With SPI_LOAD_BLOCKS_IN_PLACE the process sends no bytes of a block: a
+ * RESULT gives each block's address, and the process keeps its blocks until
+ * it reads the host's next message, while the host copies them out of its
+ * memory. Without it the bytes follow the RESULT's fixed part.
  * LOADED
  *   0  i32  0: loaded; SPI_LOAD_FAILED: the library did not load
  *   4  u32  the entry points it exports (SPI_EXPORTS_* bits)
  *   8  ...  the loader's reason when it did not load (text, may be empty) */
+#define SPI_LOAD_FIXED 4u
+#define SPI_LOAD_BLOCKS_IN_PLACE 1u
 #define SPI_LOADED_FIXED 8u
 #define SPI_LOAD_FAILED 1
 #define SPI_EXPORTS_GETPLUGININFO (1u << 0)
@@ -97,6 +111,9 @@
  *   0  i32  the plug-in's result */
 #define SPI_HEAD_SIZE 2048u
 
+/* RELEASE: no body, no answer. The host has read the blocks of the last
+ * RESULT in place; the process frees them. */
+
 /* SET_DATA: the body is the memory input of the picture calls that follow.
  * The process keeps it until the next SET_DATA; there is no answer. */
 
@@ -124,7 +141,8 @@
  * RESULT
  *   0  i32  the plug-in's result
  *   4  picture information after the call (SPI_INFO_FIELDS_SIZE)
- *   26 block: the text-information handle after the call */
+ *   26 block: the text-information handle after the call
+ *   46 ...  its bytes, unless blocks stay in place */
 #define SPI_INFO_FIELDS_SIZE 22u
 #define SPI_PICTURE_INFO_REQUEST_FIXED (SPI_INPUT_SIZE + SPI_INFO_FIELDS_SIZE + 4u)
 
@@ -141,21 +159,24 @@
  * RESULT
  *   0  i32  the plug-in's result
  *   4  block: the bitmap information handle
- *   16 block: the pixel bits handle
- *   28 ...  the bytes of the blocks, in that order */
+ *   24 block: the pixel bits handle
+ *   44 ...  the bytes of the blocks, in that order, unless they stay in
+ *           place */
 #define SPI_PICTURE_REQUEST_FIXED (SPI_INPUT_SIZE + 4u)
 #define SPI_PROGRESS_SIZE 8u
 #define SPI_PROGRESS_REPLY_SIZE 4u
 
-/* A block: a local-memory handle that the plug-in hands back, 12 bytes
+/* A block: a local-memory handle that the plug-in hands back, 20 bytes
  *   0  u32  SPI_BLOCK_*
  *   4  u64  its size (SPI_BLOCK_DATA): the plug-in's LocalSize of it, 0 for
  *           a handle that the local-memory calls refuse
- * The bytes of every SPI_BLOCK_DATA block follow the fixed part of the
- * RESULT. The process frees the plug-in's blocks once they are sent. After a
- * non-zero result of GET_PICTURE and GET_PREVIEW both blocks are
+ *   12 u64  its address in the process when blocks stay in place, else 0
+ * Unless blocks stay in place, the bytes of every SPI_BLOCK_DATA block
+ * follow the fixed part of the RESULT. The process frees the plug-in's
+ * blocks once they are sent (or, in place, once the host has read them).
+ * After a non-zero result of GET_PICTURE and GET_PREVIEW both blocks are
  * SPI_BLOCK_UNCHANGED: the caller's handles stay as they were. */
-#define SPI_BLOCK_SIZE 12u
+#define SPI_BLOCK_SIZE 20u
 #define SPI_BLOCK_NULL 0u      /* the handle is NULL */
 #define SPI_BLOCK_DATA 1u      /* a block of the given size */
 #define SPI_BLOCK_UNCHANGED 2u /* the handle is the one the caller gave */

@@ -19,6 +19,13 @@
 
 enum DataState { DATA_NONE, DATA_FAILED, DATA_KEPT };
 
+typedef struct Block {
+  uint32_t state;
+  void* handle;
+  void* address;
+  uint64_t size;
+} Block;
+
 typedef struct Server {
   const SpiServerPlatform* p;
   SpiServerEntries entries;
@@ -29,11 +36,19 @@ typedef struct Server {
   uint8_t* body;
   size_t body_capacity;
   uint32_t body_size;
+  /* Blocks are read by the host in place (SPI_LOAD_BLOCKS_IN_PLACE); those
+   * of the last RESULT wait here until the host's next message. */
+  int in_place;
+  Block pending[3];
+  int pending_count;
   /* The memory input of the last SET_DATA. */
   uint8_t* data;
   uint64_t data_size;
   enum DataState data_state;
 } Server;
+
+/* What a host reads to learn whether it can read this process's memory. */
+static const char g_probe[SPI_PROBE_SIZE + 1] = SPI_PROBE_TEXT;
 
 /* Marks a text-information handle that the caller had set: the plug-in gets
  * this address, never the caller's handle, and gives it back unchanged or
@@ -144,13 +159,6 @@ static int ParseInput(Server* s, uint32_t fixed, Input* in) {
   return 0;
 }
 
-typedef struct Block {
-  uint32_t state;
-  void* handle;
-  void* address;
-  uint64_t size;
-} Block;
-
 /* Locks a handle that the plug-in handed back; a handle that the local-memory
  * calls refuse is sent as a block of 0 bytes, which the host refuses. */
 static void TakeBlock(Server* s, void* handle, Block* block) {
@@ -168,35 +176,52 @@ static void DropBlock(Server* s, const Block* block) {
   s->p->Free(block->handle);
 }
 
+/* The blocks of the last RESULT, once the host has read them in place. */
+static void FreePending(Server* s) {
+  for (int i = 0; i < s->pending_count; ++i) DropBlock(s, &s->pending[i]);
+  s->pending_count = 0;
+}
+
 /* Sends a RESULT: its fixed part, whose blocks start at byte `blocks_at`,
- * then the bytes of the blocks. A block that the frame cannot carry is sent
- * as 0 bytes, which the host refuses. */
+ * then the bytes of the blocks, or, in place, nothing more (the blocks then
+ * wait for the host's next message). A block that the frame cannot carry is
+ * sent as 0 bytes, which the host refuses. Every block is dropped or kept. */
 static int WriteWithBlocks(Server* s, uint8_t* fixed, uint32_t fixed_size, uint32_t blocks_at,
                            Block* const* blocks, int count) {
   uint64_t total = fixed_size;
   for (int i = 0; i < count; ++i) {
     if (blocks[i]->size > SPI_FRAME_MAX_BODY - total) blocks[i]->size = 0;
-    total += blocks[i]->size;
+    if (!s->in_place) total += blocks[i]->size;
     uint8_t* p = fixed + blocks_at + SPI_BLOCK_SIZE * (uint32_t)i;
+    const int data = blocks[i]->state == SPI_BLOCK_DATA;
     SpiPut32(p, blocks[i]->state);
-    SpiPut64(p + 4, blocks[i]->state == SPI_BLOCK_DATA ? blocks[i]->size : 0);
+    SpiPut64(p + 4, data ? blocks[i]->size : 0);
+    SpiPut64(p + 12, data && s->in_place ? (uint64_t)(uintptr_t)blocks[i]->address : 0);
   }
-  if (WriteHeader(s, SPI_MSG_RESULT, (uint32_t)total) != 0 ||
-      s->p->Write(s->p->channel, fixed, fixed_size) != 0)
-    return -1;
-  for (int i = 0; i < count; ++i)
-    if (blocks[i]->size > 0 &&
+  int status = WriteHeader(s, SPI_MSG_RESULT, (uint32_t)total) != 0 ||
+                       s->p->Write(s->p->channel, fixed, fixed_size) != 0
+                   ? -1
+                   : 0;
+  for (int i = 0; i < count; ++i) {
+    if (status == 0 && !s->in_place && blocks[i]->size > 0 &&
         s->p->Write(s->p->channel, blocks[i]->address, (size_t)blocks[i]->size) != 0)
-      return -1;
-  return 0;
+      status = -1;
+    if (s->in_place && blocks[i]->state == SPI_BLOCK_DATA)
+      s->pending[s->pending_count++] = *blocks[i];
+    else
+      DropBlock(s, blocks[i]);
+  }
+  return status;
 }
 
 static int ServeLoad(Server* s) {
-  if (s->load_tried) return -1;
+  if (s->load_tried || s->body_size < SPI_LOAD_FIXED) return -1;
   s->load_tried = 1;
+  s->in_place = (SpiGet32(s->body) & SPI_LOAD_BLOCKS_IN_PLACE) != 0;
   char reason[512] = "";
   memset(&s->entries, 0, sizeof s->entries);
-  s->loaded = s->p->Load((const char*)s->body, &s->entries, reason, sizeof reason) == 0;
+  const char* name = (const char*)s->body + SPI_LOAD_FIXED; /* NUL-terminated by ReadRequest */
+  s->loaded = s->p->Load(name, &s->entries, reason, sizeof reason) == 0;
   uint32_t exports = 0;
   if (s->loaded) {
     const SpiServerEntries* e = &s->entries;
@@ -291,9 +316,7 @@ static int ServePictureInfo(Server* s) {
   SpiPut32(fixed, (uint32_t)result);
   PutInfoFields(fixed + 4, &info);
   Block* blocks[] = {&text};
-  const int written = WriteWithBlocks(s, fixed, sizeof fixed, 4 + SPI_INFO_FIELDS_SIZE, blocks, 1);
-  DropBlock(s, &text);
-  return written;
+  return WriteWithBlocks(s, fixed, sizeof fixed, 4 + SPI_INFO_FIELDS_SIZE, blocks, 1);
 }
 
 static int ServePicture(Server* s, int preview) {
@@ -324,10 +347,7 @@ static int ServePicture(Server* s, int preview) {
   uint8_t fixed[SPI_PICTURE_RESULT_FIXED];
   SpiPut32(fixed, (uint32_t)result);
   Block* blocks[] = {&info_block, &bits_block};
-  const int written = WriteWithBlocks(s, fixed, sizeof fixed, 4, blocks, 2);
-  DropBlock(s, &info_block);
-  DropBlock(s, &bits_block);
-  return written;
+  return WriteWithBlocks(s, fixed, sizeof fixed, 4, blocks, 2);
 }
 
 void SpiServerReportCrash(const SpiServerPlatform* platform, uint32_t code) {
@@ -348,11 +368,13 @@ int SpiServe(const SpiServerPlatform* platform) {
   SpiPut32(hello, SPI_PROTOCOL_VERSION);
   SpiPut32(hello + 4, platform->code_page);
   SpiPut32(hello + 8, platform->pointer_bits);
+  SpiPut64(hello + 12, (uint64_t)(uintptr_t)g_probe);
   int status = WriteFrame(&s, SPI_MSG_HELLO, hello, sizeof hello);
 
   while (status == 0) {
     uint32_t type = 0;
     const int got = ReadRequest(&s, &type);
+    FreePending(&s);     /* any message of the host means it has read them */
     if (got == 1) break; /* the host closed the channel: the regular end */
     if (got != 0) {
       status = -1;
@@ -362,7 +384,7 @@ int SpiServe(const SpiServerPlatform* platform) {
       status = ServeLoad(&s);
       continue;
     }
-    if (type == SPI_MSG_SET_DATA) continue;
+    if (type == SPI_MSG_SET_DATA || type == SPI_MSG_RELEASE) continue;
     if (!s.loaded) {
       status = -1;
       break;
@@ -388,6 +410,7 @@ int SpiServe(const SpiServerPlatform* platform) {
         break;
     }
   }
+  FreePending(&s);
   free(s.body);
   free(s.data);
   return status == 0 ? 0 : SPI_SERVER_BROKEN;

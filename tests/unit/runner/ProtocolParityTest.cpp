@@ -82,13 +82,16 @@ TEST(ProtocolParity, IsSupportedSeesTheSameNameAndHead) {
 
 // Every depth and row order of the test decoders, a picture that the
 // indexed ones can hold and one that 1 bit cannot.
-TEST(ProtocolParity, PicturesAndInformationAreTheSameByteForByte) {
+// Blocks read in place or sent through the pipe alike.
+class ProtocolParityBothWays : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ProtocolParityBothWays, PicturesAndInformationAreTheSameByteForByte) {
   TempFolder folder;
   for (const std::string decoder :
        {"kvt_basic", "kvt_pal1", "kvt_pal4", "kvt_pal8", "kvt_pal8_exact", "kvt_pal4_topdown",
         "kvt_rgb16", "kvt_rgb32", "kvt_topdown", "kvt_zero", "kvt_text"}) {
     TInSPI local(DecoderPath(decoder));
-    PluginProcess remote(DecoderPath(decoder), TestOptions());
+    PluginProcess remote(DecoderPath(decoder), TestOptions(30, GetParam()));
     for (const Pixels& picture : {TestPicture(5, 3, 2), TestPicture(7, 4, 5, 9)}) {
       for (const Input& input : InputsOf(folder, picture)) {
         SCOPED_TRACE(decoder + " " + Describe(input) + " " + std::to_string(picture.width));
@@ -138,13 +141,13 @@ TEST(ProtocolParity, AbortFromTheProgressCallbackEndsTheCallAlike) {
 
 // Faults of a bad plug-in that still returns success: the copies keep what
 // the host's check refuses.
-TEST(ProtocolParity, LyingBitmapsAreStillRefusedAfterTheCopy) {
+TEST_P(ProtocolParityBothWays, LyingBitmapsAreStillRefusedAfterTheCopy) {
   TempFolder folder;
   for (const std::string decoder :
        {"kvt_lie_bits", "kvt_lie_table", "kvt_lie_size", "kvt_bad_index", "kvt_foreign",
         "kvt_one_handle", "kvt_same_handle"}) {
     TInSPI local(DecoderPath(decoder));
-    PluginProcess remote(DecoderPath(decoder), TestOptions());
+    PluginProcess remote(DecoderPath(decoder), TestOptions(30, GetParam()));
     for (const Input& input : InputsOf(folder, TestPicture(6, 3, 2))) {
       SCOPED_TRACE(decoder + " " + Describe(input));
       const PictureOutcome a = Picture(local, input);
@@ -155,6 +158,15 @@ TEST(ProtocolParity, LyingBitmapsAreStillRefusedAfterTheCopy) {
     }
   }
 }
+
+TEST_P(ProtocolParityBothWays, TheWayIsTheOneAsked) {
+  PluginProcess remote(DecoderPath("kvt_basic"), TestOptions(30, GetParam()));
+  remote.Start();
+  // This machine lets a process read its children's memory.
+  EXPECT_EQ(remote.BlocksInPlace(), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(InPlaceAndThroughThePipe, ProtocolParityBothWays, ::testing::Bool());
 
 TEST(ProtocolParity, MemoryInputFollowsTheCallersBytesNotTheirAddress) {
   PluginProcess remote(DecoderPath("kvt_basic"), TestOptions());

@@ -30,10 +30,11 @@ inline std::string TestSpi(const std::string& name) {
 }
 
 // The options of a process started from the build tree's program folder.
-inline PluginProcessOptions TestOptions(int time_limit_seconds = 30) {
+inline PluginProcessOptions TestOptions(int time_limit_seconds = 30, bool in_place = true) {
   PluginProcessOptions options;
   options.program_folder = KEVRALE_BIN_DIR;
   options.time_limit_seconds = time_limit_seconds;
+  options.blocks_in_place = in_place;
   return options;
 }
 

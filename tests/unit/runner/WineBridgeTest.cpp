@@ -83,6 +83,18 @@ TEST_F(WineBridge, PicturesMatchTheNativeDecoderByteForByte) {
     EXPECT_TRUE(info.Text.Null);
     EXPECT_EQ(Picture(windows, input, true), Picture(native, input, true));
   }
+  // The bridge's blocks are read straight out of the Windows process.
+  EXPECT_TRUE(windows.BlocksInPlace());
+}
+
+TEST_F(WineBridge, PicturesThroughThePipeToo) {
+  REQUIRE_WINE64();
+  TInSPI native(DecoderPath("kvt_basic"));
+  PluginProcessOptions options = WineOptions();
+  options.blocks_in_place = false;
+  PluginProcess windows(WindowsSpi("kvtwin64"), options);
+  for (const Input& input : Inputs()) EXPECT_EQ(Picture(windows, input), Picture(native, input));
+  EXPECT_FALSE(windows.BlocksInPlace());
 }
 
 TEST_F(WineBridge, InformationAndEntryPoints) {

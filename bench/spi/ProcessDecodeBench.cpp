@@ -1,0 +1,185 @@
+// Decoding a 4096 x 4096 picture through a plug-in process against the same
+// plug-in called in this process: the bundled PNG plug-in through the
+// native runner, and the KVT test decoder as a Windows DLL through a warm
+// bridge under Wine (against the native KVT decoder), plus the first
+// Windows decode of a run, Wine's start included. Meant for a Release build
+// with the tests built (the KVT decoders come from the test tree).
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "CodecDecode.h"
+#include "kevrale/spi.h"
+#include "plugins/PluginProcess.h"
+#include "plugins/TInSPI.h"
+
+namespace {
+
+constexpr int kSide = 4096;
+
+struct Files {
+  std::vector<uint8_t> png;
+  std::string png_file;
+  std::string kvt_file;
+};
+
+void Write(const std::string& path, const uint8_t* data, size_t size) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+const Files& TestFiles() {
+  static const Files files = [] {
+    Files f;
+    std::unique_ptr<uint8_t, decltype(&std::free)> rgb(BenchPicture(kSide, kSide), &std::free);
+    size_t size = 0;
+    uint8_t* png = BenchEncodePng(rgb.get(), kSide, kSide, &size);
+    if (png == nullptr) throw std::runtime_error("encoding failed");
+    f.png.assign(png, png + size);
+    std::free(png);
+    const std::string folder =
+        (std::filesystem::temp_directory_path() / "kevrale-process-bench").string();
+    std::filesystem::create_directories(folder);
+    f.png_file = folder + "/picture.png";
+    Write(f.png_file, f.png.data(), f.png.size());
+    // The KVT form: "KVT1", width, height, RGB rows from the top.
+    std::vector<uint8_t> kvt = {'K', 'V', 'T', '1'};
+    for (const uint32_t v : {uint32_t(kSide), uint32_t(kSide)})
+      for (int i = 0; i < 4; ++i) kvt.push_back(uint8_t(v >> (8 * i)));
+    kvt.insert(kvt.end(), rgb.get(), rgb.get() + size_t(kSide) * kSide * 3);
+    f.kvt_file = folder + "/picture.kvt";
+    Write(f.kvt_file, kvt.data(), kvt.size());
+    return f;
+  }();
+  return files;
+}
+
+kevrale::PluginProcessOptions Options() {
+  kevrale::PluginProcessOptions options;
+  options.program_folder = KEVRALE_BIN_DIR;
+  return options;
+}
+
+// One decode by `plugin` (a TInSPI or a PluginProcess); the blocks are freed.
+template <class Plugin>
+void Decode(benchmark::State& state, Plugin& plugin, const char* buf, intptr_t len, uint32_t flag) {
+  SpiHandle info = nullptr, bits = nullptr;
+  if (plugin.GetPicture(buf, len, flag, &info, &bits, nullptr, 0) != SPI_SUCCESS)
+    state.SkipWithError("decode failed");
+  benchmark::DoNotOptimize(bits);
+  LocalFree(info);
+  LocalFree(bits);
+}
+
+const char* PngBuf() {
+  return reinterpret_cast<const char*>(TestFiles().png.data());
+}
+intptr_t PngLen() {
+  return intptr_t(TestFiles().png.size());
+}
+
+void PngInProcess(benchmark::State& state) {
+  kevrale::TInSPI plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi");
+  for (auto _ : state) Decode(state, plugin, PngBuf(), PngLen(), SPI_INPUT_MEMORY);
+}
+
+// Memory input, sent once per picture (as a new picture's bytes would be).
+void PngRunner(benchmark::State& state) {
+  kevrale::PluginProcess plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi", Options());
+  plugin.Start();
+  for (auto _ : state) {
+    plugin.ForgetMemoryInput();
+    Decode(state, plugin, PngBuf(), PngLen(), SPI_INPUT_MEMORY);
+  }
+}
+
+void PngInProcessFile(benchmark::State& state) {
+  kevrale::TInSPI plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi");
+  for (auto _ : state) Decode(state, plugin, TestFiles().png_file.c_str(), 0, SPI_INPUT_FILE);
+}
+
+void PngRunnerFile(benchmark::State& state) {
+  kevrale::PluginProcess plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi", Options());
+  plugin.Start();
+  for (auto _ : state) Decode(state, plugin, TestFiles().png_file.c_str(), 0, SPI_INPUT_FILE);
+}
+
+// The calls of one picture from memory (GetPictureInfo, then GetPicture):
+// the bytes sent once for both, or once for each call.
+void PngRunnerTwoCalls(benchmark::State& state) {
+  const bool once = state.range(0) != 0;
+  kevrale::PluginProcess plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi", Options());
+  plugin.Start();
+  for (auto _ : state) {
+    plugin.ForgetMemoryInput();
+    SpiPictureInfo info{};
+    plugin.GetPictureInfo(PngBuf(), PngLen(), SPI_INPUT_MEMORY, &info);
+    if (!once) plugin.ForgetMemoryInput();
+    Decode(state, plugin, PngBuf(), PngLen(), SPI_INPUT_MEMORY);
+  }
+}
+
+std::string KvtWindows() {
+  return std::string(KEVRALE_TEST_DIR) + "/unit/runner/win/kvtwin64.spi";
+}
+
+void KvtInProcess(benchmark::State& state) {
+  kevrale::TInSPI plugin(std::string(KEVRALE_TEST_DIR) + "/unit/decoding/spi/kvt_basic.spi");
+  for (auto _ : state) Decode(state, plugin, TestFiles().kvt_file.c_str(), 0, SPI_INPUT_FILE);
+}
+
+void KvtWarmBridge(benchmark::State& state) {
+  kevrale::PluginProcess plugin(KvtWindows(), Options());
+  try {
+    plugin.Start();
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+    return;
+  }
+  for (auto _ : state) Decode(state, plugin, TestFiles().kvt_file.c_str(), 0, SPI_INPUT_FILE);
+}
+
+// A run's first Windows decode: the Wine server is not running, the prefix
+// exists.
+void KvtFirstBridgeDecode(benchmark::State& state) {
+  {
+    kevrale::PluginProcess warm_up(KvtWindows(), Options());  // makes the prefix if needed
+    try {
+      warm_up.Start();
+    } catch (const std::exception& e) {
+      state.SkipWithError(e.what());
+      return;
+    }
+  }
+  const std::string prefix = kevrale::DefaultWinePrefix();
+  const std::string stop_server =
+      "WINEPREFIX='" + prefix + "' /usr/lib/wine/wineserver -k >/dev/null 2>&1";
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (std::system(stop_server.c_str()) < 0) state.SkipWithError("wineserver -k failed");
+    state.ResumeTiming();
+    kevrale::PluginProcess plugin(KvtWindows(), Options());
+    Decode(state, plugin, TestFiles().kvt_file.c_str(), 0, SPI_INPUT_FILE);
+  }
+}
+
+BENCHMARK(PngInProcess)->Unit(benchmark::kMillisecond);
+BENCHMARK(PngRunner)->Unit(benchmark::kMillisecond);
+BENCHMARK(PngInProcessFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(PngRunnerFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(PngRunnerTwoCalls)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(KvtInProcess)->Unit(benchmark::kMillisecond);
+BENCHMARK(KvtWarmBridge)->Unit(benchmark::kMillisecond);
+BENCHMARK(KvtFirstBridgeDecode)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
