@@ -147,6 +147,39 @@ void KvtWarmBridge(benchmark::State& state) {
   for (auto _ : state) Decode(state, plugin, TestFiles().kvt_file.c_str(), 0, SPI_INPUT_FILE);
 }
 
+// The same DLL called by a Windows program of its own under the same Wine:
+// the baseline of the bridge. One Wine process decodes the file as often
+// as the benchmark asks and reports each decode's time.
+void KvtWindowsDirect(benchmark::State& state) {
+  const std::string prefix = kevrale::DefaultWinePrefix();
+  std::vector<std::string> names;
+  for (const std::string& path : {std::string(KEVRALE_BENCH_DIR) + "/windows-direct-decode.exe",
+                                  KvtWindows(), TestFiles().kvt_file}) {
+    std::string name = "Z:" + path;
+    for (char& c : name)
+      if (c == '/') c = '\\';
+    names.push_back(name);
+  }
+  const std::string command = "WINEPREFIX='" + prefix + "' WINEDEBUG=-all /usr/lib/wine/wine64 '" +
+                              names[0] + "' '" + names[1] + "' '" + names[2] + "' " +
+                              std::to_string(state.max_iterations + 1);
+  FILE* times = popen(command.c_str(), "r");
+  if (times == nullptr) {
+    state.SkipWithError("cannot start the direct decoder");
+    return;
+  }
+  double ms = 0;
+  if (fscanf(times, "%lf", &ms) != 1) state.SkipWithError("no decode");  // the warm-up
+  for (auto _ : state) {
+    if (fscanf(times, "%lf", &ms) != 1) {
+      state.SkipWithError("the direct decoder stopped");
+      break;
+    }
+    state.SetIterationTime(ms / 1000.0);
+  }
+  pclose(times);
+}
+
 // A run's first Windows decode: the Wine server is not running, the prefix
 // exists.
 void KvtFirstBridgeDecode(benchmark::State& state) {
@@ -178,6 +211,7 @@ BENCHMARK(PngRunnerFile)->Unit(benchmark::kMillisecond);
 BENCHMARK(PngRunnerTwoCalls)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(KvtInProcess)->Unit(benchmark::kMillisecond);
 BENCHMARK(KvtWarmBridge)->Unit(benchmark::kMillisecond);
+BENCHMARK(KvtWindowsDirect)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(KvtFirstBridgeDecode)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
