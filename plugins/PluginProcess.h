@@ -68,6 +68,8 @@ class PluginProcess {
   // (LoadFailure() then holds the loader's reason).
   void Start();
   const std::string& LoadFailure() const { return load_failure_; }
+  // The running process's id (for measurements); -1 when none runs.
+  pid_t ProcessId() const { return process_.Pid(); }
   // Whether the running process's blocks are read in place.
   bool BlocksInPlace() const { return in_place_; }
   // Ends the process; the next call starts a fresh one.

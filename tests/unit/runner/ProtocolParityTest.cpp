@@ -186,7 +186,7 @@ TEST(ProtocolParity, MemoryInputFollowsTheCallersBytesNotTheirAddress) {
   EXPECT_EQ(second_picture, Picture(local, input));
   EXPECT_NE(first_picture.Bits, second_picture.Bits);
   // A shorter piece of the same bytes.
-  input.Bytes.resize(input.Bytes.size() - 1);
+  input.Bytes.pop_back();
   EXPECT_EQ(Picture(remote, input).Result, SPI_BROKEN_DATA);
   remote.ForgetMemoryInput();
   EXPECT_EQ(Picture(remote, input), Picture(local, input));

@@ -16,7 +16,7 @@ std::string WindowsSpi(const std::string& name) {
   return std::string(KEVRALE_WINDOWS_SPI_DIR) + "/" + name + ".spi";
 }
 
-PluginProcessOptions WineOptions() {
+PluginProcessOptions BridgeOptions() {
   PluginProcessOptions options = TestOptions(120);
   options.wine.prefix = KEVRALE_TEST_WINE_PREFIX;
   return options;
@@ -28,7 +28,7 @@ bool Exists(const std::string& path) {
 
 // Why the 64-bit bridge cannot be tried here; empty when it can.
 std::string Missing64() {
-  const PluginProcessOptions options = WineOptions();
+  const PluginProcessOptions options = BridgeOptions();
   if (!Exists(options.wine.loader64))
     return "Wine is not installed (" + options.wine.loader64 + ")";
   if (!Exists(std::string(KEVRALE_BIN_DIR) + "/kevrale-spi-bridge64.exe") ||
@@ -67,7 +67,7 @@ class WineBridge : public ::testing::Test {
 TEST_F(WineBridge, PicturesMatchTheNativeDecoderByteForByte) {
   REQUIRE_WINE64();
   TInSPI native(DecoderPath("kvt_basic"));
-  PluginProcess windows(WindowsSpi("kvtwin64"), WineOptions());
+  PluginProcess windows(WindowsSpi("kvtwin64"), BridgeOptions());
   EXPECT_EQ(windows.Machine().kind, PeMachine::Kind::Amd64);
   for (const Input& input : Inputs()) {
     SCOPED_TRACE((input.Memory() ? "memory at " : "file at ") + std::to_string(input.Offset));
@@ -90,7 +90,7 @@ TEST_F(WineBridge, PicturesMatchTheNativeDecoderByteForByte) {
 TEST_F(WineBridge, PicturesThroughThePipeToo) {
   REQUIRE_WINE64();
   TInSPI native(DecoderPath("kvt_basic"));
-  PluginProcessOptions options = WineOptions();
+  PluginProcessOptions options = BridgeOptions();
   options.blocks_in_place = false;
   PluginProcess windows(WindowsSpi("kvtwin64"), options);
   for (const Input& input : Inputs()) EXPECT_EQ(Picture(windows, input), Picture(native, input));
@@ -99,7 +99,7 @@ TEST_F(WineBridge, PicturesThroughThePipeToo) {
 
 TEST_F(WineBridge, InformationAndEntryPoints) {
   REQUIRE_WINE64();
-  PluginProcess windows(WindowsSpi("kvtwin64"), WineOptions());
+  PluginProcess windows(WindowsSpi("kvtwin64"), BridgeOptions());
   EXPECT_EQ(windows.Exports(), SPI_EXPORTS_GETPLUGININFO | SPI_EXPORTS_ISSUPPORTED |
                                    SPI_EXPORTS_GETPICTUREINFO | SPI_EXPORTS_GETPICTURE |
                                    SPI_EXPORTS_GETPREVIEW);
@@ -122,7 +122,7 @@ TEST_F(WineBridge, InformationAndEntryPoints) {
 
 TEST_F(WineBridge, AbortFromTheProgressCallback) {
   REQUIRE_WINE64();
-  PluginProcess windows(WindowsSpi("kvtwin64"), WineOptions());
+  PluginProcess windows(WindowsSpi("kvtwin64"), BridgeOptions());
   for (const size_t at : {size_t(1), size_t(4)}) {
     const PictureOutcome aborted = Picture(windows, Input::FromFile(plain_), false, at);
     EXPECT_EQ(aborted.Result, SPI_ABORTED);
@@ -133,7 +133,7 @@ TEST_F(WineBridge, AbortFromTheProgressCallback) {
 
 TEST_F(WineBridge, CrashIsReportedWithItsExceptionAndTheNextCallWorks) {
   REQUIRE_WINE64();
-  PluginProcess windows(WindowsSpi("kvtwin64_crash"), WineOptions());
+  PluginProcess windows(WindowsSpi("kvtwin64_crash"), BridgeOptions());
   try {
     Picture(windows, Input::FromFile(plain_));
     FAIL() << "no error";
@@ -147,7 +147,7 @@ TEST_F(WineBridge, CrashIsReportedWithItsExceptionAndTheNextCallWorks) {
 TEST_F(WineBridge, PluginOutputOnStdoutLeavesTheMessagesIntact) {
   REQUIRE_WINE64();
   TInSPI native(DecoderPath("kvt_basic"));
-  PluginProcess windows(WindowsSpi("kvtwin64_chatty"), WineOptions());
+  PluginProcess windows(WindowsSpi("kvtwin64_chatty"), BridgeOptions());
   EXPECT_EQ(PictureInfo(windows, Input::FromFile(plain_)).Result, SPI_SUCCESS);
   EXPECT_EQ(Picture(windows, Input::FromFile(plain_)), Picture(native, Input::FromFile(plain_)));
 }
@@ -155,7 +155,7 @@ TEST_F(WineBridge, PluginOutputOnStdoutLeavesTheMessagesIntact) {
 TEST_F(WineBridge, NamesOutsideTheAnsiCodePageAreReached) {
   REQUIRE_WINE64();
   TInSPI native(DecoderPath("kvt_basic"));
-  PluginProcess windows(WindowsSpi("kvtwin64"), WineOptions());
+  PluginProcess windows(WindowsSpi("kvtwin64"), BridgeOptions());
   for (const std::string name : {"café.kvt", "線画 1.kvt", "a:b?.kvt"}) {
     std::filesystem::create_directories(folder_.File("名前"));
     const std::string file = folder_.File("名前") + "/" + name;
@@ -167,9 +167,9 @@ TEST_F(WineBridge, NamesOutsideTheAnsiCodePageAreReached) {
 
 TEST_F(WineBridge, ThirtyTwoBitDllsRunWhereTheMachineRunsThem) {
   if (!Exists(WindowsSpi("kvtwin32"))) GTEST_SKIP() << "i686-w64-mingw32-gcc is not installed";
-  PluginProcess windows(WindowsSpi("kvtwin32"), WineOptions());
+  PluginProcess windows(WindowsSpi("kvtwin32"), BridgeOptions());
   EXPECT_EQ(windows.Machine().kind, PeMachine::Kind::I386);
-  if (!Exists(WineOptions().wine.loader32)) {
+  if (!Exists(BridgeOptions().wine.loader32)) {
     try {
       windows.Start();
       FAIL() << "no error";
@@ -189,7 +189,7 @@ TEST_F(WineBridge, ThirtyTwoBitDllsRunWhereTheMachineRunsThem) {
 }
 
 TEST(WineSetup, MissingWineIsAClearStartFailure) {
-  PluginProcessOptions options = WineOptions();
+  PluginProcessOptions options = BridgeOptions();
   options.wine.loader64 = "/nonexistent/wine64";
   options.wine.loader32 = "/nonexistent/wine";
   PluginProcess windows(WindowsSpi("kvtwin64"), options);
@@ -224,7 +224,7 @@ TEST(WineSetup, PrefixIsMadeOnceAndTheFrontEndHearsOfIt) {
   REQUIRE_WINE64();
   TempFolder folder;
   const WineServerEnd server_end(folder.File("prefix"));
-  PluginProcessOptions options = WineOptions();
+  PluginProcessOptions options = BridgeOptions();
   options.wine.prefix = folder.File("prefix");
   std::vector<bool> heard;
   options.wine.on_prefix_creation = [&heard](bool making) { heard.push_back(making); };
