@@ -75,9 +75,11 @@ typedef struct SpiServerPlatform {
   uint32_t pointer_bits; /* 32 or 64 */
 } SpiServerPlatform;
 
-/* Serves the host until it closes the channel. Returns the process's exit
- * status: 0 after a regular end, SPI_SERVER_BROKEN when the channel failed
- * or a message broke the protocol. */
+/* Serves the host until it closes the channel. One request at a time, on
+ * this thread; a plug-in calls its progress callback inside its call, on
+ * the same thread, as the published API has it (the channel is not locked).
+ * Returns the process's exit status: 0 after a regular end,
+ * SPI_SERVER_BROKEN when the channel failed or a message broke the protocol. */
 int SpiServe(const SpiServerPlatform* platform);
 
 /* Sends CRASHED with `code`; for a fault handler that ends the process. */
