@@ -2,8 +2,10 @@
 // output harms only its own process: the caller gets a typed error that
 // names the plug-in, and the next call works in a fresh process.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -62,6 +64,27 @@ TEST(ProcessFaults, HangIsEndedAfterTheTimeLimit) {
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(PictureInfo(remote, Input::FromFile(file)).Result, SPI_SUCCESS);
+}
+
+TEST(ProcessFaults, NoTimeLimitWaitsUntilTheProcessEnds) {
+  PluginProcess remote(RunnerSpi("kvt_hang"), TestOptions(0));
+  remote.Start();
+  const pid_t pid = remote.ProcessId();
+  std::string error;
+  std::atomic<bool> ended{false};
+  std::thread call([&] {
+    try {
+      Picture(remote, Input::FromMemory(KvtBytes(TestPicture(3, 3, 2))));
+    } catch (const EPluginProcessError& e) {
+      error = e.ClassName();
+    }
+    ended = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_FALSE(ended);  // still waiting
+  kill(pid, SIGKILL);
+  call.join();
+  EXPECT_EQ(error, "EPluginCrashed");
 }
 
 TEST(ProcessFaults, ProgressKeepsALongCallAlive) {
