@@ -90,12 +90,12 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   return *this;
 }
 
-ChildProcess ChildProcess::Start(const ChildSpec& spec, std::string& error, int& error_code) {
+ChildProcess ChildProcess::Start(const ChildLaunch& launch, std::string& error, int& error_code) {
   ChildProcess child;
   UniqueFd child_in, child_out;
-  if (spec.argv.empty() || !MakePipe(child_in, child.input_) ||
+  if (launch.argv.empty() || !MakePipe(child_in, child.input_) ||
       !MakePipe(child.output_, child_out)) {
-    error_code = spec.argv.empty() ? EINVAL : errno;
+    error_code = launch.argv.empty() ? EINVAL : errno;
     error = strerror(error_code);
     return ChildProcess();
   }
@@ -103,7 +103,7 @@ ChildProcess ChildProcess::Start(const ChildSpec& spec, std::string& error, int&
   Spawn spawn;
   posix_spawn_file_actions_adddup2(&spawn.actions, child_in.Get(), 0);
   posix_spawn_file_actions_adddup2(&spawn.actions, child_out.Get(), 1);
-  if (spec.errors_to_output) posix_spawn_file_actions_adddup2(&spawn.actions, child_out.Get(), 2);
+  if (launch.errors_to_output) posix_spawn_file_actions_adddup2(&spawn.actions, child_out.Get(), 2);
   // The child starts with no blocked signals and with SIGPIPE's default,
   // whatever this thread has set.
   sigset_t none, defaults;
@@ -115,9 +115,9 @@ ChildProcess ChildProcess::Start(const ChildSpec& spec, std::string& error, int&
   posix_spawnattr_setflags(&spawn.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
   std::vector<char*> argv, envp;
-  for (const std::string& a : spec.argv) argv.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& a : launch.argv) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  for (const std::string& e : spec.environment) envp.push_back(const_cast<char*>(e.c_str()));
+  for (const std::string& e : launch.environment) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
 
   pid_t pid = -1;
@@ -129,10 +129,10 @@ ChildProcess ChildProcess::Start(const ChildSpec& spec, std::string& error, int&
     return ChildProcess();
   }
   child.pid_ = pid;
-  if (spec.address_space_limit != 0) {
+  if (launch.address_space_limit != 0) {
     // Set from outside: the limit holds from the runner's first request on,
     // before it has loaded anything large.
-    const rlimit limit{spec.address_space_limit, spec.address_space_limit};
+    const rlimit limit{launch.address_space_limit, launch.address_space_limit};
     prlimit(pid, RLIMIT_AS, &limit, nullptr);
   }
   fcntl(child.input_.Get(), F_SETFL, O_NONBLOCK);

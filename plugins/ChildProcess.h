@@ -33,7 +33,7 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-struct ChildSpec {
+struct ChildLaunch {
   std::vector<std::string> argv;         // argv[0] is the program's path
   std::vector<std::string> environment;  // "NAME=value", the whole environment
   uint64_t address_space_limit = 0;      // bytes; 0: none
@@ -51,7 +51,7 @@ class ChildProcess {
 
   // Starts the program. On failure returns a process that is not running
   // and stores the system's reason in `error` (the errno in `error_code`).
-  static ChildProcess Start(const ChildSpec& spec, std::string& error, int& error_code);
+  static ChildProcess Start(const ChildLaunch& launch, std::string& error, int& error_code);
 
   bool IsRunning() const { return pid_ > 0; }
   pid_t Pid() const { return pid_; }

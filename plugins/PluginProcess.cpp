@@ -143,12 +143,13 @@ void PluginProcess::StartProcess() {
   };
 
   const bool windows = machine_.kind != PeMachine::Kind::NotPe;
-  ChildSpec spec;
-  spec.address_space_limit = options_.memory_limit;
+  ChildLaunch launch;
+  launch.address_space_limit = options_.memory_limit;
   if (!windows) {
-    spec.argv = {ProgramPath(kRunner)};
-    if (access(spec.argv[0].c_str(), X_OK) != 0) throw start_failed(spec.argv[0] + " is missing");
-    spec.environment = OwnEnvironment();
+    launch.argv = {ProgramPath(kRunner)};
+    if (access(launch.argv[0].c_str(), X_OK) != 0)
+      throw start_failed(launch.argv[0] + " is missing");
+    launch.environment = OwnEnvironment();
   } else {
     const bool i386 = machine_.kind == PeMachine::Kind::I386;
     if (!i386 && machine_.kind != PeMachine::Kind::Amd64)
@@ -170,17 +171,17 @@ void PluginProcess::StartProcess() {
     if (!reason.empty()) throw start_failed(reason);
     const std::string prefix =
         options_.wine.prefix.empty() ? DefaultWinePrefix() : options_.wine.prefix;
-    spec.argv = {loader, bridge};
-    spec.environment = WineEnvironment(prefix);
+    launch.argv = {loader, bridge};
+    launch.environment = WineEnvironment(prefix);
   }
 
   std::string error;
   int error_code = 0;
-  process_ = ChildProcess::Start(spec, error, error_code);
+  process_ = ChildProcess::Start(launch, error, error_code);
   if (!process_.IsRunning()) {
     if (error_code == ENOEXEC && machine_.kind == PeMachine::Kind::I386)
       throw start_failed("it is a 32-bit DLL and this machine cannot run 32-bit programs");
-    throw start_failed(spec.argv[0] + ": " + error);
+    throw start_failed(launch.argv[0] + ": " + error);
   }
   channel_ = std::make_unique<MessageChannel>(process_.Input(), process_.Output(),
                                               options_.time_limit_seconds);
@@ -194,7 +195,7 @@ void PluginProcess::StartProcess() {
     if (type != SPI_MSG_HELLO || size != SPI_HELLO_SIZE) Broken();
     channel_->Read(hello, sizeof hello);
     if (Get32(hello) != SPI_PROTOCOL_VERSION)
-      throw start_failed(spec.argv.back() + " speaks another version of the protocol");
+      throw start_failed(launch.argv.back() + " speaks another version of the protocol");
     code_page_ = Get32(hello + 4);
     if (windows && names_ == nullptr) names_ = std::make_unique<WindowsFileNames>(code_page_);
     in_place_ = false;

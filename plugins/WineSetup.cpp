@@ -36,13 +36,13 @@ bool StartsWith(const char* entry, const char* name) {
 // server it starts may keep the pipe open after the tool has ended, so the
 // end is seen by waiting for the tool. Empty when it ended with status 0.
 std::string Run(const std::vector<std::string>& argv, const std::string& prefix) {
-  ChildSpec spec;
-  spec.argv = argv;
-  spec.environment = WineEnvironment(prefix);
-  spec.errors_to_output = true;
+  ChildLaunch launch;
+  launch.argv = argv;
+  launch.environment = WineEnvironment(prefix);
+  launch.errors_to_output = true;
   std::string reason;
   int code = 0;
-  ChildProcess tool = ChildProcess::Start(spec, reason, code);
+  ChildProcess tool = ChildProcess::Start(launch, reason, code);
   if (!tool.IsRunning()) return argv[0] + " cannot be started: " + reason;
   const auto deadline = std::chrono::steady_clock::now() + kMakeLimit;
   char drain[4096];
