@@ -28,6 +28,15 @@
  *   KVT_SAME_HANDLE         the info handle is handed back as both blocks
  *   KVT_STORE_THEN_FAIL     GetPicture decodes, stores both handles and then
  *                           returns SPI_BROKEN_DATA without freeing them
+ *   Faults that harm the process that loads the plug-in:
+ *   KVT_CRASH               GetPicture writes through a null pointer
+ *   KVT_HANG                GetPicture never returns
+ *   KVT_STATIC              GetPicture passes the pixels through one static
+ *                           buffer and pauses there, so that two threads
+ *                           decoding at once mix their pictures
+ *   KVT_CHATTY              every call prints a line on standard output
+ *   KVT_HOG                 GetPicture first asks malloc for 8 GiB and
+ *                           returns SPI_OUT_OF_MEMORY when it is refused
  *
  * When the environment variable KEVRALE_KVT_LOG names a file, every call of
  * IsSupported, GetPictureInfo, GetPicture and GetPreview appends one line
@@ -38,6 +47,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "kevrale/spi.h"
 
@@ -71,6 +81,12 @@ static void Log(const char* format, ...) {
   fputc('\n', f);
   fclose(f);
 }
+
+#ifdef KVT_CHATTY
+#define CHAT(text) (printf("%s\n", text), fflush(stdout))
+#else
+#define CHAT(text) ((void)0)
+#endif
 
 static void LogInput(const char* call, const char* buf, intptr_t len, uint32_t flag) {
   if ((flag & SPI_INPUT_MASK) == SPI_INPUT_MEMORY)
@@ -351,6 +367,7 @@ SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char* buf, int32_t buflen) {
 }
 
 SPI_EXPORT int32_t IsSupported(const char* filename, intptr_t dw) {
+  CHAT("IsSupported");
   const uint8_t* head = (const uint8_t*)dw;
   unsigned long sum = 0;
   for (int i = 0; i < 2048; ++i) sum += head[i];
@@ -367,6 +384,7 @@ SPI_EXPORT int32_t IsSupported(const char* filename, intptr_t dw) {
 SPI_EXPORT int32_t GetPictureInfo(const char* buf, intptr_t len, uint32_t flag,
                                   SpiPictureInfo* info) {
   LogInput("GetPictureInfo", buf, len, flag);
+  CHAT("GetPictureInfo");
   size_t size = 0;
   uint8_t* data = ReadInput(buf, len, flag, &size);
   if (data == NULL) return SPI_FILE_READ_ERROR;
@@ -387,9 +405,26 @@ SPI_EXPORT int32_t GetPictureInfo(const char* buf, intptr_t len, uint32_t flag,
   return result;
 }
 
+#ifdef KVT_STATIC
+/* Not reentrant on purpose: one buffer for every caller. */
+static uint8_t g_shared_pixels[64 * 64 * 3];
+#endif
+
 SPI_EXPORT int32_t GetPicture(const char* buf, intptr_t len, uint32_t flag, SpiHandle* hbinfo,
                               SpiHandle* hbm, SpiProgressCallback progress, intptr_t data) {
   LogInput("GetPicture", buf, len, flag);
+  CHAT("GetPicture");
+#ifdef KVT_CRASH
+  *(volatile int*)(intptr_t)0 = 1;
+#endif
+#ifdef KVT_HANG
+  for (;;) sleep(1000);
+#endif
+#ifdef KVT_HOG
+  void* hog = malloc((size_t)8 << 30);
+  if (hog == NULL) return SPI_OUT_OF_MEMORY;
+  free(hog);
+#endif
 #ifdef KVT_PICTURE_FAILS
   (void)hbinfo;
   (void)hbm;
@@ -402,6 +437,14 @@ SPI_EXPORT int32_t GetPicture(const char* buf, intptr_t len, uint32_t flag, SpiH
   if (input == NULL) return SPI_FILE_READ_ERROR;
   Image image;
   int result = Parse(input, size, &image);
+#ifdef KVT_STATIC
+  const size_t bytes = (size_t)image.width * image.height * 3;
+  if (result == SPI_SUCCESS && bytes <= sizeof g_shared_pixels) {
+    memcpy(g_shared_pixels, image.rgb, bytes);
+    usleep(2000);
+    image.rgb = g_shared_pixels;
+  }
+#endif
   if (result == SPI_SUCCESS) result = MakeDib(&image, KVT_BITS, hbinfo, hbm, progress, data);
   free(input);
 #ifdef KVT_STORE_THEN_FAIL

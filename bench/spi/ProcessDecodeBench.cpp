@@ -1,0 +1,268 @@
+// Decoding a 4096 x 4096 picture through a plug-in process against the same
+// plug-in called in this process: the bundled PNG plug-in through the
+// native runner, and the KVT test decoder as a Windows DLL through a warm
+// bridge under Wine (against the native KVT decoder), plus the first
+// Windows decode of a run, Wine's start included. Meant for a Release build
+// with the tests built (the KVT decoders come from the test tree).
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "CodecDecode.h"
+#include "kevrale/spi.h"
+#include "plugins/PluginProcess.h"
+#include "plugins/TInSPI.h"
+
+namespace {
+
+constexpr int kSide = 4096;
+
+struct Files {
+  std::vector<uint8_t> png;
+  std::string png_file;
+  std::string kvt_file;
+};
+
+void Write(const std::string& path, const uint8_t* data, size_t size) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+const Files& TestFiles() {
+  static const Files files = [] {
+    Files f;
+    std::unique_ptr<uint8_t, decltype(&std::free)> rgb(BenchPicture(kSide, kSide), &std::free);
+    size_t size = 0;
+    uint8_t* png = BenchEncodePng(rgb.get(), kSide, kSide, &size);
+    if (png == nullptr) throw std::runtime_error("encoding failed");
+    f.png.assign(png, png + size);
+    std::free(png);
+    const std::string folder =
+        (std::filesystem::temp_directory_path() / "kevrale-process-bench").string();
+    std::filesystem::create_directories(folder);
+    f.png_file = folder + "/picture.png";
+    Write(f.png_file, f.png.data(), f.png.size());
+    // The KVT form: "KVT1", width, height, RGB rows from the top.
+    std::vector<uint8_t> kvt = {'K', 'V', 'T', '1'};
+    for (const uint32_t v : {uint32_t(kSide), uint32_t(kSide)})
+      for (int i = 0; i < 4; ++i) kvt.push_back(uint8_t(v >> (8 * i)));
+    kvt.insert(kvt.end(), rgb.get(), rgb.get() + size_t(kSide) * kSide * 3);
+    f.kvt_file = folder + "/picture.kvt";
+    Write(f.kvt_file, kvt.data(), kvt.size());
+    return f;
+  }();
+  return files;
+}
+
+// The CPU time that process `pid` has used so far, in milliseconds (the
+// plug-in process's own work, which the benchmark's CPU column of this
+// process does not hold).
+double ProcessCpuMs(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t end = text.rfind(')');
+  if (end == std::string::npos) return 0;
+  std::istringstream fields(text.substr(end + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stoull(field);
+    if (i == 15) stime = std::stoull(field);
+  }
+  return double(utime + stime) * 1000.0 / double(sysconf(_SC_CLK_TCK));
+}
+
+// Counts the plug-in process's CPU time per iteration as "child_cpu_ms".
+class ChildCpu {
+ public:
+  ChildCpu(benchmark::State& state, const kevrale::PluginProcess& plugin)
+      : state_(state), pid_(plugin.ProcessId()), start_(ProcessCpuMs(pid_)) {}
+  ~ChildCpu() {
+    if (state_.iterations() > 0)
+      state_.counters["child_cpu_ms"] = (ProcessCpuMs(pid_) - start_) / double(state_.iterations());
+  }
+
+ private:
+  benchmark::State& state_;
+  pid_t pid_;
+  double start_;
+};
+
+kevrale::PluginProcessOptions Options() {
+  kevrale::PluginProcessOptions options;
+  options.program_folder = KEVRALE_BIN_DIR;
+  return options;
+}
+
+// One decode by `plugin` (a TInSPI or a PluginProcess); the blocks are freed.
+template <class Plugin>
+void Decode(benchmark::State& state, Plugin& plugin, const char* buf, intptr_t len, uint32_t flag) {
+  SpiHandle info = nullptr, bits = nullptr;
+  if (plugin.GetPicture(buf, len, flag, &info, &bits, nullptr, 0) != SPI_SUCCESS)
+    state.SkipWithError("decode failed");
+  benchmark::DoNotOptimize(bits);
+  LocalFree(info);
+  LocalFree(bits);
+}
+
+const char* PngBuf() {
+  return reinterpret_cast<const char*>(TestFiles().png.data());
+}
+intptr_t PngLen() {
+  return intptr_t(TestFiles().png.size());
+}
+
+void PngInProcess(benchmark::State& state) {
+  kevrale::TInSPI plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi");
+  for (auto _ : state) Decode(state, plugin, PngBuf(), PngLen(), SPI_INPUT_MEMORY);
+}
+
+// Memory input, sent once per picture (as a new picture's bytes would be).
+void PngRunner(benchmark::State& state) {
+  kevrale::PluginProcess plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi", Options());
+  plugin.Start();
+  const ChildCpu child(state, plugin);
+  for (auto _ : state) {
+    plugin.ForgetMemoryInput();
+    Decode(state, plugin, PngBuf(), PngLen(), SPI_INPUT_MEMORY);
+  }
+}
+
+void PngInProcessFile(benchmark::State& state) {
+  kevrale::TInSPI plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi");
+  for (auto _ : state) Decode(state, plugin, TestFiles().png_file.c_str(), 0, SPI_INPUT_FILE);
+}
+
+void PngRunnerFile(benchmark::State& state) {
+  kevrale::PluginProcess plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi", Options());
+  plugin.Start();
+  const ChildCpu child(state, plugin);
+  for (auto _ : state) Decode(state, plugin, TestFiles().png_file.c_str(), 0, SPI_INPUT_FILE);
+}
+
+// The calls of one picture from memory (GetPictureInfo, then GetPicture):
+// the bytes sent once for both, or once for each call.
+void PngRunnerTwoCalls(benchmark::State& state) {
+  const bool once = state.range(0) != 0;
+  kevrale::PluginProcess plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi", Options());
+  plugin.Start();
+  for (auto _ : state) {
+    plugin.ForgetMemoryInput();
+    SpiPictureInfo info{};
+    plugin.GetPictureInfo(PngBuf(), PngLen(), SPI_INPUT_MEMORY, &info);
+    if (!once) plugin.ForgetMemoryInput();
+    Decode(state, plugin, PngBuf(), PngLen(), SPI_INPUT_MEMORY);
+  }
+}
+
+std::string KvtWindows() {
+  return std::string(KEVRALE_TEST_DIR) + "/unit/runner/win/kvtwin64.spi";
+}
+
+void KvtInProcess(benchmark::State& state) {
+  kevrale::TInSPI plugin(std::string(KEVRALE_TEST_DIR) + "/unit/decoding/spi/kvt_basic.spi");
+  for (auto _ : state) Decode(state, plugin, TestFiles().kvt_file.c_str(), 0, SPI_INPUT_FILE);
+}
+
+void KvtWarmBridge(benchmark::State& state) {
+  kevrale::PluginProcess plugin(KvtWindows(), Options());
+  try {
+    plugin.Start();
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+    return;
+  }
+  const ChildCpu child(state, plugin);
+  for (auto _ : state) Decode(state, plugin, TestFiles().kvt_file.c_str(), 0, SPI_INPUT_FILE);
+}
+
+// The same DLL called by a Windows program of its own under the same Wine:
+// the baseline of the bridge. One Wine process decodes the file as often
+// as the benchmark asks and reports each decode's time.
+void KvtWindowsDirect(benchmark::State& state) {
+  const std::string prefix = kevrale::DefaultWinePrefix();
+  std::vector<std::string> names;
+  for (const std::string& path : {std::string(KEVRALE_BENCH_DIR) + "/windows-direct-decode.exe",
+                                  KvtWindows(), TestFiles().kvt_file}) {
+    std::string name = "Z:" + path;
+    for (char& c : name)
+      if (c == '/') c = '\\';
+    names.push_back(name);
+  }
+  const std::string command = "WINEPREFIX='" + prefix + "' WINEDEBUG=-all /usr/lib/wine/wine64 '" +
+                              names[0] + "' '" + names[1] + "' '" + names[2] + "' " +
+                              std::to_string(state.max_iterations + 1);
+  FILE* times = popen(command.c_str(), "r");
+  if (times == nullptr) {
+    state.SkipWithError("cannot start the direct decoder");
+    return;
+  }
+  double ms = 0;
+  if (fscanf(times, "%lf", &ms) != 1) state.SkipWithError("no decode");  // the warm-up
+  for (auto _ : state) {
+    if (fscanf(times, "%lf", &ms) != 1) {
+      state.SkipWithError("the direct decoder stopped");
+      break;
+    }
+    state.SetIterationTime(ms / 1000.0);
+  }
+  pclose(times);
+}
+
+// A run's first Windows decode: the Wine server is not running, the prefix
+// exists.
+void KvtFirstBridgeDecode(benchmark::State& state) {
+  {
+    kevrale::PluginProcess warm_up(KvtWindows(), Options());  // makes the prefix if needed
+    try {
+      warm_up.Start();
+    } catch (const std::exception& e) {
+      state.SkipWithError(e.what());
+      return;
+    }
+  }
+  const std::string prefix = kevrale::DefaultWinePrefix();
+  const std::string stop_server =
+      "WINEPREFIX='" + prefix + "' /usr/lib/wine/wineserver -k >/dev/null 2>&1";
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (std::system(stop_server.c_str()) < 0) state.SkipWithError("wineserver -k failed");
+    state.ResumeTiming();
+    kevrale::PluginProcess plugin(KvtWindows(), Options());
+    Decode(state, plugin, TestFiles().kvt_file.c_str(), 0, SPI_INPUT_FILE);
+  }
+}
+
+BENCHMARK(PngInProcess)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(PngRunner)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(PngInProcessFile)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(PngRunnerFile)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(PngRunnerTwoCalls)
+    ->MeasureProcessCPUTime()
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(KvtInProcess)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(KvtWarmBridge)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(KvtWindowsDirect)
+    ->MeasureProcessCPUTime()
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(KvtFirstBridgeDecode)
+    ->MeasureProcessCPUTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,137 @@
+#include "plugins/MessageChannel.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+
+#include "platform/LittleEndian.h"
+#include "runner/SpiProtocol.h"
+
+namespace kevrale {
+
+namespace {
+
+// Blocks SIGPIPE for this thread while it writes, so that a process that
+// is gone makes the write fail with EPIPE instead of ending the host; a
+// SIGPIPE raised meanwhile is taken before the mask is restored.
+class SigpipeBlock {
+ public:
+  SigpipeBlock() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+  }
+  ~SigpipeBlock() {
+    if (raised_ && !was_pending_) {
+      const timespec no_wait{0, 0};
+      while (sigtimedwait(&pipe_, nullptr, &no_wait) < 0 && errno == EINTR) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  void Raised() { raised_ = true; }
+
+ private:
+  sigset_t pipe_;
+  sigset_t old_;
+  bool was_pending_ = false;
+  bool raised_ = false;
+};
+
+}  // namespace
+
+void MessageChannel::Wait(int fd, short events) {
+  pollfd p{fd, events, 0};
+  const auto limit = std::chrono::seconds(time_limit_seconds_);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    int timeout = -1;
+    if (time_limit_seconds_ > 0) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) throw ChannelFailure{ChannelFailure::Kind::TimedOut};
+      timeout = left.count() > INT_MAX ? INT_MAX : int(left.count());
+    }
+    const int n = poll(&p, 1, timeout);
+    if (n > 0) return;  // ready, or closed: the read or write tells which
+    if (n < 0 && errno != EINTR) throw ChannelFailure{ChannelFailure::Kind::Closed};
+  }
+}
+
+void MessageChannel::Write(const void* buffer, size_t size) {
+  SigpipeBlock block;
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  while (size > 0) {
+    const ssize_t n = write(to_, p, size);
+    if (n > 0) {
+      p += n;
+      size -= size_t(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      Wait(to_, POLLOUT);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (errno == EPIPE) block.Raised();
+      throw ChannelFailure{ChannelFailure::Kind::Closed};
+    }
+  }
+}
+
+void MessageChannel::Read(void* buffer, size_t size) {
+  auto* p = static_cast<uint8_t*>(buffer);
+  while (size > 0) {
+    const ssize_t n = read(from_, p, size);
+    if (n > 0) {
+      p += n;
+      size -= size_t(n);
+    } else if (n == 0) {
+      throw ChannelFailure{ChannelFailure::Kind::Closed};
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      Wait(from_, POLLIN);
+    } else if (errno != EINTR) {
+      throw ChannelFailure{ChannelFailure::Kind::Closed};
+    }
+  }
+}
+
+void MessageChannel::Skip(uint64_t size) {
+  uint8_t chunk[65536];
+  while (size > 0) {
+    const size_t n = size < sizeof chunk ? size_t(size) : sizeof chunk;
+    Read(chunk, n);
+    size -= n;
+  }
+}
+
+void MessageChannel::WriteFrame(uint32_t type, const void* body, size_t size) {
+  WriteFrame(type, body, size, nullptr, 0);
+}
+
+void MessageChannel::WriteFrame(uint32_t type, const void* head, size_t head_size, const void* tail,
+                                size_t tail_size) {
+  if (head_size + tail_size > SPI_FRAME_MAX_BODY)
+    throw ChannelFailure{ChannelFailure::Kind::Broken};
+  uint8_t header[SPI_FRAME_HEADER];
+  Put32(header, uint32_t(head_size + tail_size));
+  Put32(header + 4, type);
+  Write(header, sizeof header);
+  if (head_size > 0) Write(head, head_size);
+  if (tail_size > 0) Write(tail, tail_size);
+}
+
+void MessageChannel::ReadHeader(uint32_t& type, uint32_t& size) {
+  uint8_t header[SPI_FRAME_HEADER];
+  Read(header, sizeof header);
+  size = Get32(header);
+  type = Get32(header + 4);
+  if (size > SPI_FRAME_MAX_BODY) throw ChannelFailure{ChannelFailure::Kind::Broken};
+}
+
+}  // namespace kevrale

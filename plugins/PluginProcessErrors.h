@@ -1,0 +1,19 @@
+// The errors of a plug-in run in a process of its own. Each message names
+// the plug-in file; the caller adds the picture it was loading.
+#pragma once
+
+#include "platform/Exception.h"
+
+namespace kevrale {
+
+// The base of the three below.
+KEVRALE_DECLARE_EXCEPTION(EPluginProcessError, Exception);
+// The process could not be started, or did not come up: the program or Wine
+// is missing, the machine cannot run it, or it ended before it was ready.
+KEVRALE_DECLARE_EXCEPTION(EPluginStartFailed, EPluginProcessError);
+// The process ended in the middle of a call, or broke the protocol.
+KEVRALE_DECLARE_EXCEPTION(EPluginCrashed, EPluginProcessError);
+// The process gave no answer within the time limit and was ended.
+KEVRALE_DECLARE_EXCEPTION(EPluginNoAnswer, EPluginProcessError);
+
+}  // namespace kevrale

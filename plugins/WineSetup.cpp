@@ -1,0 +1,117 @@
+#include "plugins/WineSetup.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/FileName.h"
+#include "plugins/ChildProcess.h"
+
+extern char** environ;
+
+namespace kevrale {
+
+namespace {
+
+// Written into the prefix once wineboot has finished with it: a prefix
+// whose making was cut short is made again.
+constexpr const char* kReadyMark = ".kevrale-ready";
+
+// Making a prefix takes some seconds; this bounds a wineboot that hangs.
+constexpr auto kMakeLimit = std::chrono::minutes(5);
+
+bool StartsWith(const char* entry, const char* name) {
+  const size_t n = strlen(name);
+  return strncmp(entry, name, n) == 0 && entry[n] == '=';
+}
+
+// Runs a Wine tool in `prefix` to its end, within kMakeLimit. Its output
+// is drained while it runs so that it never blocks on a full pipe; the
+// server it starts may keep the pipe open after the tool has ended, so the
+// end is seen by waiting for the tool. Empty when it ended with status 0.
+std::string Run(const std::vector<std::string>& argv, const std::string& prefix) {
+  ChildLaunch launch;
+  launch.argv = argv;
+  launch.environment = WineEnvironment(prefix);
+  launch.errors_to_output = true;
+  std::string reason;
+  int code = 0;
+  ChildProcess tool = ChildProcess::Start(launch, reason, code);
+  if (!tool.IsRunning()) return argv[0] + " cannot be started: " + reason;
+  const auto deadline = std::chrono::steady_clock::now() + kMakeLimit;
+  char drain[4096];
+  std::string how;
+  while (!tool.TryReap(how)) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      how = tool.Kill();
+      break;
+    }
+    if (read(tool.Output(), drain, sizeof drain) <= 0) usleep(20000);
+  }
+  return how == "exit status 0" ? std::string() : argv[0] + " ended with " + how;
+}
+
+}  // namespace
+
+std::string DefaultWinePrefix() {
+  const char* data = getenv("XDG_DATA_HOME");
+  if (data != nullptr && data[0] == '/') return std::string(data) + "/kevrale/wine";
+  const char* home = getenv("HOME");
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/share/kevrale/wine";
+  return std::string();
+}
+
+std::vector<std::string> WineEnvironment(const std::string& prefix) {
+  static const char* const kReplaced[] = {"WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES", "DISPLAY",
+                                          "WAYLAND_DISPLAY"};
+  std::vector<std::string> env;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+    bool replaced = false;
+    for (const char* name : kReplaced) replaced = replaced || StartsWith(*e, name);
+    if (!replaced) env.emplace_back(*e);
+  }
+  env.push_back("WINEPREFIX=" + prefix);
+  env.emplace_back("WINEDEBUG=-all");
+  env.emplace_back("WINEDLLOVERRIDES=mscoree,mshtml=");
+  return env;
+}
+
+std::string EnsureWinePrefix(const WineOptions& options, const std::string& loader) {
+  const std::string prefix = options.prefix.empty() ? DefaultWinePrefix() : options.prefix;
+  if (prefix.empty()) return "no folder for the Wine prefix: neither XDG_DATA_HOME nor HOME is set";
+  const std::string mark = prefix + "/" + kReadyMark;
+  if (access(mark.c_str(), F_OK) == 0) return std::string();
+
+  std::error_code error;
+  const std::filesystem::path parent = std::filesystem::path(prefix).parent_path();
+  std::filesystem::create_directories(parent, error);
+  const std::string lock_path = prefix + ".lock";
+  const UniqueFd lock(open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (!lock) return "the Wine prefix lock " + lock_path + " cannot be made: " + strerror(errno);
+  while (flock(lock.Get(), LOCK_EX) != 0 && errno == EINTR) {
+  }
+  // Another process may have made it while this one waited.
+  if (access(mark.c_str(), F_OK) == 0) return std::string();
+
+  if (options.on_prefix_creation) options.on_prefix_creation(true);
+  std::string reason = Run({loader, "wineboot", "--init"}, prefix);
+  // The new registry is written out when the Wine server ends, some seconds
+  // after its last program: end it now (nothing else can be using a prefix
+  // that is not ready yet), so that a prefix marked ready is on disk whole.
+  const std::string server = std::string(ExtractFilePath(loader)) + "wineserver";
+  if (reason.empty() && access(server.c_str(), X_OK) == 0) reason = Run({server, "-k"}, prefix);
+  if (reason.empty()) {
+    const UniqueFd ready(open(mark.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (!ready) reason = "the Wine prefix " + prefix + " cannot be written: " + strerror(errno);
+  }
+  if (options.on_prefix_creation) options.on_prefix_creation(false);
+  return reason.empty() ? std::string() : "the Wine prefix " + prefix + " was not made: " + reason;
+}
+
+}  // namespace kevrale

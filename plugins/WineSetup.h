@@ -1,0 +1,41 @@
+// What running a Windows plug-in under Wine needs: the loaders, Kevrale's
+// own Wine prefix (never the user's), made on first use, and the
+// environment of a process in it.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kevrale {
+
+struct WineOptions {
+  // Debian's 64-bit loader, and the launcher that runs 32-bit programs
+  // where the i386 part of Wine is installed.
+  std::string loader64 = "/usr/lib/wine/wine64";
+  std::string loader32 = "/usr/lib/wine/wine";
+  // Empty: DefaultWinePrefix().
+  std::string prefix;
+  // Called with true before the prefix is made (which takes some seconds)
+  // and with false when that is over, so that a front end can show that it
+  // is busy. Not called when the prefix exists. May be called on any thread
+  // that starts a bridge.
+  std::function<void(bool making)> on_prefix_creation;
+};
+
+// $XDG_DATA_HOME/kevrale/wine, or ~/.local/share/kevrale/wine; empty when
+// neither variable says where the user's data lives.
+std::string DefaultWinePrefix();
+
+// The environment of a Wine process in `prefix`: this process's own, with
+// the prefix set, Wine's debug output off, no prompt to install Mono or
+// Gecko, and no display (the plug-ins need none, and a bridge must never
+// open a window on the user's screen).
+std::vector<std::string> WineEnvironment(const std::string& prefix);
+
+// Makes the prefix unless it is ready: runs `loader` wineboot --init. One
+// process at a time makes it (a lock file beside it); the others wait for
+// it. Returns an empty string when the prefix is ready, else the reason.
+std::string EnsureWinePrefix(const WineOptions& options, const std::string& loader);
+
+}  // namespace kevrale

@@ -1,0 +1,115 @@
+// kevrale-spi-runner: serves one native plug-in to the host over its
+// standard input and output, so that a plug-in that crashes, hangs or keeps
+// static state harms only this process.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "kevrale/spi.h"
+#include "platform/DynamicLibrary.h"
+#include "runner/SpiServer.h"
+
+namespace {
+
+struct Channel {
+  int in = -1;
+  int out = -1;
+};
+
+int ReadAll(void* channel, void* buffer, size_t size) {
+  const int fd = static_cast<Channel*>(channel)->in;
+  auto* p = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = read(fd, p + done, size - done);
+    if (n > 0) {
+      done += size_t(n);
+    } else if (n == 0) {
+      return done == 0 ? 1 : -1;
+    } else if (errno != EINTR) {
+      return -1;
+    }
+  }
+  return 0;
+}
+
+int WriteAll(void* channel, const void* buffer, size_t size) {
+  const int fd = static_cast<Channel*>(channel)->out;
+  const auto* p = static_cast<const char*>(buffer);
+  while (size > 0) {
+    const ssize_t n = write(fd, p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    p += n;
+    size -= size_t(n);
+  }
+  return 0;
+}
+
+// The plug-in stays loaded until the process ends.
+kevrale::DynamicLibrary g_plugin;
+
+template <class F>
+void Bind(const char* name, F& slot) {
+  slot = reinterpret_cast<F>(g_plugin.Symbol(name));
+}
+
+int Load(const char* name, SpiServerEntries* e, char* reason, size_t reason_size) {
+  std::string error;
+  g_plugin = kevrale::DynamicLibrary::Open(name, &error);
+  if (!g_plugin) {
+    snprintf(reason, reason_size, "%s", error.c_str());
+    return 1;
+  }
+  Bind("GetPluginInfo", e->GetPluginInfo);
+  Bind("ConfigurationDlg", e->ConfigurationDlg);
+  Bind("IsSupported", e->IsSupported);
+  Bind("GetPictureInfo", e->GetPictureInfo);
+  Bind("GetPicture", e->GetPicture);
+  Bind("GetPreview", e->GetPreview);
+  Bind("GetArchiveInfo", e->GetArchiveInfo);
+  Bind("GetFileInfo", e->GetFileInfo);
+  Bind("GetFile", e->GetFile);
+  return 0;
+}
+
+// The channel takes over standard input and output; the plug-in's own
+// output goes to standard error and its input reads nothing, so that no
+// printf of a plug-in can break a message.
+bool TakeChannel(Channel& channel) {
+  channel.in = fcntl(0, F_DUPFD_CLOEXEC, 3);
+  channel.out = fcntl(1, F_DUPFD_CLOEXEC, 3);
+  const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (channel.in < 0 || channel.out < 0 || null < 0) return false;
+  if (dup2(null, 0) < 0 || dup2(2, 1) < 0) return false;
+  close(null);
+  return true;
+}
+
+}  // namespace
+
+int main() {
+  Channel channel;
+  if (!TakeChannel(channel)) {
+    perror("kevrale-spi-runner");
+    return SPI_SERVER_BROKEN;
+  }
+  SpiServerPlatform platform{};
+  platform.channel = &channel;
+  platform.Read = &ReadAll;
+  platform.Write = &WriteAll;
+  platform.Load = &Load;
+  platform.Lock = [](void* h) { return LocalLock(h); };
+  platform.Unlock = [](void* h) { LocalUnlock(h); };
+  platform.Size = [](void* h) { return LocalSize(h); };
+  platform.Free = [](void* h) { LocalFree(h); };
+  platform.code_page = 0;
+  platform.pointer_bits = sizeof(void*) * 8;
+  return SpiServe(&platform);
+}
