@@ -127,7 +127,7 @@ TEST_F(BatchRunTest, EveryEntryIsThinnedWithTheOptions) {
       for (int x = 0; x < shaded.Width(); ++x)
         if (shaded.Pixel(x, y) == kTarget)
           shaded.SetPixel(x, y, RGB(uint8_t(250 + x % 6), 0, uint8_t(y % 5)));
-    sources.push_back(dir_.Path("scan" + std::to_string(i) + ".bmp"));
+    sources.push_back(dir_.File("scan" + std::to_string(i) + ".bmp"));
     shaded.SaveToFile(sources.back());
   }
   RunBatch(WriteList(sources[0] + "\n" + sources[1] + "\n" + sources[2]), picture_, kTarget,

@@ -70,11 +70,11 @@ TEST(PeMachine, FilesAreReadAsTheirHeads) {
   TempFolder folder;
   const std::string dll = folder.Path() + "/a.spi";
   const std::vector<uint8_t> head = PeHead(0x118, 0x8664, 0x400);
-  WriteFile(dll, std::string(head.begin(), head.end()));
+  WriteText(dll, std::string(head.begin(), head.end()));
   EXPECT_EQ(ReadPeMachine(dll).kind, PeMachine::Kind::Amd64);
   // The same file cut inside the machine field.
   const std::string cut = folder.Path() + "/cut.spi";
-  WriteFile(cut, std::string(head.begin(), head.begin() + 0x118 + 5));
+  WriteText(cut, std::string(head.begin(), head.begin() + 0x118 + 5));
   EXPECT_EQ(ReadPeMachine(cut).kind, PeMachine::Kind::NotPe);
   EXPECT_EQ(ReadPeMachine(folder.Path() + "/missing.spi").kind, PeMachine::Kind::NotPe);
   EXPECT_EQ(ReadPeMachine(folder.Path()).kind, PeMachine::Kind::NotPe);  // a folder

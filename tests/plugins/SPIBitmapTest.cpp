@@ -88,8 +88,8 @@ TEST_F(SPIBitmapTest, NothingReadsTheFileAndTheBitmapKeepsItsImage) {
   bitmap.LoadFromFile(Kvt("good.kvt"));
   std::vector<uint8_t> broken_bmp = test::BmpBytes(Other());
   broken_bmp.resize(30);
-  for (const std::string& path : {Write("junk.kvt", std::vector<uint8_t>(50, 'j')),
-                                  Write("broken.bmp", broken_bmp), folder_.File("missing.kvt")}) {
+  for (const std::string& path :
+       {Write("junk.kvt", std::vector<uint8_t>(50, 'j')), Write("broken.bmp", broken_bmp)}) {
     SCOPED_TRACE(path);
     try {
       bitmap.LoadFromFile(path);
@@ -99,6 +99,8 @@ TEST_F(SPIBitmapTest, NothingReadsTheFileAndTheBitmapKeepsItsImage) {
     }
     EXPECT_EQ(test::PixelsOf(bitmap), test::FourColours());
   }
+  EXPECT_THROW(bitmap.LoadFromFile(folder_.File("missing.kvt")), EFOpenError);
+  EXPECT_EQ(test::PixelsOf(bitmap), test::FourColours());
 }
 
 TEST_F(SPIBitmapTest, ThePicturesListenerHearsTheSourceAndOneClosingReport) {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "Environment.h"
 #include "TempFolder.h"
 #include "TestPlugins.h"
 #include "plugins/WindowsFileNames.h"
@@ -33,7 +34,7 @@ TEST(WindowsFileNames, PathsBecomeDriveZPathsInTheCodePage) {
 TEST(WindowsFileNames, OtherNamesAreReachedThroughPlainLinks) {
   TempFolder folder;
   const std::string target = folder.Path() + "/\u7d75 a:b.kvt";
-  WriteFile(target, "picture");
+  WriteText(target, "picture");
   std::string link_folder;
   {
     WindowsFileNames names(1252);

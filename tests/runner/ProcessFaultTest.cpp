@@ -33,13 +33,13 @@ TEST(ProcessFaults, CrashIsReportedAndTheNextCallStartsAFreshRunner) {
   TempFolder folder;
   const std::string file = folder.File("p.kvt");
   WriteBytes(file, KvtBytes(TestPicture(4, 3, 3)));
-  PluginProcess remote(RunnerSpi("kvt_crash"), TestOptions());
+  PluginProcess remote(TestSpi("kvt_crash"), TestOptions());
   for (int round = 0; round < 2; ++round) {
     try {
       Picture(remote, Input::FromFile(file));
       FAIL() << "no error";
     } catch (const EPluginCrashed& e) {
-      EXPECT_TRUE(Contains(e.Message(), RunnerSpi("kvt_crash") + ": the plug-in crashed ("))
+      EXPECT_TRUE(Contains(e.Message(), TestSpi("kvt_crash") + ": the plug-in crashed ("))
           << e.Message();
     }
     EXPECT_FALSE(remote.IsRunning());
@@ -54,20 +54,20 @@ TEST(ProcessFaults, HangIsEndedAfterTheTimeLimit) {
   TempFolder folder;
   const std::string file = folder.File("p.kvt");
   WriteBytes(file, KvtBytes(TestPicture(4, 3, 3)));
-  PluginProcess remote(RunnerSpi("kvt_hang"), TestOptions(1));
+  PluginProcess remote(TestSpi("kvt_hang"), TestOptions(1));
   const auto start = std::chrono::steady_clock::now();
   try {
     Picture(remote, Input::FromMemory(KvtBytes(TestPicture(4, 3, 3))));
     FAIL() << "no error";
   } catch (const EPluginNoAnswer& e) {
-    EXPECT_EQ(e.Message(), RunnerSpi("kvt_hang") + ": the plug-in gave no answer within 1 s");
+    EXPECT_EQ(e.Message(), TestSpi("kvt_hang") + ": the plug-in gave no answer within 1 s");
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(PictureInfo(remote, Input::FromFile(file)).Result, SPI_SUCCESS);
 }
 
 TEST(ProcessFaults, NoTimeLimitWaitsUntilTheProcessEnds) {
-  PluginProcess remote(RunnerSpi("kvt_hang"), TestOptions(0));
+  PluginProcess remote(TestSpi("kvt_hang"), TestOptions(0));
   remote.Start();
   const pid_t pid = remote.ProcessId();
   std::string error;
@@ -90,7 +90,7 @@ TEST(ProcessFaults, NoTimeLimitWaitsUntilTheProcessEnds) {
 TEST(ProcessFaults, ProgressKeepsALongCallAlive) {
   // Each progress message starts the limit anew; the decode itself may take
   // longer than the limit in all.
-  PluginProcess remote(DecoderPath("kvt_basic"), TestOptions(1));
+  PluginProcess remote(TestSpi("kvt_basic"), TestOptions(1));
   ProgressLog log;
   SpiHandle info = nullptr, bits = nullptr;
   const std::vector<uint8_t> bytes = KvtBytes(TestPicture(3, 3, 2));
@@ -108,7 +108,7 @@ TEST(ProcessFaults, ProgressKeepsALongCallAlive) {
 TEST(ProcessFaults, TwoClientsOnTwoThreadsNeverMixPictures) {
   // The plug-in passes every picture through one static buffer; in one
   // process two threads would get each other's pixels.
-  TInSPI reference(DecoderPath("kvt_basic"));
+  TInSPI reference(TestSpi("kvt_basic"));
   std::vector<std::vector<uint8_t>> inputs;
   std::vector<PictureOutcome> expected;
   for (int seed = 1; seed <= 2; ++seed) {
@@ -118,7 +118,7 @@ TEST(ProcessFaults, TwoClientsOnTwoThreadsNeverMixPictures) {
   ASSERT_NE(expected[0].Bits, expected[1].Bits);
   int mixed[2] = {0, 0};
   auto work = [&](int k) {
-    PluginProcess remote(RunnerSpi("kvt_static"), TestOptions());
+    PluginProcess remote(TestSpi("kvt_static"), TestOptions());
     for (int round = 0; round < 25; ++round)
       if (!(Picture(remote, Input::FromMemory(inputs[k])) == expected[k])) ++mixed[k];
   };
@@ -133,8 +133,8 @@ TEST(ProcessFaults, PluginOutputOnStdoutLeavesTheMessagesIntact) {
   TempFolder folder;
   const std::string file = folder.File("p.kvt");
   WriteBytes(file, KvtBytes(TestPicture(5, 4, 4)));
-  TInSPI reference(DecoderPath("kvt_basic"));
-  PluginProcess remote(RunnerSpi("kvt_chatty"), TestOptions());
+  TInSPI reference(TestSpi("kvt_basic"));
+  PluginProcess remote(TestSpi("kvt_chatty"), TestOptions());
   std::vector<uint8_t> head(2176);
   const std::vector<uint8_t> bytes = KvtBytes(TestPicture(5, 4, 4));
   std::copy(bytes.begin(), bytes.end(), head.begin());
@@ -150,17 +150,17 @@ TEST(ProcessFaults, MemoryLimitBoundsTheRunner) {
   const std::vector<uint8_t> bytes = KvtBytes(TestPicture(3, 3, 2));
   PluginProcessOptions limited = TestOptions();
   limited.memory_limit = uint64_t(2) << 30;
-  PluginProcess small(RunnerSpi("kvt_hog"), limited);
+  PluginProcess small(TestSpi("kvt_hog"), limited);
   EXPECT_EQ(Picture(small, Input::FromMemory(bytes)).Result, SPI_OUT_OF_MEMORY);
   PluginProcessOptions unlimited = TestOptions();
   unlimited.memory_limit = 0;
-  PluginProcess large(RunnerSpi("kvt_hog"), unlimited);
+  PluginProcess large(TestSpi("kvt_hog"), unlimited);
   EXPECT_EQ(Picture(large, Input::FromMemory(bytes)).Result, SPI_SUCCESS);
   EXPECT_GE(DefaultPluginMemoryLimit(), uint64_t(4) << 30);
 }
 
 TEST(ProcessFaults, AnErrorOfTheProgressCallbackEndsTheProcessAndGoesOn) {
-  PluginProcess remote(DecoderPath("kvt_basic"), TestOptions());
+  PluginProcess remote(TestSpi("kvt_basic"), TestOptions());
   const std::vector<uint8_t> bytes = KvtBytes(TestPicture(3, 3, 2));
   SpiHandle info = nullptr, bits = nullptr;
   const SpiProgressCallback raising = [](int32_t, int32_t, intptr_t) -> int32_t {
@@ -175,14 +175,14 @@ TEST(ProcessFaults, AnErrorOfTheProgressCallbackEndsTheProcessAndGoesOn) {
 }
 
 TEST(ProcessFaults, MissingEntryPointRaisesInvalidApiAndTheProcessGoesOn) {
-  PluginProcess remote(DecoderPath("kvt_nopreview"), TestOptions());
+  PluginProcess remote(TestSpi("kvt_nopreview"), TestOptions());
   const Input input = Input::FromMemory(KvtBytes(TestPicture(3, 3, 2)));
   try {
     Picture(remote, input, true);
     FAIL() << "no error";
   } catch (const ESPIInvalidAPI& e) {
     EXPECT_EQ(e.Message(),
-              "GetPreviewは[" + DecoderPath("kvt_nopreview") + "]では使えないSusie Plugin APIです");
+              "GetPreviewは[" + TestSpi("kvt_nopreview") + "]では使えないSusie Plugin APIです");
   }
   EXPECT_EQ(remote.Exports() & SPI_EXPORTS_GETPREVIEW, 0u);
   EXPECT_EQ(Picture(remote, input).Result, SPI_SUCCESS);
@@ -219,14 +219,14 @@ TEST(ProcessFaults, StartFailuresNameThePluginAndTheReason) {
     TempFolder folder;
     PluginProcessOptions options = TestOptions(c.time_limit);
     options.program_folder = c.script.empty() ? folder.Path() : FakeRunnerFolder(folder, c.script);
-    PluginProcess remote(DecoderPath("kvt_basic"), options);
+    PluginProcess remote(TestSpi("kvt_basic"), options);
     const auto start = std::chrono::steady_clock::now();
     try {
       remote.Start();
       FAIL() << "no error for " << c.reason;
     } catch (const EPluginStartFailed& e) {
       EXPECT_TRUE(Contains(
-          e.Message(), DecoderPath("kvt_basic") + ": the plug-in process could not be started: "))
+          e.Message(), TestSpi("kvt_basic") + ": the plug-in process could not be started: "))
           << e.Message();
       EXPECT_TRUE(Contains(e.Message(), c.reason)) << e.Message();
     }

@@ -24,8 +24,8 @@ std::string Describe(const Input& input) {
 }
 
 TEST(ProtocolParity, InformationStringsAndUntouchedBufferBytes) {
-  TInSPI local(DecoderPath("kvt_basic"));
-  PluginProcess remote(DecoderPath("kvt_basic"), TestOptions());
+  TInSPI local(TestSpi("kvt_basic"));
+  PluginProcess remote(TestSpi("kvt_basic"), TestOptions());
   for (int32_t n = 0; n < 6; ++n) {
     char a[256], b[256];
     memset(a, '#', sizeof a);
@@ -43,7 +43,7 @@ TEST(ProtocolParity, InformationStringsAndUntouchedBufferBytes) {
 }
 
 TEST(ProtocolParity, ExportsAreReportedAsTheLibraryHasThem) {
-  PluginProcess full(DecoderPath("kvt_basic"), TestOptions());
+  PluginProcess full(TestSpi("kvt_basic"), TestOptions());
   EXPECT_EQ(full.Exports(), SPI_EXPORTS_GETPLUGININFO | SPI_EXPORTS_ISSUPPORTED |
                                 SPI_EXPORTS_GETPICTUREINFO | SPI_EXPORTS_GETPICTURE |
                                 SPI_EXPORTS_GETPREVIEW);
@@ -56,8 +56,8 @@ TEST(ProtocolParity, ExportsAreReportedAsTheLibraryHasThem) {
 
 TEST(ProtocolParity, IsSupportedSeesTheSameNameAndHead) {
   DecoderLog log;
-  TInSPI local(DecoderPath("kvt_basic"));
-  PluginProcess remote(DecoderPath("kvt_basic"), TestOptions());
+  TInSPI local(TestSpi("kvt_basic"));
+  PluginProcess remote(TestSpi("kvt_basic"), TestOptions());
   std::vector<uint8_t> head(2176);
   for (size_t i = 0; i < head.size(); ++i) head[i] = uint8_t(i * 31 + 7);
   const std::vector<uint8_t> kvt = KvtBytes(FourColours());
@@ -90,8 +90,8 @@ TEST_P(ProtocolParityBothWays, PicturesAndInformationAreTheSameByteForByte) {
   for (const std::string decoder :
        {"kvt_basic", "kvt_pal1", "kvt_pal4", "kvt_pal8", "kvt_pal8_exact", "kvt_pal4_topdown",
         "kvt_rgb16", "kvt_rgb32", "kvt_topdown", "kvt_zero", "kvt_text"}) {
-    TInSPI local(DecoderPath(decoder));
-    PluginProcess remote(DecoderPath(decoder), TestOptions(30, GetParam()));
+    TInSPI local(TestSpi(decoder));
+    PluginProcess remote(TestSpi(decoder), TestOptions(30, GetParam()));
     for (const Pixels& picture : {TestPicture(5, 3, 2), TestPicture(7, 4, 5, 9)}) {
       for (const Input& input : InputsOf(folder, picture)) {
         SCOPED_TRACE(decoder + " " + Describe(input) + " " + std::to_string(picture.width));
@@ -113,8 +113,8 @@ TEST_P(ProtocolParityBothWays, PicturesAndInformationAreTheSameByteForByte) {
 
 TEST(ProtocolParity, NoCallbackGivenMeansNoneForThePlugin) {
   TempFolder folder;
-  TInSPI local(DecoderPath("kvt_basic"));
-  PluginProcess remote(DecoderPath("kvt_basic"), TestOptions());
+  TInSPI local(TestSpi("kvt_basic"));
+  PluginProcess remote(TestSpi("kvt_basic"), TestOptions());
   for (const Input& input : InputsOf(folder, TestPicture(4, 4, 3))) {
     const PictureOutcome b = Picture(remote, input, false, 0, false);
     EXPECT_EQ(Picture(local, input, false, 0, false), b);
@@ -124,8 +124,8 @@ TEST(ProtocolParity, NoCallbackGivenMeansNoneForThePlugin) {
 
 TEST(ProtocolParity, AbortFromTheProgressCallbackEndsTheCallAlike) {
   TempFolder folder;
-  TInSPI local(DecoderPath("kvt_basic"));
-  PluginProcess remote(DecoderPath("kvt_basic"), TestOptions());
+  TInSPI local(TestSpi("kvt_basic"));
+  PluginProcess remote(TestSpi("kvt_basic"), TestOptions());
   for (const Input& input : InputsOf(folder, TestPicture(6, 5, 4))) {
     for (const size_t at : {size_t(1), size_t(3), size_t(6)}) {
       SCOPED_TRACE(Describe(input) + " abort at " + std::to_string(at));
@@ -146,8 +146,8 @@ TEST_P(ProtocolParityBothWays, LyingBitmapsAreStillRefusedAfterTheCopy) {
   for (const std::string decoder :
        {"kvt_lie_bits", "kvt_lie_table", "kvt_lie_size", "kvt_bad_index", "kvt_foreign",
         "kvt_one_handle", "kvt_same_handle"}) {
-    TInSPI local(DecoderPath(decoder));
-    PluginProcess remote(DecoderPath(decoder), TestOptions(30, GetParam()));
+    TInSPI local(TestSpi(decoder));
+    PluginProcess remote(TestSpi(decoder), TestOptions(30, GetParam()));
     for (const Input& input : InputsOf(folder, TestPicture(6, 3, 2))) {
       SCOPED_TRACE(decoder + " " + Describe(input));
       const PictureOutcome a = Picture(local, input);
@@ -160,7 +160,7 @@ TEST_P(ProtocolParityBothWays, LyingBitmapsAreStillRefusedAfterTheCopy) {
 }
 
 TEST_P(ProtocolParityBothWays, TheWayIsTheOneAsked) {
-  PluginProcess remote(DecoderPath("kvt_basic"), TestOptions(30, GetParam()));
+  PluginProcess remote(TestSpi("kvt_basic"), TestOptions(30, GetParam()));
   remote.Start();
   // This machine lets a process read its children's memory.
   EXPECT_EQ(remote.BlocksInPlace(), GetParam());
@@ -169,8 +169,8 @@ TEST_P(ProtocolParityBothWays, TheWayIsTheOneAsked) {
 INSTANTIATE_TEST_SUITE_P(InPlaceAndThroughThePipe, ProtocolParityBothWays, ::testing::Bool());
 
 TEST(ProtocolParity, MemoryInputFollowsTheCallersBytesNotTheirAddress) {
-  PluginProcess remote(DecoderPath("kvt_basic"), TestOptions());
-  TInSPI local(DecoderPath("kvt_basic"));
+  PluginProcess remote(TestSpi("kvt_basic"), TestOptions());
+  TInSPI local(TestSpi("kvt_basic"));
   const Pixels first = TestPicture(5, 5, 4, 1);
   const Pixels second = TestPicture(5, 5, 4, 2);
   Input input = Input::FromMemory(KvtBytes(first, 128));

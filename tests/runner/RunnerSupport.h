@@ -19,10 +19,6 @@
 
 namespace kevrale::test {
 
-// A test plug-in of the process tests ("kvt_crash" for kvt_crash.spi).
-inline std::string RunnerSpi(const std::string& name) {
-  return TestSpi(name);
-}
 
 // The options of a process started from the build tree's program folder.
 inline PluginProcessOptions TestOptions(int time_limit_seconds = 30, bool in_place = true) {

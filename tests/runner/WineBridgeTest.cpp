@@ -66,7 +66,7 @@ class WineBridge : public ::testing::Test {
 
 TEST_F(WineBridge, PicturesMatchTheNativeDecoderByteForByte) {
   REQUIRE_WINE64();
-  TInSPI native(DecoderPath("kvt_basic"));
+  TInSPI native(TestSpi("kvt_basic"));
   PluginProcess windows(WindowsSpi("kvtwin64"), BridgeOptions());
   EXPECT_EQ(windows.Machine().kind, PeMachine::Kind::Amd64);
   for (const Input& input : Inputs()) {
@@ -89,7 +89,7 @@ TEST_F(WineBridge, PicturesMatchTheNativeDecoderByteForByte) {
 
 TEST_F(WineBridge, PicturesThroughThePipeToo) {
   REQUIRE_WINE64();
-  TInSPI native(DecoderPath("kvt_basic"));
+  TInSPI native(TestSpi("kvt_basic"));
   PluginProcessOptions options = BridgeOptions();
   options.blocks_in_place = false;
   PluginProcess windows(WindowsSpi("kvtwin64"), options);
@@ -146,7 +146,7 @@ TEST_F(WineBridge, CrashIsReportedWithItsExceptionAndTheNextCallWorks) {
 
 TEST_F(WineBridge, PluginOutputOnStdoutLeavesTheMessagesIntact) {
   REQUIRE_WINE64();
-  TInSPI native(DecoderPath("kvt_basic"));
+  TInSPI native(TestSpi("kvt_basic"));
   PluginProcess windows(WindowsSpi("kvtwin64_chatty"), BridgeOptions());
   EXPECT_EQ(PictureInfo(windows, Input::FromFile(plain_)).Result, SPI_SUCCESS);
   EXPECT_EQ(Picture(windows, Input::FromFile(plain_)), Picture(native, Input::FromFile(plain_)));
@@ -154,7 +154,7 @@ TEST_F(WineBridge, PluginOutputOnStdoutLeavesTheMessagesIntact) {
 
 TEST_F(WineBridge, NamesOutsideTheAnsiCodePageAreReached) {
   REQUIRE_WINE64();
-  TInSPI native(DecoderPath("kvt_basic"));
+  TInSPI native(TestSpi("kvt_basic"));
   PluginProcess windows(WindowsSpi("kvtwin64"), BridgeOptions());
   for (const std::string name : {"café.kvt", "線画 1.kvt", "a:b?.kvt"}) {
     std::filesystem::create_directories(folder_.File("名前"));
@@ -184,7 +184,7 @@ TEST_F(WineBridge, ThirtyTwoBitDllsRunWhereTheMachineRunsThem) {
     if (Contains(e.Message(), "cannot run 32-bit programs")) GTEST_SKIP() << e.Message();
     throw;
   }
-  TInSPI native(DecoderPath("kvt_basic"));
+  TInSPI native(TestSpi("kvt_basic"));
   for (const Input& input : Inputs()) EXPECT_EQ(Picture(windows, input), Picture(native, input));
 }
 
@@ -244,7 +244,7 @@ TEST(WineSetup, MachineTypesOfTheBuiltFiles) {
   EXPECT_EQ(ReadPeMachine(WindowsSpi("kvtwin64")).kind, PeMachine::Kind::Amd64);
   EXPECT_EQ(ReadPeMachine(std::string(KEVRALE_BIN_DIR) + "/kevrale-spi-bridge64.exe").kind,
             PeMachine::Kind::Amd64);
-  EXPECT_EQ(ReadPeMachine(DecoderPath("kvt_basic")).kind, PeMachine::Kind::NotPe);
+  EXPECT_EQ(ReadPeMachine(TestSpi("kvt_basic")).kind, PeMachine::Kind::NotPe);
   if (Exists(WindowsSpi("kvtwin32"))) {
     EXPECT_EQ(ReadPeMachine(WindowsSpi("kvtwin32")).kind, PeMachine::Kind::I386);
   }
