@@ -15,11 +15,12 @@ std::string ResolveEntry(const std::string& list_path, const std::string& entry)
 }
 
 void LoadAndThinEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
-                      const ThinningHooks& hooks, const ThinningOptions& options) {
+                      const ThinningHooks& hooks, const ThinningOptions& options,
+                      const TLoadLimits& limits) {
   // The system calls would stop at the NUL and read, then overwrite, a
   // different file than the one named.
   if (path.find('\0') != std::string::npos) throw InOutErrorOf(kIoInvalidFilename);
-  picture.LoadFromFile(path);
+  picture.LoadFromFile(path, limits);
   RunThinning(picture, target, surround, hooks, options);
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "picture/TGraphic.h"
 #include "platform/Color.h"
 #include "thinning/ThinningEngine.h"
 
@@ -33,8 +34,10 @@ std::string ResolveEntry(const std::string& list_path, const std::string& entry)
 void RunBatchEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
                    const ThinningHooks& hooks, const ThinningOptions& options = {});
 
-// RunBatchEntry up to the save: the check of the path, the load and the run.
+// RunBatchEntry up to the save: the check of the path, the load (which
+// `limits` may refuse before decoding) and the run.
 void LoadAndThinEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
-                      const ThinningHooks& hooks, const ThinningOptions& options = {});
+                      const ThinningHooks& hooks, const ThinningOptions& options = {},
+                      const TLoadLimits& limits = {});
 
 }  // namespace kevrale

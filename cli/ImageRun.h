@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/Options.h"
+#include "picture/TGraphic.h"
 #include "platform/Color.h"
 
 namespace kevrale {
@@ -33,6 +34,11 @@ void PruneAndSave(TPicture& picture, TColor target, const Options& options,
 
 // Multi-line text of a message (its carriage returns as line breaks).
 std::string ForTerminal(const std::string& message);
+
+// The command line loads only what the engine can thin: a picture wider
+// than it takes is refused with its width message as soon as the width is
+// known, before the pixels are decoded.
+TLoadLimits ThinnableLimits();
 
 // An error as the command line reports it: the program's message, then
 // what the system said (a file that cannot be opened or created) or what

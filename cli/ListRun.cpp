@@ -70,8 +70,8 @@ std::optional<std::string> RunEntry(const ListEntry& entry, const Options& optio
   };
   try {
     TPicture picture;
-    LoadAndThinEntry(entry.path, picture, options.target, options.surround, hooks,
-                     options.thinning);
+    LoadAndThinEntry(entry.path, picture, options.target, options.surround, hooks, options.thinning,
+                     ThinnableLimits());
     PruneAndSave(picture, options.target, save_options, entry.save_name);
     return std::nullopt;
   } catch (const std::exception& e) {

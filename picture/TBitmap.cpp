@@ -100,7 +100,7 @@ void TBitmap::SetPixel(int x, int y, TColor color) {
 
 void TBitmap::LoadFromStream(TStream& stream) {
   TBitmap loaded;
-  ReadBmp(stream, loaded);
+  ReadBmp(stream, loaded, Limits);
   Swap(loaded);
 }
 
@@ -108,10 +108,11 @@ void TBitmap::LoadFromBmpBytes(std::vector<uint8_t>&& bytes) {
   const auto block = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
   TBorrowedMemoryStream stream(block->data(), block->size());
   TBitmap loaded;
-  ReadBmp(stream, loaded, [&block](uint64_t offset, size_t size) -> std::shared_ptr<uint8_t[]> {
+  const BmpPixelStore store = [&block](uint64_t offset, size_t size) -> std::shared_ptr<uint8_t[]> {
     if (size == 0 || offset > block->size() || size > block->size() - offset) return nullptr;
     return std::shared_ptr<uint8_t[]>(block, block->data() + offset);
-  });
+  };
+  ReadBmp(stream, loaded, store, Limits);
   Swap(loaded);
 }
 

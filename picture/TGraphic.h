@@ -25,6 +25,16 @@ struct TRect {
   int Left = 0, Top = 0, Right = 0, Bottom = 0;
 };
 
+// What a load may refuse before it decodes the pixels: a picture wider than
+// MaxWidth (when above 0) raises EPictureTooWide with TooWideMessage as
+// soon as the width is known (a BMP header, a plug-in's picture
+// information). The command line sets it; the desktop program loads every
+// size.
+struct TLoadLimits {
+  int MaxWidth = 0;
+  std::string TooWideMessage;
+};
+
 using TProgressEvent =
     std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percent_done,
                        bool redraw_now, const TRect& r, const std::string& msg)>;
@@ -52,6 +62,8 @@ class TGraphic {
   virtual ArgbImage Render() const = 0;
 
   TProgressEvent OnProgress;
+  // Set before a load; see TLoadLimits.
+  TLoadLimits Limits;
 
  protected:
   void Progress(TProgressStage stage, uint8_t percent_done, bool redraw_now, const TRect& r,

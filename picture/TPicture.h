@@ -50,7 +50,8 @@ class TPicture {
   // Loads by the extension of the path's file name (newest registry entry
   // first, letters compared in lower case). The picture is replaced only when
   // the load succeeds.
-  void LoadFromFile(const std::string& path);
+  // `limits` lets the load refuse a picture before it is decoded.
+  void LoadFromFile(const std::string& path, const TLoadLimits& limits = {});
   // Writes the graphic in its own format (a bitmap as BMP), whatever the
   // extension; an existing file is replaced.
   void SaveToFile(const std::string& path) const;

@@ -17,7 +17,8 @@ using Rows = std::vector<std::string>;
 using Points = std::vector<PixelPoint>;
 
 std::vector<PixelPolyline> Trace(const TBitmap& bitmap, TColor target = kTarget) {
-  return TraceSkeleton(SkeletonGraph(bitmap, target));
+  return TraceSkeleton(
+      SkeletonGraph(bitmap, TargetRule{.target = target, .alpha = bitmap.HasAlpha()}));
 }
 
 std::vector<PixelPolyline> TraceRows(const Rows& rows) {
