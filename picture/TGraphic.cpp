@@ -1,7 +1,7 @@
 #include "picture/TGraphic.h"
 
 #include "platform/Exception.h"
-#include "platform/Format.h"
+#include "platform/SaveFileStream.h"
 #include "platform/Stream.h"
 
 namespace kevrale {
@@ -14,12 +14,25 @@ void TGraphic::LoadFromFile(const std::string& path) {
 }
 
 void TGraphic::SaveToFile(const std::string& path) const {
-  TReplacingFileStream stream(path);
+  TSaveFileStream stream(path);
+  SaveThrough(stream);
+}
+
+void TGraphic::SaveToStandardOutput() const {
+  TSaveFileStream stream{TSaveFileStream::StandardOutputTag()};
+  SaveThrough(stream);
+}
+
+void TGraphic::SaveToStreamFor(TStream& stream, const std::string&) const {
+  SaveToStream(stream);
+}
+
+void TGraphic::SaveThrough(TSaveFileStream& stream) const {
   try {
-    SaveToStream(stream);
+    SaveToStreamFor(stream, stream.Path());
   } catch (const EWriteError&) {
     // A full disk or a failing device: the file could not be written.
-    throw EFCreateError(Format("ファイル %s を作成できません", {path}));
+    throw stream.CreateError();
   }
   stream.Commit();
 }

@@ -33,8 +33,22 @@ KEVRALE_DECLARE_EXCEPTION(EAbort, Exception);
 KEVRALE_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 // A graphic operation that the current graphic does not allow.
 KEVRALE_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
-// Stream errors: a file that cannot be opened or created, a short read or write.
-KEVRALE_DECLARE_EXCEPTION(EStreamError, Exception);
+// Stream errors: a file that cannot be opened or created, a short read or
+// write. Beside the message shown to the user, a stream error may carry the
+// system's reason ("No space left on device"), kept apart so that the
+// message stays exactly as the user knows it; the command-line tool prints
+// both.
+class EStreamError : public Exception {
+ public:
+  explicit EStreamError(std::string message, std::string reason = std::string())
+      : Exception(std::move(message)), reason_(std::move(reason)) {}
+  const char* ClassName() const noexcept override { return "EStreamError"; }
+  // Empty when the system gave no reason.
+  const std::string& Reason() const noexcept { return reason_; }
+
+ private:
+  std::string reason_;
+};
 KEVRALE_DECLARE_EXCEPTION(EFOpenError, EStreamError);
 KEVRALE_DECLARE_EXCEPTION(EFCreateError, EStreamError);
 KEVRALE_DECLARE_EXCEPTION(EReadError, EStreamError);

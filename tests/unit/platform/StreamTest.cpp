@@ -1,13 +1,9 @@
 #include "platform/Stream.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "platform/Exception.h"
 
@@ -25,17 +21,6 @@ class StreamTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  static std::string Contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  void Write(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  size_t EntriesInDir() const {
-    return size_t(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
-  }
-
   fs::path dir_;
 };
 
@@ -49,45 +34,6 @@ TEST_F(StreamTest, OpenErrorsNameThePath) {
   }
   // A folder is not a file to read.
   EXPECT_THROW(TFileStream(dir_.string(), TFileStream::Mode::Read), EFOpenError);
-  const std::string nowhere = (dir_ / "no" / "such" / "out.bmp").string();
-  try {
-    TReplacingFileStream s(nowhere);
-    FAIL() << "created a file in a missing folder";
-  } catch (const EFCreateError& e) {
-    EXPECT_EQ(e.Message(), "ファイル " + nowhere + " を作成できません");
-  }
-}
-
-TEST_F(StreamTest, ReplacingStreamCommitsAtomically) {
-  const fs::path target = dir_ / "out.bmp";
-  Write(target, "old contents");
-  ::chmod(target.c_str(), 0640);
-  {
-    TReplacingFileStream s(target.string());
-    s.WriteBuffer("new", 3);
-    // Until the commit the old file is untouched.
-    EXPECT_EQ(Contents(target), "old contents");
-    s.Commit();
-  }
-  EXPECT_EQ(Contents(target), "new");
-  EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
-  EXPECT_EQ(EntriesInDir(), 1u);
-}
-
-TEST_F(StreamTest, UncommittedReplacementLeavesOldFileAndNoTemporary) {
-  const fs::path target = dir_ / "out.bmp";
-  Write(target, "old contents");
-  {
-    TReplacingFileStream s(target.string());
-    s.WriteBuffer("half", 4);
-  }  // destroyed without Commit, as when a save throws
-  EXPECT_EQ(Contents(target), "old contents");
-  EXPECT_EQ(EntriesInDir(), 1u);
-}
-
-TEST_F(StreamTest, ReplacingAFolderIsRefused) {
-  fs::create_directory(dir_ / "sub");
-  EXPECT_THROW(TReplacingFileStream((dir_ / "sub").string()), EFCreateError);
 }
 
 TEST(MemoryStreamTest, ReadsWritesAndSeeks) {
