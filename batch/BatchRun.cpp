@@ -32,11 +32,13 @@ std::string ResolveEntry(const std::string& list_path, const std::string& entry)
   return std::string(ExtractFilePath(list_path)) + entry;
 }
 
+void CheckEntryName(const std::string& path) {
+  if (path.find('\0') != std::string::npos) throw InOutErrorOf(kIoInvalidFilename);
+}
+
 void RunBatchEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
                    const ThinningHooks& hooks) {
-  // The system calls would stop at the NUL and read, then overwrite, a
-  // different file than the one named.
-  if (path.find('\0') != std::string::npos) throw InOutErrorOf(kIoInvalidFilename);
+  CheckEntryName(path);
   picture.LoadFromFile(path);
   RunThinning(picture, target, surround, hooks);
   picture.SaveToFile(SaveNameFor(path));

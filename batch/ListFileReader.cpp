@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "batch/ListFileError.h"
+#include "platform/Format.h"
 
 namespace kevrale {
 
@@ -19,7 +20,8 @@ constexpr uint8_t kCtrlZ = 26;
 
 }  // namespace
 
-ListFileReader::ListFileReader(const std::string& path) : path_(path) {
+ListFileReader::ListFileReader(const std::string& path, size_t max_line_length)
+    : path_(path), max_line_length_(max_line_length) {
   if (path.empty() || path.find('\0') != std::string::npos) throw InOutErrorOf(kIoInvalidFilename);
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) throw InOutErrorFor(errno);
@@ -80,6 +82,10 @@ std::string ListFileReader::ReadLine() {
     while (run < available && start[run] != kLf && start[run] != kCr) ++run;
     line.append(reinterpret_cast<const char*>(start), run);
     begin_ += run;
+    if (max_line_length_ > 0 && line.size() > max_line_length_)
+      throw EListLineTooLong(
+          Format("line %d is longer than %d bytes",
+                 {std::to_string(line_number_), std::to_string(max_line_length_)}));
     if (begin_ == end_) continue;
     const uint8_t stop = buffer_[begin_++];
     ++next_line_number_;

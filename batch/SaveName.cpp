@@ -1,10 +1,18 @@
 #include "batch/SaveName.h"
 
 #include "platform/FileName.h"
+
 namespace kevrale {
 
 std::string SaveNameFor(const std::string& path) {
-  return std::string(ChangeFileExtToNone(path)) + "_s.bmp";
+  return SaveNameFor(path, "bmp");
+}
+
+std::string SaveNameFor(const std::string& path, std::string_view extension) {
+  std::string name(ChangeFileExtToNone(path));
+  name += "_s.";
+  name += extension;
+  return name;
 }
 
 }  // namespace kevrale

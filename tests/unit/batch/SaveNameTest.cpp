@@ -27,5 +27,11 @@ TEST(SaveNameTest, OddNames) {
   EXPECT_EQ(SaveNameFor("/画像/線画.jpg"), "/画像/線画_s.bmp");
 }
 
+TEST(SaveNameTest, AnotherExtensionFollowsTheSameRule) {
+  EXPECT_EQ(SaveNameFor("/scan/page01.jpg", "png"), "/scan/page01_s.png");
+  EXPECT_EQ(SaveNameFor("/scan.d/page", "tif"), "/scan.d/page_s.tif");
+  EXPECT_EQ(SaveNameFor("x_s.png", "png"), "x_s_s.png");
+}
+
 }  // namespace
 }  // namespace kevrale
