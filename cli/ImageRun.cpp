@@ -7,13 +7,6 @@
 
 namespace kevrale::cli {
 
-std::string ForTerminal(const std::string& message) {
-  std::string text = message;
-  for (char& c : text)
-    if (c == '\r') c = '\n';
-  return text;
-}
-
 void ThinImageFile(const std::string& source, const std::string& destination,
                    const Options& options) {
   TPicture picture;
@@ -36,7 +29,10 @@ void ThinImageFile(const std::string& source, const std::string& destination,
   RunThinning(picture, target, options.surround, hooks);
   if (!refusal.empty()) throw Exception(refusal);
 
-  picture.SaveToFile(destination);
+  if (destination == kStandardOutputName)
+    picture.SaveToStandardOutput();
+  else
+    picture.SaveToFile(destination);
 }
 
 }  // namespace kevrale::cli

@@ -6,22 +6,28 @@ namespace kevrale::cli {
 
 const char* const kUsage =
     "usage: kevrale-thin [--target COLOR | --target-at X,Y] [--surround COLOR]\n"
-    "                    [-o OUTPUT] IMAGE...\n"
+    "                    [-o OUTPUT | --format FORMAT] IMAGE...\n"
     "       kevrale-thin --list FILE [--target COLOR] [--surround COLOR]\n"
-    "                    [--keep-going] [-j N]\n"
+    "                    [--format FORMAT] [--keep-going] [-j N]\n"
     "       kevrale-thin --formats\n"
     "\n"
     "Thins every region of the target colour in each IMAGE to a line one pixel\n"
     "wide and repaints the removed pixels in the surround colour. Each result is\n"
-    "saved as a BMP file beside its source, named after it with \"_s.bmp\"\n"
-    "(page01.jpg gives page01_s.bmp), or to OUTPUT when one IMAGE is given.\n"
+    "saved beside its source, named after it with \"_s.bmp\" (page01.jpg gives\n"
+    "page01_s.bmp), or to OUTPUT when one IMAGE is given. OUTPUT's extension\n"
+    "chooses the format: .png PNG, .tif or .tiff TIFF, any other BMP; \"-\" writes\n"
+    "BMP to standard output.\n"
     "\n"
     "  --target COLOR      target colour, #RRGGBB or RRGGBB (default 000000)\n"
     "  --target-at X,Y     take the target colour from pixel (X, Y) of each image\n"
     "  --surround COLOR    surround colour (default FFFFFF)\n"
     "  -o, --output FILE   where to save the result of a single IMAGE\n"
-    "  --list FILE         thin every image named in FILE, one path a line;\n"
-    "                      relative paths are taken from the folder of FILE\n"
+    "  --format FORMAT     bmp, png or tif: the format of the results saved beside\n"
+    "                      their sources, named \"_s.bmp\", \"_s.png\", \"_s.tif\"\n"
+    "                      (default bmp)\n"
+    "  --list FILE         thin every image named in FILE, one path a line (of\n"
+    "                      at most 64 KiB); relative paths are taken from the\n"
+    "                      folder of FILE\n"
     "  --keep-going        with --list: go on past failing entries and list\n"
     "                      them at the end (default: stop at the first)\n"
     "  -j, --jobs N        with --list: thin up to N images at once\n"
@@ -58,6 +64,25 @@ std::optional<TColor> ParseColor(const std::string& text) {
   return RGB(r, g, b);
 }
 
+std::optional<OutputFormat> ParseOutputFormat(const std::string& text) {
+  if (text == "bmp") return OutputFormat::Bmp;
+  if (text == "png") return OutputFormat::Png;
+  if (text == "tif") return OutputFormat::Tiff;
+  return std::nullopt;
+}
+
+const char* SaveExtension(OutputFormat format) {
+  switch (format) {
+    case OutputFormat::Png:
+      return "png";
+    case OutputFormat::Tiff:
+      return "tif";
+    case OutputFormat::Bmp:
+      break;
+  }
+  return "bmp";
+}
+
 std::optional<PixelPosition> ParsePosition(const std::string& text) {
   const size_t comma = text.find(',');
   if (comma == std::string::npos) return std::nullopt;
@@ -72,6 +97,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
   bool target_given = false;
   bool only_files = false;
   bool jobs_given = false;
+  bool format_given = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> const std::string& {
@@ -106,6 +132,12 @@ Options ParseOptions(const std::vector<std::string>& args) {
       o.surround = *c;
     } else if (a == "-o" || a == "--output") {
       o.output = value();
+    } else if (a == "--format") {
+      const std::string& v = value();
+      const auto f = ParseOutputFormat(v);
+      if (!f) throw UsageError{"not an output format (bmp, png or tif): " + v};
+      o.format = *f;
+      format_given = true;
     } else if (a == "--list") {
       o.list = value();
     } else if (a == "--keep-going") {
@@ -131,6 +163,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (o.keep_going || jobs_given) throw UsageError{"--keep-going and -j go with --list"};
   if (o.images.empty()) throw UsageError{"no image given"};
   if (o.output && o.images.size() != 1) throw UsageError{"-o takes exactly one image"};
+  if (o.output && format_given)
+    throw UsageError{"--format names results beside their sources; -o's extension chooses"};
   return o;
 }
 
