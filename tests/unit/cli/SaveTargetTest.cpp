@@ -101,15 +101,24 @@ TEST_F(SaveTargetTest, AReplacedFileKeepsItsModeAndOwner) {
 TEST_F(SaveTargetTest, AFifoIsWrittenForTheReaderAndStays) {
   const std::string fifo = Path("pipe.bmp");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  // A writer of the test's own keeps the reader from waiting for one that
-  // never comes; closing it after the run ends the reader's input.
+  // Both ends are open before the run (a writer of the test's own, so that
+  // opening the reading end does not wait): a save that never opens the
+  // FIFO cannot leave the reader waiting, and closing the test's writer
+  // ends the reader's input.
   const int keep_open = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_GE(keep_open, 0);
+  const int read_end = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(read_end, 0);
   std::string received;
-  std::thread reader([&] { received = Slurp(fifo); });
+  std::thread reader([&] {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(read_end, buffer, sizeof buffer)) > 0;)
+      received.append(buffer, size_t(n));
+  });
   const RunResult r = RunCli("-o " + Quote(fifo) + " " + Quote(source_));
   ::close(keep_open);
   reader.join();
+  ::close(read_end);
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_TRUE(received == expected_) << received.size() << " bytes";
   EXPECT_TRUE(fs::is_fifo(fifo));

@@ -131,21 +131,23 @@ TEST(ImageWriter, TiffThroughAPipeIsTheFileItIsOnDisk) {
   // A pipe cannot seek back to the header: the file is built first.
   const std::string fifo = dir / "pipe.tif";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  // A writer of the test's own keeps the reader from waiting for one that
-  // never comes; closing it after the save ends the reader's input.
+  // Both ends are open before the save (a writer of the test's own, so
+  // that opening the reading end does not wait); closing the test's writer
+  // after the save ends the reader's input.
   const int keep_open = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_GE(keep_open, 0);
+  const int read_end = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(read_end, 0);
   std::vector<uint8_t> received;
   std::thread reader([&] {
-    const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
     uint8_t buffer[4096];
-    for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+    for (ssize_t n; (n = ::read(read_end, buffer, sizeof buffer)) > 0;)
       received.insert(received.end(), buffer, buffer + n);
-    if (fd >= 0) ::close(fd);
   });
   b.SaveToFile(fifo);
   ::close(keep_open);
   reader.join();
+  ::close(read_end);
   EXPECT_EQ(received, ReadFile(dir / "disk.tif"));
 }
 

@@ -174,24 +174,15 @@ TEST_P(SaveFileStreamTest, LinksAreFollowedToTheFileTheyNameAndStayLinks) {
   EXPECT_EQ(Contents(dir_ / "real" / "later.bmp"), "made");
 }
 
-TEST_P(SaveFileStreamTest, ALoopOfLinksIsACreateErrorWithItsReason) {
+TEST_P(SaveFileStreamTest, WhatCannotBeMadeIsACreateErrorWithItsReason) {
+  fs::create_directory(dir_ / "sub");
   fs::create_symlink("b", dir_ / "a");
   fs::create_symlink("a", dir_ / "b");
-  try {
-    Save(Path("a"), "x");
-    FAIL() << "saved through a loop";
-  } catch (const EFCreateError& e) {
-    EXPECT_EQ(e.Message(), "ファイル " + Path("a") + " を作成できません");
-    EXPECT_EQ(e.Reason(), SystemErrorText(ELOOP));
-  }
-}
-
-TEST_P(SaveFileStreamTest, FoldersAndMissingFoldersAreCreateErrors) {
-  fs::create_directory(dir_ / "sub");
   const std::pair<std::string, int> cases[] = {
       {Path("sub"), EISDIR},
       {Path("no such folder/x.bmp"), ENOENT},
       {"", ENOENT},
+      {Path("a"), ELOOP},
   };
   for (const auto& [path, error] : cases) {
     SCOPED_TRACE(path);
@@ -203,7 +194,7 @@ TEST_P(SaveFileStreamTest, FoldersAndMissingFoldersAreCreateErrors) {
       EXPECT_EQ(e.Reason(), SystemErrorText(error));
     }
   }
-  EXPECT_EQ(Entries(), std::set<std::string>{"sub"});
+  EXPECT_EQ(Entries(), (std::set<std::string>{"a", "b", "sub"}));
 }
 
 TEST_P(SaveFileStreamTest, AReadOnlyFolderIsACreateError) {
@@ -221,17 +212,16 @@ TEST_P(SaveFileStreamTest, AReadOnlyFolderIsACreateError) {
 TEST_P(SaveFileStreamTest, AFifoIsWrittenInPlaceAndStays) {
   const std::string fifo = Path("pipe.bmp");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  // A writer of the test's own keeps the reader from waiting for one that
-  // never comes; closing it after the save ends the reader's input.
+  // Both ends are open before the save (a writer of the test's own, so
+  // that opening the reading end does not wait): a save that never opens
+  // the FIFO cannot leave the reader waiting, and closing the test's writer
+  // ends the reader's input.
   const int keep_open = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_GE(keep_open, 0);
+  const int read_end = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(read_end, 0);
   std::string received;
-  std::thread reader([&] {
-    const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    received = ReadAll(fd);
-    ::close(fd);
-  });
+  std::thread reader([&] { received = ReadAll(read_end); });
   const std::string picture(200000, 'p');  // more than a pipe holds
   {
     TSaveFileStream stream(fifo);
@@ -241,6 +231,7 @@ TEST_P(SaveFileStreamTest, AFifoIsWrittenInPlaceAndStays) {
   }
   ::close(keep_open);
   reader.join();
+  ::close(read_end);
   EXPECT_EQ(received, picture);
   EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_EQ(Entries(), std::set<std::string>{"pipe.bmp"});
