@@ -11,6 +11,8 @@
 #   IMAGES_BUILD=$BUILD        build folder with bench/kevrale-bench-images
 #   IMAGES_DIR=/tmp/kevrale-bench-images   where the pictures are written
 #   OUT_DIR=/tmp/kevrale-bench-out         where the results are written
+#   EXT=bmp                    the results' extension, which chooses their
+#                              format: bmp, png or tif
 #   REPS=3
 set -euo pipefail
 
@@ -20,6 +22,7 @@ IMAGES_BUILD=${IMAGES_BUILD:-$BUILD}
 IMAGES_DIR=${IMAGES_DIR:-/tmp/kevrale-bench-images}
 OUT_DIR=${OUT_DIR:-/tmp/kevrale-bench-out}
 REPS=${REPS:-3}
+EXT=${EXT:-bmp}
 CLI=$BUILD/bin/kevrale-thin
 WRITER=$IMAGES_BUILD/bench/kevrale-bench-images
 
@@ -44,7 +47,7 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 printf '%-12s %11s %8s %8s %8s %9s %8s\n' picture size "wall s" "cpu s" "max s" "peak MiB" "Mpx/s"
 for name in "${NAMES[@]}"; do
     in=$IMAGES_DIR/$name.bmp
-    out=$OUT_DIR/$name-thin.bmp
+    out=$OUT_DIR/$name-thin.$EXT
     # Width and height from the BMP information header (bytes 18..25).
     read -r width height < <(od -An -t d4 -j 18 -N 8 "$in")
     size=${width}x${height#-}
@@ -65,4 +68,4 @@ for name in "${NAMES[@]}"; do
         -v px="$((width * ${height#-}))" \
         'BEGIN { printf "%-12s %11s %8.2f %8.2f %8.2f %9.1f %8.0f\n", n, sz, w, c, x, r / 1024, px / w / 1e6 }'
 done
-echo "(median of $REPS runs; peak memory is the largest of them; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
+echo "(results as .$EXT; median of $REPS runs; peak memory is the largest of them; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
