@@ -11,25 +11,8 @@
 
 namespace kevrale::cli {
 
-std::string ForTerminal(const std::string& message) {
-  std::string text = message;
-  for (char& c : text)
-    if (c == '\r') c = '\n';
-  return text;
-}
-
 TLoadLimits ThinnableLimits() {
   return TLoadLimits{kMaxThinningWidth, kThinningWidthMessage};
-}
-
-std::string DescribeError(const std::exception& error) {
-  std::string text = error.what();
-  if (const auto* decode = dynamic_cast<const EDecodeFailed*>(&error)) {
-    if (!decode->Outcome().Attempts.empty()) text += " (" + decode->Outcome().Text() + ")";
-  } else if (const auto* own = dynamic_cast<const Exception*>(&error)) {
-    if (!own->Reason().empty()) text += ": " + own->Reason();
-  }
-  return text;
 }
 
 void ThinImageFile(const std::string& source, const std::string& destination,
@@ -75,6 +58,8 @@ void PruneAndSave(TPicture& picture, TColor target, const Options& options,
     SvgOptions svg;
     svg.simplify = options.simplify;
     SaveSkeletonSvg(picture.Bitmap(), rule, svg, destination);
+  } else if (destination == kStandardOutputName) {
+    picture.SaveToStandardOutput();
   } else {
     picture.SaveToFile(destination);
   }

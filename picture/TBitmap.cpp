@@ -5,6 +5,9 @@
 
 #include "picture/BmpReader.h"
 #include "picture/BmpWriter.h"
+#include "picture/ImageFileFormat.h"
+#include "picture/PngWriter.h"
+#include "picture/TiffWriter.h"
 #include "platform/Exception.h"
 #include "platform/LargeBlock.h"
 #include "platform/Stream.h"
@@ -127,6 +130,20 @@ void TBitmap::AdoptBits(int width, int height, TPixelFormat format,
 
 void TBitmap::SaveToStream(TStream& stream) const {
   WriteBmp(*this, stream);
+}
+
+void TBitmap::SaveToStreamFor(TStream& stream, const std::string& file_name) const {
+  switch (ImageFileFormatFor(file_name)) {
+    case TImageFileFormat::Png:
+      WritePng(*this, stream);
+      return;
+    case TImageFileFormat::Tiff:
+      WriteTiff(*this, stream);
+      return;
+    case TImageFileFormat::Bmp:
+      WriteBmp(*this, stream);
+      return;
+  }
 }
 
 ArgbImage TBitmap::Render() const {

@@ -53,10 +53,20 @@ class TGraphic {
   // Opens the file (EFOpenError "ファイル %s は開けません") and decodes it.
   virtual void LoadFromFile(const std::string& path);
   virtual void LoadFromStream(TStream& stream) = 0;
-  // Writes the graphic in its own format by way of a temporary file, so a
-  // failed save leaves an existing file intact.
-  virtual void SaveToFile(const std::string& path) const;
+  // The save routine of every front end: writes the graphic in the format
+  // that the name calls for (SaveToStreamFor) through SaveFileWith,
+  // which keeps the name naming what it named and leaves an existing file
+  // intact when the save fails. Raises EFCreateError
+  // "ファイル %s を作成できません", with the system's reason as its Reason(),
+  // when the file cannot be made or written.
+  void SaveToFile(const std::string& path) const;
+  // The same, to the process's standard output ("-" in messages), as BMP.
+  void SaveToStandardOutput() const;
+  // Writes the graphic in its own format.
   virtual void SaveToStream(TStream& stream) const = 0;
+  // Writes the graphic in the format that `file_name` calls for; a graphic
+  // with only one format writes that one.
+  virtual void SaveToStreamFor(TStream& stream, const std::string& file_name) const;
 
   // The picture as 0xAARRGGBB pixels, top row first, for display.
   virtual ArgbImage Render() const = 0;

@@ -73,6 +73,10 @@ void TPicture::SaveToFile(const std::string& path) const {
   if (graphic_) graphic_->SaveToFile(path);
 }
 
+void TPicture::SaveToStandardOutput() const {
+  if (graphic_) graphic_->SaveToStandardOutput();
+}
+
 ArgbImage TPicture::Render() const {
   return graphic_ ? graphic_->Render() : ArgbImage{};
 }
