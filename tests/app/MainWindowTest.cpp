@@ -14,12 +14,12 @@
 #include <QToolButton>
 #include <QtTest/QTest>
 
+#include "MainWindowFixture.h"
 #include "app/FilterText.h"
 #include "app/TImage.h"
 #include "app/TShape.h"
 #include "app/TToolBar.h"
 #include "picture/TIcon.h"
-#include "tests/gui/MainWindowFixture.h"
 
 namespace kevrale::test {
 namespace {

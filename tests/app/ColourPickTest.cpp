@@ -6,10 +6,10 @@
 #include <QPushButton>
 #include <QtTest/QTest>
 
+#include "MainWindowFixture.h"
 #include "app/TImage.h"
 #include "app/TShape.h"
 #include "picture/TIcon.h"
-#include "tests/gui/MainWindowFixture.h"
 
 namespace kevrale::test {
 namespace {
