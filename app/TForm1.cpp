@@ -230,6 +230,10 @@ TColor TForm1::SurroundColor() const {
   return form2_ != nullptr ? form2_->SurroundColor() : clWhite;
 }
 
+ThinningOptions TForm1::Options() const {
+  return form2_ != nullptr ? form2_->Options() : ThinningOptions{};
+}
+
 ThinningHooks TForm1::Hooks() const {
   ThinningHooks hooks;
   hooks.ShowMessage = [](const std::string& text) { ShowPlainMessage(text); };
@@ -250,7 +254,7 @@ void TForm1::txt1Click() {
     BusyCursor busy;
     const std::string list = OpenDialog2.FileNameBytes();
     if (list.empty()) return;
-    RunBatch(list, picture_, TargetColor(), SurroundColor(), Hooks());
+    RunBatch(list, picture_, TargetColor(), SurroundColor(), Hooks(), Options());
   }
   ShowPlainMessage("終了しました");
 }
@@ -291,7 +295,7 @@ void TForm1::N2Click() {
 }
 
 void TForm1::N4Click() {
-  RunThinning(picture_, TargetColor(), SurroundColor(), Hooks());
+  RunThinning(picture_, TargetColor(), SurroundColor(), Hooks(), Options());
 }
 
 void TForm1::usage1Click() {
