@@ -21,6 +21,18 @@ namespace {
 
 constexpr char kCouldNotDecode[] = "Susie Plugins could not decode";
 
+constexpr uint32_t kBiBitfields = 3;
+// The red, green, blue and alpha masks that follow a 40-byte header.
+constexpr uint32_t kAlphaMasksSize = 16;
+
+// Whether any fourth byte of the 32-bit pixels is not 0 (rows of 32-bit
+// pixels need no padding, so the bytes are every fourth of the block).
+bool FourthByteUsed(const uint8_t* bits, size_t size) {
+  for (size_t i = 3; i < size; i += 4)
+    if (bits[i] != 0) return true;
+  return false;
+}
+
 std::unique_ptr<TGraphic> NewGraphic(TGraphicClass graphic_class) {
   std::unique_ptr<TGraphic> graphic = graphic_class ? graphic_class->Create() : nullptr;
   if (!graphic) throw EInvalidGraphicOperation("ビットマップイメージが不正です");
@@ -104,6 +116,9 @@ const TSPIGraphic::Info& TSPIGraphic::UpdateInfo() const {
   if (!Empty() && source_->Layout() != nullptr) {
     info.Layout = *source_->Layout();
     info.FourBit = info.Layout.BitCount == 4;
+    info.Alpha =
+        info.Layout.BitCount == 32 &&
+        FourthByteUsed(static_cast<const uint8_t*>(source_->LockBits()), info.Layout.ImageSize);
     info.Palette.reserve(info.Layout.Palette.size());
     for (uint32_t c : info.Layout.Palette)
       info.Palette.push_back(TPaletteEntry{uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c), 0});
@@ -113,25 +128,45 @@ const TSPIGraphic::Info& TSPIGraphic::UpdateInfo() const {
   return info_;
 }
 
+uint32_t TSPIGraphic::BmpInfoSize() const {
+  const Info& info = UpdateInfo();
+  return info.Layout.InfoSize + (info.Alpha ? kAlphaMasksSize : 0);
+}
+
 void TSPIGraphic::ReserveBmpSize(TMemoryStream& stream) const {
   // The BMP form of a large picture is large: growing the stream while the
   // rows are written would copy them again and again.
   if (Empty()) return;
-  const DibLayout& layout = UpdateInfo().Layout;
-  const size_t size = size_t(14) + layout.InfoSize + layout.ImageSize;
+  const size_t size = size_t(14) + BmpInfoSize() + UpdateInfo().Layout.ImageSize;
   stream.Data().reserve(size);
   AdviseLargeBlock(stream.Data().data(), size);
 }
 
 void TSPIGraphic::SaveToStream(TStream& stream) const {
   if (Empty()) throw EInvalidGraphic("ビットマップイメージが不正です");
-  const DibLayout& layout = UpdateInfo().Layout;
+  const Info& info = UpdateInfo();
+  const DibLayout& layout = info.Layout;
+  const uint32_t info_size = BmpInfoSize();
   uint8_t file_header[14] = {};
   Put16(file_header, 0x4D42);  // "BM"
-  Put32(file_header + 2, 14 + layout.InfoSize + layout.ImageSize);
-  Put32(file_header + 10, 14 + layout.InfoSize);
+  Put32(file_header + 2, 14 + info_size + layout.ImageSize);
+  Put32(file_header + 10, 14 + info_size);
   stream.WriteBuffer(file_header, sizeof file_header);
-  stream.WriteBuffer(source_->LockInfo(), layout.InfoSize);
+  if (info.Alpha) {
+    // The plug-in's 40-byte header (a 32-bit DIB has no colour table) as a
+    // 56-byte one with bit-field coding and the masks of B, G, R, A bytes.
+    uint8_t header[40 + kAlphaMasksSize];
+    std::memcpy(header, source_->LockInfo(), 40);
+    Put32(header, sizeof header);
+    Put32(header + 16, kBiBitfields);
+    Put32(header + 40, 0x00FF0000);
+    Put32(header + 44, 0x0000FF00);
+    Put32(header + 48, 0x000000FF);
+    Put32(header + 52, 0xFF000000);
+    stream.WriteBuffer(header, sizeof header);
+  } else {
+    stream.WriteBuffer(source_->LockInfo(), layout.InfoSize);
+  }
   stream.WriteBuffer(source_->LockBits(), layout.ImageSize);
 }
 

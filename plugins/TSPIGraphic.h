@@ -65,7 +65,10 @@ class TSPIGraphic : public TGraphic {
   virtual void LoadFromStreamWithName(TStream& stream, const std::string& file_name);
 
   // A BMP file: 14-byte file header, the info block and the pixel bits as
-  // the plug-in returned them. An empty graphic raises EInvalidGraphic
+  // the plug-in returned them. A 32-bit image whose fourth bytes are not
+  // all 0 carries alpha in them (plug-ins hand transparency over so; 0
+  // everywhere is the convention for "unused"): its header says so with
+  // an alpha mask. An empty graphic raises EInvalidGraphic
   // "ビットマップイメージが不正です".
   void SaveToStream(TStream& stream) const override;
   // The DIB as it is drawn: 0xAARRGGBB, top row first, every pixel opaque.
@@ -104,6 +107,9 @@ class TSPIGraphic : public TGraphic {
  private:
   // Makes room in `stream` for the whole BMP form of the image.
   void ReserveBmpSize(TMemoryStream& stream) const;
+  // The bytes of the info block of the BMP form: the plug-in's, and the
+  // four masks where the image carries alpha.
+  uint32_t BmpInfoSize() const;
 
   // The facts of the held DIB and its palette, made once per image from
   // the layout that the data source's check computed.
@@ -111,6 +117,8 @@ class TSPIGraphic : public TGraphic {
     DibLayout Layout;
     TPalette Palette;
     bool FourBit = false;
+    // A 32-bit image whose fourth bytes hold alpha.
+    bool Alpha = false;
   };
 
   void DecodeSource();
