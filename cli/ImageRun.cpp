@@ -60,12 +60,13 @@ std::string DestinationFor(const std::string& source, const Options& options) {
 
 void PruneAndSave(TPicture& picture, TColor target, const Options& options,
                   const std::string& destination) {
-  if (options.prune > 0 &&
-      PruneSpurs(picture.Bitmap(), target, options.surround, options.prune) > 0)
+  if (options.prune > 0 && PruneSpurs(picture.Bitmap(), target, options.surround, options.prune,
+                                      options.thinning.tolerance) > 0)
     picture.Changed();
   if (ResultFormat(options) == OutputFormat::kSvg) {
     SvgOptions svg;
     svg.simplify = options.simplify;
+    svg.tolerance = options.thinning.tolerance;
     SaveSkeletonSvg(picture.Bitmap(), target, svg, destination);
   } else {
     picture.SaveToFile(destination);

@@ -45,7 +45,7 @@ uint8_t LinksOf(uint8_t near) {
 
 }  // namespace
 
-SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, TColor target) {
+SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, TColor target, int tolerance) {
   const int width = bitmap.Width();
   const int bpp = bitmap.BytesPerPixel();
   target &= kColorMask;
@@ -53,7 +53,7 @@ SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, TColor target) {
   size_t above_end = 0;
   for (int y = 0; y < bitmap.Height(); ++y) {
     const size_t begin = x_.size();
-    AppendTargetColumns(bitmap.ScanLine(y), width, bpp, target, x_);
+    AppendTargetColumns(bitmap.ScanLine(y), width, bpp, target, x_, tolerance);
     const size_t end = x_.size();
     if (end == begin) {
       above_begin = above_end = end;

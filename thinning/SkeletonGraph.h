@@ -60,8 +60,9 @@ class SkeletonGraph {
     return kDy[direction];
   }
 
-  // Reads the target pixels (see IsTargetPixel) of the bitmap.
-  SkeletonGraph(const TBitmap& bitmap, TColor target);
+  // Reads the target pixels (see IsTargetPixel, and AppendTargetColumns for
+  // a tolerance) of the bitmap.
+  SkeletonGraph(const TBitmap& bitmap, TColor target, int tolerance = 0);
 
   // Nodes in row order: top to bottom, left to right in each row.
   size_t Size() const { return x_.size(); }

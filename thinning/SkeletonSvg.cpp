@@ -12,7 +12,8 @@ namespace kevrale {
 
 std::vector<PixelPolyline> SkeletonPaths(const TBitmap& bitmap, TColor target,
                                          const SvgOptions& options, SkeletonPathStats* stats) {
-  std::vector<PixelPolyline> paths = TraceSkeleton(SkeletonGraph(bitmap, target));
+  std::vector<PixelPolyline> paths =
+      TraceSkeleton(SkeletonGraph(bitmap, target, options.tolerance));
   if (options.simplify > 0)
     for (PixelPolyline& p : paths) SimplifyPolyline(p, options.simplify);
   const double before = stats ? PenTravel(paths) : 0;

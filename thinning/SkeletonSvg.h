@@ -19,6 +19,10 @@ struct SvgOptions {
   double simplify = 0;
   // Reorder the paths to shorten the pen's travel between them.
   bool order_for_pen = true;
+  // The line pixels are those the run thinned: the target colour within
+  // this tolerance (ThinningOptions::tolerance), so that a centre line of
+  // near shades is traced whole.
+  int tolerance = 0;
 };
 
 // What a trace gave, for reports and benchmarks.

@@ -9,9 +9,10 @@
 
 namespace kevrale {
 
-size_t PruneSpurs(TBitmap& bitmap, TColor target, TColor surround, int shorter_than) {
+size_t PruneSpurs(TBitmap& bitmap, TColor target, TColor surround, int shorter_than,
+                  int tolerance) {
   if (shorter_than <= 1) return 0;  // no branch has fewer than one pixel
-  const SkeletonGraph graph(bitmap, target);
+  const SkeletonGraph graph(bitmap, target, tolerance);
   std::vector<size_t> doomed;
   std::vector<size_t> branch;
   for (size_t end = 0; end < graph.Size(); ++end) {

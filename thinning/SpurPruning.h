@@ -16,7 +16,9 @@ class TBitmap;
 // all found first, so removing one never makes another one a branch. Their
 // pixels are painted in the surround colour; the junction stays. A lone
 // pixel, and a stroke without a junction, stay whatever their length.
-// Returns the number of pixels painted.
-size_t PruneSpurs(TBitmap& bitmap, TColor target, TColor surround, int shorter_than);
+// `tolerance` is the run's: the line pixels are the target colour within
+// it. Returns the number of pixels painted.
+size_t PruneSpurs(TBitmap& bitmap, TColor target, TColor surround, int shorter_than,
+                  int tolerance = 0);
 
 }  // namespace kevrale

@@ -17,9 +17,11 @@ inline bool IsTargetPixel(const uint8_t* p, int bytes_per_pixel, TColor target) 
          (bytes_per_pixel < 4 || p[3] != 0);
 }
 
-// Appends the columns of the target pixels of one row, left to right.
+// Appends the columns of the target pixels of one row, left to right. With
+// a tolerance above 0 a pixel counts when none of its channels differs from
+// the target's by more than the tolerance (the engine's rule, TargetRule).
 void AppendTargetColumns(const uint8_t* row, int width, int bytes_per_pixel, TColor target,
-                         std::vector<int32_t>& columns);
+                         std::vector<int32_t>& columns, int tolerance = 0);
 
 // Paints a removed pixel in the surround colour as the thinning run does:
 // the three colour bytes, the alpha byte kept.
