@@ -51,6 +51,19 @@ TEST(SpurPruning, BranchesShorterThanTheLengthGoTheJunctionStays) {
             (Rows{"r...r", ".r.r.", "..#..", "..r..", "....."}));
 }
 
+TEST(SpurPruning, TheRunsToleranceMakesNearShadesPartOfTheLines) {
+  // 'o' is one step from the target: with the run's tolerance the long arm
+  // through it stays and only the spur goes; without it the 'o' breaks the
+  // arm, and its stub is taken for a spur.
+  TBitmap bitmap = BitmapOf({"....#.....", "....#.....", "##o#######"});
+  const TargetRule near{.target = kTarget, .tolerance = 1};
+  EXPECT_EQ(PruneSpurs(bitmap, near, kSurround, false, 3), 2u);
+  EXPECT_EQ(RowsOf(bitmap), (Rows{"....r.....", "....r.....", "##o#######"}));
+  TBitmap exact = BitmapOf({"....#.....", "....#.....", "##o#######"});
+  PruneSpurs(exact, RuleOf(exact), kSurround, false, 3);
+  EXPECT_EQ(RowsOf(exact), (Rows{"....r.....", "....r.....", "##or######"}));
+}
+
 TEST(SpurPruning, OneRoundOnly) {
   // Two spurs of one pixel on a stem that joins a line; once they are gone
   // the stem is a spur too, but it was no branch when the round began.

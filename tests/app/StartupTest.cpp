@@ -7,11 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include "ScriptedServices.h"
 #include "app/ErrorHandler.h"
 #include "app/Startup.h"
 #include "desktop/UiFont.h"
 #include "platform/Exception.h"
-#include "tests/gui/ScriptedServices.h"
 #include "thinning/ThinningEngine.h"
 
 namespace kevrale {
