@@ -11,6 +11,7 @@
 #include "platform/Folders.h"
 #include "platform/Format.h"
 #include "platform/LittleEndian.h"
+#include "platform/Sanitizers.h"
 #include "plugins/PluginProcessErrors.h"
 #include "plugins/SPIExceptions.h"
 #include "plugins/WindowsFileNames.h"
@@ -78,13 +79,7 @@ void GetInfoFields(const uint8_t* p, SpiPictureInfo& info) {
 }  // namespace
 
 uint64_t DefaultPluginMemoryLimit() {
-#if defined(__SANITIZE_ADDRESS__)
-  return 0;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return 0;
-#endif
-#endif
+  if (kReservesShadowMemory) return 0;
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || page_size <= 0) return 0;
