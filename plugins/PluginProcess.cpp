@@ -134,35 +134,44 @@ void PluginProcess::Start() {
   StartProcess();
 }
 
+std::string PluginProcess::StartObstacle() const {
+  if (machine_.kind == PeMachine::Kind::NotPe) {
+    const std::string runner = ProgramPath(kRunner);
+    return access(runner.c_str(), X_OK) == 0 ? std::string() : runner + " is missing";
+  }
+  const bool i386 = machine_.kind == PeMachine::Kind::I386;
+  if (!i386 && machine_.kind != PeMachine::Kind::Amd64)
+    return "it is a DLL for " + PeMachineName(machine_) + ", which no bridge runs";
+  const std::string& loader = i386 ? options_.wine.loader32 : options_.wine.loader64;
+  const std::string bridge = ProgramPath(i386 ? kBridge32 : kBridge64);
+  if (access(options_.wine.loader64.c_str(), X_OK) != 0 && access(loader.c_str(), X_OK) != 0)
+    return "Wine is not installed (" + options_.wine.loader64 + " is missing)";
+  if (access(loader.c_str(), X_OK) != 0)
+    return i386 ? "it is a 32-bit DLL and 32-bit Wine is not installed (" + loader + " is missing)"
+                : "64-bit Wine is not installed (" + loader + " is missing)";
+  if (access(bridge.c_str(), R_OK) != 0) return bridge + " is missing";
+  return std::string();
+}
+
 void PluginProcess::StartProcess() {
   auto start_failed = [this](const std::string& reason) {
     Forget();
     process_.Kill();
     return EPluginStartFailed(
-        Format("%s: the plug-in process could not be started: %s", {plugin_file_, reason}));
+        Format("%s: the plug-in process could not be started: %s", {plugin_file_, reason}), reason);
   };
 
+  if (const std::string obstacle = StartObstacle(); !obstacle.empty()) throw start_failed(obstacle);
   const bool windows = machine_.kind != PeMachine::Kind::NotPe;
   ChildLaunch launch;
   launch.address_space_limit = options_.memory_limit;
   if (!windows) {
     launch.argv = {ProgramPath(kRunner)};
-    if (access(launch.argv[0].c_str(), X_OK) != 0)
-      throw start_failed(launch.argv[0] + " is missing");
     launch.environment = OwnEnvironment();
   } else {
     const bool i386 = machine_.kind == PeMachine::Kind::I386;
-    if (!i386 && machine_.kind != PeMachine::Kind::Amd64)
-      throw start_failed("it is a DLL for " + PeMachineName(machine_) + ", which no bridge runs");
     const std::string& loader = i386 ? options_.wine.loader32 : options_.wine.loader64;
     const std::string bridge = ProgramPath(i386 ? kBridge32 : kBridge64);
-    if (access(options_.wine.loader64.c_str(), X_OK) != 0 && access(loader.c_str(), X_OK) != 0)
-      throw start_failed("Wine is not installed (" + options_.wine.loader64 + " is missing)");
-    if (access(loader.c_str(), X_OK) != 0)
-      throw start_failed(i386 ? "it is a 32-bit DLL and 32-bit Wine is not installed (" + loader +
-                                    " is missing)"
-                              : "64-bit Wine is not installed (" + loader + " is missing)");
-    if (access(bridge.c_str(), R_OK) != 0) throw start_failed(bridge + " is missing");
     // The prefix is made by the 64-bit loader where there is one, so that
     // both machine types share it.
     const std::string& maker =
@@ -232,7 +241,8 @@ void PluginProcess::StartProcess() {
   if (int32_t(Get32(loaded)) != 0) {
     Stop();
     load_failure_ = reason;
-    throw ESPIFOpenErrorSPI(Format("%s:Susie Pluginがロードできませんでした", {plugin_file_}));
+    throw ESPIFOpenErrorSPI(Format("%s:Susie Pluginがロードできませんでした", {plugin_file_}),
+                            reason);
   }
   exports_ = Get32(loaded + 4);
 }
@@ -252,13 +262,14 @@ void PluginProcess::Fail(const ChannelFailure& failure) {
   Forget();
   if (failure.kind == ChannelFailure::Kind::TimedOut) {
     process_.Kill();
-    throw EPluginNoAnswer(Format("%s: the plug-in gave no answer within %d s",
-                                 {plugin_file_, std::to_string(options_.time_limit_seconds)}));
+    const std::string limit = std::to_string(options_.time_limit_seconds) + " s";
+    throw EPluginNoAnswer(Format("%s: the plug-in gave no answer within %s", {plugin_file_, limit}),
+                          limit);
   }
   const std::string how = failure.kind == ChannelFailure::Kind::Broken
                               ? (process_.Kill(), std::string("it broke the protocol"))
                               : process_.End(kEndGrace);
-  throw EPluginCrashed(Format("%s: the plug-in crashed (%s)", {plugin_file_, how}));
+  throw EPluginCrashed(Format("%s: the plug-in crashed (%s)", {plugin_file_, how}), how);
 }
 
 void PluginProcess::FailWithFault(uint32_t code) {
@@ -266,7 +277,7 @@ void PluginProcess::FailWithFault(uint32_t code) {
   process_.Kill();
   char text[32];
   snprintf(text, sizeof text, "exception 0x%08X", unsigned(code));
-  throw EPluginCrashed(Format("%s: the plug-in crashed (%s)", {plugin_file_, text}));
+  throw EPluginCrashed(Format("%s: the plug-in crashed (%s)", {plugin_file_, text}), text);
 }
 
 uint32_t PluginProcess::AwaitResult(SpiProgressCallback progress, intptr_t data) {

@@ -63,6 +63,11 @@ class PluginProcess {
   const std::string& PluginFile() const { return plugin_file_; }
   const PeMachine& Machine() const { return machine_; }
 
+  // Why the process cannot be started here (its program or Wine is
+  // missing), found without starting anything; empty when nothing stands
+  // in the way that can be seen beforehand.
+  std::string StartObstacle() const;
+
   // Starts the process and loads the plug-in, unless that is done. Raises
   // EPluginStartFailed, or ESPIFOpenErrorSPI when the plug-in does not load
   // (LoadFailure() then holds the loader's reason).
