@@ -41,8 +41,8 @@ constexpr const char* kPython = "/usr/bin/python3";
 SvgDocument ReadSvg(const std::string& path) {
   SvgDocument doc;
   const RunResult r =
-      RunCommand(std::string(kPython) + " " +
-                 Quote(KEVRALE_SOURCE_DIR "/tests/cli/svg_paths.py") + " " + Quote(path));
+      RunCommand(std::string(kPython) + " " + Quote(KEVRALE_SOURCE_DIR "/tests/cli/svg_paths.py") +
+                 " " + Quote(path));
   EXPECT_EQ(r.status, 0) << r.output;
   std::istringstream in(r.output);
   for (std::string line; std::getline(in, line);) {
