@@ -10,9 +10,11 @@
 
 #include "platform/Folders.h"
 #include "platform/Format.h"
+#include "platform/LargeBlock.h"
 #include "platform/LittleEndian.h"
 #include "plugins/PluginProcessErrors.h"
 #include "plugins/SPIExceptions.h"
+#include "plugins/SharedBlock.h"
 #include "plugins/WindowsFileNames.h"
 #include "runner/SpiProtocol.h"
 
@@ -221,7 +223,12 @@ void PluginProcess::StartProcess() {
 
     const std::string name = windows ? names_->ForPlugin(plugin_file_) : plugin_file_;
     uint8_t load[SPI_LOAD_FIXED];
-    Put32(load, in_place_ ? SPI_LOAD_BLOCKS_IN_PLACE : 0);
+    shared_ = in_place_ && !windows &&
+              (options_.shared_blocks == PluginProcessOptions::SharedBlocks::Always ||
+               (options_.shared_blocks == PluginProcessOptions::SharedBlocks::WhereFaster &&
+                SharedMemoryHasHugePages()));
+    Put32(load,
+          (in_place_ ? SPI_LOAD_BLOCKS_IN_PLACE : 0u) | (shared_ ? SPI_LOAD_SHARED_BLOCKS : 0u));
     channel_->WriteFrame(SPI_MSG_LOAD, load, sizeof load, name.data(), name.size());
     channel_->ReadHeader(type, size);
     if (type != SPI_MSG_LOADED || size < SPI_LOADED_FIXED || size > 65536) Broken();
@@ -361,8 +368,19 @@ void PluginProcess::ReleaseBlocks() {
   if (in_place_) channel_->WriteFrame(SPI_MSG_RELEASE, nullptr, 0);
 }
 
-bool PluginProcess::ReadBlock(const uint8_t* field, SpiHandle& handle, uint32_t& left) {
-  if (Get32(field) != SPI_BLOCK_DATA) return true;
+bool PluginProcess::ReadBlock(const uint8_t* field, SpiHandle& handle, uint32_t& left,
+                              std::vector<SharedPending>& shared) {
+  const uint32_t state = Get32(field);
+  if (state == SPI_BLOCK_SHARED) {
+    const uint64_t size = Get64(field + 4);
+    if (!shared_ || size == 0 || size > SPI_FRAME_MAX_BODY) Broken();
+    // Opened now, while the process still holds its descriptor.
+    UniqueFd file = OpenSharedBlock(process_.Pid(), Get64(field + 12), size_t(size));
+    if (!file) Broken();
+    shared.push_back({std::move(file), size_t(size), &handle});
+    return true;
+  }
+  if (state != SPI_BLOCK_DATA) return true;
   const uint64_t size = Get64(field + 4);
   if (size > SPI_FRAME_MAX_BODY || (!in_place_ && size > left)) Broken();
   if (!in_place_) left -= uint32_t(size);
@@ -381,6 +399,25 @@ bool PluginProcess::ReadBlock(const uint8_t* field, SpiHandle& handle, uint32_t&
     LocalUnlock(handle);
   }
   return true;
+}
+
+bool PluginProcess::TakeBlocks(std::vector<SharedPending>& shared, bool in_place_read) {
+  if (shared.empty()) {
+    if (in_place_read) ReleaseBlocks();
+    return true;
+  }
+  // The process lets go of its mappings first: a file that it could still
+  // write cannot be sealed.
+  channel_->WriteFrame(SPI_MSG_HAND_OVER, nullptr, 0);
+  uint32_t type = 0, size = 0;
+  channel_->ReadHeader(type, size);
+  if (type != SPI_MSG_RELEASED || size != 0) Broken();
+  bool room = true;
+  for (SharedPending& block : shared) {
+    *block.target = TakeSharedBlock(block.file.Get(), block.size);
+    room = room && *block.target != nullptr;
+  }
+  return room;
 }
 
 std::vector<uint8_t> PluginProcess::MakeInput(const char* buf, intptr_t len, uint32_t flag,
@@ -479,13 +516,14 @@ int32_t PluginProcess::GetPictureInfo(const char* buf, intptr_t len, uint32_t fl
     const uint32_t state = Get32(block);
     if (state == SPI_BLOCK_SAME) Broken();
     OwnedBlock text;
-    const bool room = ReadBlock(block, text.Get(), left);
+    std::vector<SharedPending> shared;
+    bool room = ReadBlock(block, text.Get(), left, shared);
     if (left != 0) Broken();
-    if (state == SPI_BLOCK_DATA) ReleaseBlocks();
+    room = TakeBlocks(shared, state == SPI_BLOCK_DATA) && room;
     int32_t result = int32_t(Get32(fixed));
     GetInfoFields(fixed + 4, *info);
     if (state == SPI_BLOCK_NULL) info->hInfo = nullptr;
-    if (state == SPI_BLOCK_DATA) {
+    if (state == SPI_BLOCK_DATA || state == SPI_BLOCK_SHARED) {
       info->hInfo = text.Release();
       if (!room) result = SPI_OUT_OF_MEMORY;
     }
@@ -524,10 +562,11 @@ int32_t PluginProcess::PictureCall(uint32_t type, const char* buf, intptr_t len,
         bits_state == SPI_BLOCK_UNCHANGED)
       Broken();
     OwnedBlock info, bits;
-    bool room = ReadBlock(fixed + 4, info.Get(), left);
-    room = ReadBlock(fixed + 4 + SPI_BLOCK_SIZE, bits.Get(), left) && room;
+    std::vector<SharedPending> shared;
+    bool room = ReadBlock(fixed + 4, info.Get(), left, shared);
+    room = ReadBlock(fixed + 4 + SPI_BLOCK_SIZE, bits.Get(), left, shared) && room;
     if (left != 0) Broken();
-    if (info_state == SPI_BLOCK_DATA || bits_state == SPI_BLOCK_DATA) ReleaseBlocks();
+    room = TakeBlocks(shared, info_state == SPI_BLOCK_DATA || bits_state == SPI_BLOCK_DATA) && room;
     if (!room) return SPI_OUT_OF_MEMORY;
     *hbinfo = info.Release();
     // One block handed back twice stays one block, as the plug-in gave it.
