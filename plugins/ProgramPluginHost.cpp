@@ -42,7 +42,7 @@ TSPIModuleFactory ProcessModuleFactory(const ProgramPluginSettings& settings) {
       store();
       throw;
     } catch (const EPluginProcessError& e) {
-      throw ESPIInvalidSPI(e.Message(), e.Reason());
+      throw ESPIInvalidSPI(e.Message());  // the message says why
     }
   };
 }
