@@ -52,4 +52,18 @@ QStringList ToNameFilters(const QString& filter) {
   return result;
 }
 
+QString FilterExtension(const QString& filter, int index) {
+  const QStringList parts = filter.split(QLatin1Char('|'));
+  const qsizetype at = 2 * qsizetype(index) + 1;
+  if (index < 0 || at >= parts.size()) return QString();
+  const QString first = parts[at].section(QLatin1Char(';'), 0, 0).trimmed();
+  if (!first.startsWith(QLatin1String("*."))) return QString();
+  const QString extension = first.mid(2);
+  // A wildcard names no extension to add.
+  if (extension.isEmpty() || extension.contains(QLatin1Char('*')) ||
+      extension.contains(QLatin1Char('?')))
+    return QString();
+  return extension;
+}
+
 }  // namespace kevrale

@@ -25,4 +25,9 @@ std::string BuildOpenFilter(const std::vector<TFileFormat>& formats);
 // picture is loaded ("*.bmp" also lists PHOTO.BMP).
 QStringList ToNameFilters(const QString& filter);
 
+// The extension, without its dot, of the first pattern of the filter's
+// pair at `index` ("tif" of "*.tif;*.tiff"); empty where that pattern names
+// none ("*" or "*.*") or there is no such pair.
+QString FilterExtension(const QString& filter, int index);
+
 }  // namespace kevrale

@@ -18,15 +18,22 @@ bool TFileDialog::Execute(QWidget* parent) {
   request.filter = Filter;
   request.name_filters = ToNameFilters(Filter);
   request.file_name = FileName;
-  std::optional<QString> chosen = Services().ChooseFile(parent, request);
-  if (!chosen || chosen->isEmpty()) return false;
-  QString name = *chosen;
-  // A name without an extension gets the default one, except a file chosen
-  // to be opened that exists under the name as it is: that file is meant.
+  request.filter_index = FilterIndex;
+  std::optional<FileChoice> chosen = Services().ChooseFile(parent, request);
+  if (!chosen || chosen->file_name.isEmpty()) return false;
+  QString name = chosen->file_name;
+  // A name without an extension gets one, except a file chosen to be opened
+  // that exists under the name as it is: that file is meant.
+  QString extension = DefaultExt;
+  if (kind_ == FileDialogRequest::Kind::Save) {
+    const QString filtered = FilterExtension(Filter, chosen->filter_index);
+    if (!filtered.isEmpty()) extension = filtered;
+  }
   const bool existing = kind_ == FileDialogRequest::Kind::Open && QFileInfo::exists(name);
-  if (!DefaultExt.isEmpty() && !existing && !QFileInfo(name).fileName().contains(QLatin1Char('.')))
-    name += QLatin1Char('.') + DefaultExt;
+  if (!extension.isEmpty() && !existing && !QFileInfo(name).fileName().contains(QLatin1Char('.')))
+    name += QLatin1Char('.') + extension;
   FileName = name;
+  FilterIndex = chosen->filter_index;
   return true;
 }
 

@@ -31,7 +31,10 @@
 #include "desktop/DesktopServices.h"
 #include "desktop/ScreenCursor.h"
 #include "desktop/UiFont.h"
+#include "platform/Exception.h"
+#include "platform/FileName.h"
 #include "plugins/ProgramPluginHost.h"
+#include "thinning/SkeletonSvg.h"
 
 namespace kevrale {
 
@@ -54,6 +57,12 @@ QRect ScrollBoxGeometry(QSize client) {
                        std::max(0, client.height() - kScrollHeightLoss));
   return laid_out.intersected(QRect(QPoint(0, 0), client));
 }
+
+// BMP first, then the other raster formats the picture writes, then the
+// centre lines as SVG.
+const QString kSaveFilter = QStringLiteral(
+    "ビットマップ(*.bmp)|*.bmp|PNG (*.png)|*.png|TIFF (*.tif;*.tiff)|*.tif;*.tiff|SVG "
+    "(*.svg)|*.svg");
 
 template <class Method>
 void Bind(QAction* action, TForm1* form, Method method) {
@@ -82,8 +91,7 @@ std::string PathBytes(const QString& path) {
 TForm1::TForm1(QWidget* parent)
     : QMainWindow(parent),
       OpenDialog1(FileDialogRequest::Kind::Open, QStringLiteral("BMP")),
-      SaveDialog1(FileDialogRequest::Kind::Save, QStringLiteral("bmp"),
-                  QStringLiteral("ビットマップ(*.bmp)|*.bmp")),
+      SaveDialog1(FileDialogRequest::Kind::Save, QStringLiteral("bmp"), kSaveFilter),
       OpenDialog2(FileDialogRequest::Kind::Open, QStringLiteral("txt"),
                   QStringLiteral("txt|*.txt")) {
   setObjectName(QStringLiteral("Form1"));
@@ -244,6 +252,10 @@ TColor TForm1::SurroundColor() const {
   return form2_ != nullptr ? form2_->SurroundColor() : clWhite;
 }
 
+ThinningOptions TForm1::Options() const {
+  return form2_ != nullptr ? form2_->Options() : ThinningOptions{};
+}
+
 ThinningHooks TForm1::Hooks() const {
   ThinningHooks hooks;
   hooks.ShowMessage = [](const std::string& text) { ShowPlainMessage(text); };
@@ -264,7 +276,7 @@ void TForm1::txt1Click() {
     BusyCursor busy;
     const std::string list = OpenDialog2.FileNameBytes();
     if (list.empty()) return;
-    RunBatch(list, picture_, TargetColor(), SurroundColor(), Hooks());
+    RunBatch(list, picture_, TargetColor(), SurroundColor(), Hooks(), Options());
   }
   ShowPlainMessage("終了しました");
 }
@@ -274,7 +286,20 @@ void TForm1::Saveas1Click() {
 }
 
 void TForm1::Save1Click() {
-  picture_.SaveToFile(SaveDialog1.FileNameBytes());
+  const std::string path = SaveDialog1.FileNameBytes();
+  // The name's extension chooses the format, whichever filter was shown.
+  if (AsciiLowerCase(TPicture::ExtensionOf(path)) != "svg") {
+    picture_.SaveToFile(path);
+    return;
+  }
+  // The lines of the target colour, within the tolerance a run would use.
+  const auto* bitmap = dynamic_cast<const TBitmap*>(picture_.Graphic());
+  if (bitmap == nullptr)
+    throw EInvalidGraphicOperation("ビットマップを持っている時のみイメージの変更が可能です");
+  const TargetRule rule{.target = TargetColor() & kColorMask,
+                        .tolerance = Options().tolerance,
+                        .alpha = bitmap->HasAlpha()};
+  SaveSkeletonSvg(*bitmap, rule, SvgOptions{}, path);
 }
 
 void TForm1::Exit1Click() {
@@ -305,7 +330,7 @@ void TForm1::N2Click() {
 }
 
 void TForm1::N4Click() {
-  RunThinning(picture_, TargetColor(), SurroundColor(), Hooks());
+  RunThinning(picture_, TargetColor(), SurroundColor(), Hooks(), Options());
 }
 
 void TForm1::usage1Click() {

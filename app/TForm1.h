@@ -108,6 +108,7 @@ class TForm1 : public QMainWindow {
   void ScrollToTopLeft();
   TColor TargetColor() const;
   TColor SurroundColor() const;
+  ThinningOptions Options() const;
 
   TPicture picture_;
   QWidget* client_ = nullptr;

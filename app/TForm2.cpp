@@ -1,9 +1,11 @@
 #include "app/TForm2.h"
 
+#include <QCheckBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 
 #include "app/ErrorHandler.h"
 #include "app/TShape.h"
@@ -39,7 +41,7 @@ TForm2::TForm2(QWidget* parent)
   setWindowTitle(QStringLiteral("色の設定"));
   setFont(UiFont(12));
   setModal(false);
-  setFixedSize(165, 182);
+  setFixedSize(kColourArea.width(), kColourArea.height() + kOptionsRowHeight);
 
   Label1 = MakeLabel(this, "Label1", QStringLiteral("対象色は画像から選択"), {8, 8});
   Label2 = MakeLabel(this, "Label2", QStringLiteral("周辺色は画像かﾊﾟﾚｯﾄから"), {8, 32});
@@ -56,9 +58,26 @@ TForm2::TForm2(QWidget* parent)
   // Enter presses "OK" unless another button has the focus.
   Button3->setDefault(true);
 
+  // The row below the colours, in the height the window grew by: the
+  // tolerance on one line, the transparent surround on the next.
+  const int row = kColourArea.height();
+  ToleranceSpin = new QSpinBox(this);
+  ToleranceSpin->setObjectName(QStringLiteral("ToleranceSpin"));
+  ToleranceSpin->setRange(0, kMaxTolerance);
+  ToleranceSpin->setValue(0);
+  ToleranceSpin->setGeometry(56, row + 2, 57, 26);
+  ToleranceLabel = MakeLabel(this, "ToleranceLabel", QStringLiteral("許容差"), {8, row});
+  ToleranceLabel->move(8, ToleranceSpin->geometry().center().y() - ToleranceLabel->height() / 2);
+  ToleranceLabel->setBuddy(ToleranceSpin);
+  TransparentSurroundCheck = new QCheckBox(QStringLiteral("周辺色を透明にする"), this);
+  TransparentSurroundCheck->setObjectName(QStringLiteral("TransparentSurroundCheck"));
+  TransparentSurroundCheck->setGeometry(8, row + 30, 153, 24);
+
   setTabOrder(Button1, Button2);
   setTabOrder(Button2, Button3);
   setTabOrder(Button3, Button4);
+  setTabOrder(Button4, ToleranceSpin);
+  setTabOrder(ToleranceSpin, TransparentSurroundCheck);
 
   connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
   connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(); }); });
@@ -74,6 +93,13 @@ TColor TForm2::TargetColor() const {
 }
 TColor TForm2::SurroundColor() const {
   return Shape2->BrushColor();
+}
+
+ThinningOptions TForm2::Options() const {
+  ThinningOptions options;
+  options.tolerance = ToleranceSpin->value();
+  options.transparent_surround = TransparentSurroundCheck->isChecked();
+  return options;
 }
 
 void TForm2::Button1Click() {

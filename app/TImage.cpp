@@ -1,6 +1,8 @@
 #include "app/TImage.h"
 
+#include <QBrush>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include "app/PictureImage.h"
@@ -40,11 +42,32 @@ const QImage& TImage::ShownImage() {
   return shown_;
 }
 
-void TImage::paintEvent(QPaintEvent*) {
+namespace {
+
+// Two squares of each grey, tiled from the control's top-left corner.
+QBrush CheckerBrush() {
+  // An image, not a pixmap: it may outlive the application.
+  static const QImage tile = [] {
+    constexpr int n = TImage::kCheckerSize;
+    QImage image(2 * n, 2 * n, QImage::Format_RGB32);
+    for (int y = 0; y < 2 * n; ++y)
+      for (int x = 0; x < 2 * n; ++x)
+        image.setPixel(x, y, (x < n) == (y < n) ? TImage::kCheckerLight : TImage::kCheckerDark);
+    return image;
+  }();
+  return QBrush(tile);
+}
+
+}  // namespace
+
+void TImage::paintEvent(QPaintEvent* event) {
   const QImage& image = ShownImage();
   if (image.isNull()) return;
   QPainter painter(this);
-  painter.drawImage(0, 0, image);
+  // Only the part that needs painting: the run repaints after every change.
+  const QRect area = event->rect() & image.rect();
+  if (image.hasAlphaChannel()) painter.fillRect(area, CheckerBrush());
+  painter.drawImage(area.topLeft(), image, area);
 }
 
 void TImage::mousePressEvent(QMouseEvent* event) {

@@ -1,7 +1,8 @@
 // The image control: shows the picture unscaled at its top-left corner and
 // takes the picture's size whenever both sides are above 0 (an empty picture
 // leaves the control as large as it was). A point of the control is the
-// pixel of the same coordinates.
+// pixel of the same coordinates. A picture with transparency is drawn over
+// a light checkerboard, so that transparent pixels show as such.
 #pragma once
 
 #include <functional>
@@ -22,8 +23,14 @@ class TImage : public QWidget {
   // Called whenever the picture changes: sizes the control and schedules a
   // repaint. Cheap, as the thinning run calls it for every pixel it writes.
   void PictureChanged();
-  // The picture as it is drawn now.
+  // The picture as it is drawn now, before the checkerboard.
   const QImage& ShownImage();
+
+  // The checkerboard: squares of kCheckerSize pixels in two light greys,
+  // the square at the picture's top-left corner in kCheckerLight.
+  static constexpr int kCheckerSize = 8;
+  static constexpr QRgb kCheckerLight = 0xFFFFFFFF;
+  static constexpr QRgb kCheckerDark = 0xFFCCCCCC;
 
   std::function<void(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y)>
       OnMouseDown;

@@ -14,12 +14,17 @@ std::string ResolveEntry(const std::string& list_path, const std::string& entry)
   return std::string(ExtractFilePath(list_path)) + entry;
 }
 
-void LoadAndThinEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
-                      const ThinningHooks& hooks, const ThinningOptions& options) {
+void CheckEntryName(const std::string& path) {
   // The system calls would stop at the NUL and read, then overwrite, a
   // different file than the one named.
   if (path.find('\0') != std::string::npos) throw InOutErrorOf(kIoInvalidFilename);
-  picture.LoadFromFile(path);
+}
+
+void LoadAndThinEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
+                      const ThinningHooks& hooks, const ThinningOptions& options,
+                      const TLoadLimits& limits) {
+  CheckEntryName(path);
+  picture.LoadFromFile(path, limits);
   RunThinning(picture, target, surround, hooks, options);
 }
 

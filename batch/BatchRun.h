@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "picture/TGraphic.h"
 #include "platform/Color.h"
 #include "thinning/ThinningEngine.h"
 
@@ -27,14 +28,21 @@ void RunBatch(const std::string& list_path, TPicture& picture, TColor target, TC
 // as they are; a relative one is put behind the folder of the list file.
 std::string ResolveEntry(const std::string& list_path, const std::string& entry);
 
+// Raises EInOutError 3 "Invalid filename" for an entry that holds a NUL
+// byte: it names no file (the system calls would stop at the NUL and read,
+// then overwrite, a different file than the one named).
+void CheckEntryName(const std::string& path);
+
 // One entry of a batch, its path already resolved: load, thin, save under
 // SaveNameFor(path). An entry holding a NUL byte names no file and raises
 // EInOutError 3 "Invalid filename" before anything is read or written.
 void RunBatchEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
                    const ThinningHooks& hooks, const ThinningOptions& options = {});
 
-// RunBatchEntry up to the save: the check of the path, the load and the run.
+// RunBatchEntry up to the save: the check of the path, the load (which
+// `limits` may refuse before decoding) and the run.
 void LoadAndThinEntry(const std::string& path, TPicture& picture, TColor target, TColor surround,
-                      const ThinningHooks& hooks, const ThinningOptions& options = {});
+                      const ThinningHooks& hooks, const ThinningOptions& options = {},
+                      const TLoadLimits& limits = {});
 
 }  // namespace kevrale

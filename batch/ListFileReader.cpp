@@ -2,6 +2,7 @@
 
 #include "batch/ListFileError.h"
 #include "platform/Exception.h"
+#include "platform/Format.h"
 #include "platform/Stream.h"
 
 namespace kevrale {
@@ -14,7 +15,8 @@ constexpr uint8_t kCtrlZ = 26;
 
 }  // namespace
 
-ListFileReader::ListFileReader(const std::string& path) : path_(path) {
+ListFileReader::ListFileReader(const std::string& path, size_t max_line_length)
+    : path_(path), max_line_length_(max_line_length) {
   if (path.empty() || path.find('\0') != std::string::npos) throw InOutErrorOf(kIoInvalidFilename);
   try {
     // A folder is refused (EISDIR), as the run-time library refuses it.
@@ -68,6 +70,10 @@ std::string ListFileReader::ReadLine() {
     while (run < available && start[run] != kLf && start[run] != kCr) ++run;
     line.append(reinterpret_cast<const char*>(start), run);
     begin_ += run;
+    if (max_line_length_ > 0 && line.size() > max_line_length_)
+      throw EListLineTooLong(
+          Format("line %d is longer than %d bytes",
+                 {std::to_string(line_number_), std::to_string(max_line_length_)}));
     if (begin_ == end_) continue;
     const uint8_t stop = buffer_[begin_++];
     ++next_line_number_;

@@ -1,8 +1,8 @@
 // Reads a list file line by line through a buffer. A line ends at LF or at
 // CR LF; a CR not followed by LF is dropped and the line goes on; a Ctrl-Z
-// (byte 26) where a line begins ends the file; lines have no length limit;
-// the last line counts without a break, and a break at the very end makes
-// no further line.
+// (byte 26) where a line begins ends the file; lines have no length limit
+// unless the reader is given one; the last line counts without a break,
+// and a break at the very end makes no further line.
 #pragma once
 
 #include <cstddef>
@@ -10,16 +10,25 @@
 #include <memory>
 #include <string>
 
+#include "platform/Exception.h"
+
 namespace kevrale {
 
 class TFileStream;
+
+// A line longer than the reader's limit.
+KEVRALE_DECLARE_EXCEPTION(EListLineTooLong, Exception);
 
 class ListFileReader {
  public:
   // Opens the file. Raises EInOutError: 3 "Invalid filename" for an empty
   // name or one with a NUL byte, 5 "File access denied" for a folder, and
   // the error of errno otherwise ("File not found", ...).
-  explicit ListFileReader(const std::string& path);
+  // A max_line_length above 0 limits every line to that many bytes: a
+  // longer one raises EListLineTooLong as soon as it passes the limit,
+  // without reading the rest of it, so that memory stays bounded whatever
+  // the file holds (/dev/zero has no line breaks).
+  explicit ListFileReader(const std::string& path, size_t max_line_length = 0);
   ~ListFileReader();
   ListFileReader(const ListFileReader&) = delete;
   ListFileReader& operator=(const ListFileReader&) = delete;
@@ -28,7 +37,8 @@ class ListFileReader {
   // line begins. Raises EInOutError when the file cannot be read.
   bool Eof();
   // The next line without its break. Raises EInOutError 100 "Read beyond
-  // end of file" when Eof() holds.
+  // end of file" when Eof() holds, EListLineTooLong "line N is longer than
+  // M bytes" for a line past the limit.
   std::string ReadLine();
 
   // Where the line last read began, counted as a text editor counts lines
@@ -44,6 +54,7 @@ class ListFileReader {
   bool Fill();
 
   std::string path_;
+  size_t max_line_length_;
   std::unique_ptr<TFileStream> file_;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t begin_ = 0;  // next unread byte

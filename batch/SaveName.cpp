@@ -5,12 +5,12 @@
 namespace kevrale {
 
 std::string SaveNameFor(const std::string& path) {
-  return SaveNameFor(path, ".bmp");
+  return SaveNameFor(path, "bmp");
 }
 
 std::string SaveNameFor(const std::string& path, std::string_view extension) {
   std::string name(ChangeFileExtToNone(path));
-  name += "_s";
+  name += "_s.";
   name += extension;
   return name;
 }

@@ -1,5 +1,5 @@
 // The name a thinned image is saved under: the source path without its
-// extension, followed by "_s.bmp".
+// extension, followed by "_s.bmp" (or "_s." and another extension).
 #pragma once
 
 #include <string>
@@ -12,8 +12,8 @@ namespace kevrale {
 // appended. "/scan/page01.jpg" gives "/scan/page01_s.bmp".
 std::string SaveNameFor(const std::string& path);
 
-// The same with another extension (dot included) in place of ".bmp":
-// SaveNameFor("/scan/page01.jpg", ".svg") gives "/scan/page01_s.svg".
+// The same rule with "_s." and `extension` (given without its dot) in place
+// of "_s.bmp": ("/scan/page01.jpg", "png") gives "/scan/page01_s.png".
 std::string SaveNameFor(const std::string& path, std::string_view extension);
 
 }  // namespace kevrale

@@ -75,7 +75,7 @@ void Svg(benchmark::State& state, const ImageRecipe& recipe, double simplify) {
   size_t bytes = 0;
   for (auto _ : state) {
     TMemoryStream out;
-    WriteSkeletonSvg(skeleton, clBlack, options, out, &stats);
+    WriteSkeletonSvg(skeleton, TargetRule{.target = clBlack}, options, out, &stats);
     bytes = size_t(out.Size());
     benchmark::DoNotOptimize(out.Memory());
   }
@@ -94,7 +94,7 @@ void Prune(benchmark::State& state, const ImageRecipe& recipe) {
     state.PauseTiming();
     TBitmap copy = skeleton;
     state.ResumeTiming();
-    removed = PruneSpurs(copy, clBlack, clWhite, 10);
+    removed = PruneSpurs(copy, TargetRule{.target = clBlack}, clWhite, false, 10);
     benchmark::ClobberMemory();
   }
   SetRate(state, skeleton);

@@ -11,9 +11,10 @@
 #   IMAGES_BUILD=$BUILD        build folder with bench/kevrale-bench-images
 #   IMAGES_DIR=/tmp/kevrale-bench-images   where the pictures are written
 #   OUT_DIR=/tmp/kevrale-bench-out         where the results are written
+#   EXT=bmp                    the results' extension, which chooses their
+#                              format: bmp, png, tif or svg (the centre lines)
 #   REPS=3
-#   EXT=bmp        the output's extension: svg writes the centre lines as SVG
-#   ARGS=          more options for every run, e.g. ARGS="--prune 10"
+#   ARGS=                      more options for every run, e.g. ARGS="--prune 10"
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -71,4 +72,4 @@ for name in "${NAMES[@]}"; do
         -v o="$(stat -c %s "$out")" \
         'BEGIN { printf "%-12s %11s %8.2f %8.2f %8.2f %9.1f %8.0f %9.2f\n", n, sz, w, c, x, r / 1024, px / w / 1e6, o / 1e6 }'
 done
-echo "(median of $REPS runs; peak memory is the largest of them; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
+echo "(results as .$EXT; median of $REPS runs; peak memory is the largest of them; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"

@@ -11,27 +11,14 @@
 
 namespace kevrale::cli {
 
-std::string ForTerminal(const std::string& message) {
-  std::string text = message;
-  for (char& c : text)
-    if (c == '\r') c = '\n';
-  return text;
-}
-
-std::string DescribeError(const std::exception& error) {
-  std::string text = error.what();
-  if (const auto* decode = dynamic_cast<const EDecodeFailed*>(&error)) {
-    if (!decode->Outcome().Attempts.empty()) text += " (" + decode->Outcome().Text() + ")";
-  } else if (const auto* own = dynamic_cast<const Exception*>(&error)) {
-    if (!own->Reason().empty()) text += ": " + own->Reason();
-  }
-  return text;
+TLoadLimits ThinnableLimits() {
+  return TLoadLimits{kMaxThinningWidth, kThinningWidthMessage};
 }
 
 void ThinImageFile(const std::string& source, const std::string& destination,
                    const Options& options) {
   TPicture picture;
-  picture.LoadFromFile(source);
+  picture.LoadFromFile(source, ThinnableLimits());
 
   TColor target = options.target;
   if (options.target_at) {
@@ -60,13 +47,19 @@ std::string DestinationFor(const std::string& source, const Options& options) {
 
 void PruneAndSave(TPicture& picture, TColor target, const Options& options,
                   const std::string& destination) {
-  if (options.prune > 0 &&
-      PruneSpurs(picture.Bitmap(), target, options.surround, options.prune) > 0)
+  // The pixels that the run counted as the target colour, and kept.
+  const TargetRule rule{.target = target & kColorMask,
+                        .tolerance = options.thinning.tolerance,
+                        .alpha = picture.Bitmap().HasAlpha()};
+  if (options.prune > 0 && PruneSpurs(picture.Bitmap(), rule, options.surround,
+                                      options.thinning.transparent_surround, options.prune) > 0)
     picture.Changed();
   if (ResultFormat(options) == OutputFormat::kSvg) {
     SvgOptions svg;
     svg.simplify = options.simplify;
-    SaveSkeletonSvg(picture.Bitmap(), target, svg, destination);
+    SaveSkeletonSvg(picture.Bitmap(), rule, svg, destination);
+  } else if (destination == kStandardOutputName) {
+    picture.SaveToStandardOutput();
   } else {
     picture.SaveToFile(destination);
   }

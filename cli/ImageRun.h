@@ -1,10 +1,10 @@
 // Thinning one image file from the command line: load, thin, save.
 #pragma once
 
-#include <exception>
 #include <string>
 
 #include "cli/Options.h"
+#include "picture/TGraphic.h"
 #include "platform/Color.h"
 
 namespace kevrale {
@@ -15,11 +15,14 @@ namespace kevrale::cli {
 
 // Loads `source` through the picture's format registry, thins it with the
 // options' colours, tolerance and surround, prunes it as they ask and saves
-// the result to `destination` in ResultFormat(options). Raises the
-// picture's errors; raises Exception with the width message when the
-// picture is too wide, without writing anything.
+// the result to `destination` in ResultFormat(options) ("-": BMP to
+// standard output). Raises the picture's errors; raises Exception with the
+// width message when the picture is too wide, without writing anything.
 void ThinImageFile(const std::string& source, const std::string& destination,
                    const Options& options);
+
+// The name standing for standard output in place of an output file.
+inline constexpr const char* kStandardOutputName = "-";
 
 // Where the result of `source` goes: -o's name, or the save name beside
 // the source with the extension of the result's format.
@@ -27,16 +30,13 @@ std::string DestinationFor(const std::string& source, const Options& options);
 
 // What follows a completed run: the spurs shorter than options.prune go
 // (in the surround colour), then the picture is saved to `destination`,
-// as BMP or as the SVG of its `target`-coloured lines.
+// in its raster format or as the SVG of its `target`-coloured lines.
 void PruneAndSave(TPicture& picture, TColor target, const Options& options,
                   const std::string& destination);
 
-// Multi-line text of a message (its carriage returns as line breaks).
-std::string ForTerminal(const std::string& message);
-
-// An error as the command line reports it: the program's message, then
-// what the system said (a file that cannot be opened or created) or what
-// each reader answered (a picture that nothing decodes).
-std::string DescribeError(const std::exception& error);
+// The command line loads only what the engine can thin: a picture wider
+// than it takes is refused with its width message as soon as the width is
+// known, before the pixels are decoded.
+TLoadLimits ThinnableLimits();
 
 }  // namespace kevrale::cli

@@ -14,68 +14,59 @@
 #include "cli/ImageRun.h"
 #include "cli/ListScheduler.h"
 #include "cli/Progress.h"
-#include "picture/TPicture.h"
-#include "platform/Exception.h"
+#include "cli/TerminalText.h"
 
 namespace kevrale::cli {
 
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+// The actions that the guard replaced, which a first signal puts back.
+struct sigaction g_previous_int {};
+struct sigaction g_previous_term {};
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int signal_number) {
   g_interrupted.store(true);
+  // A second signal meets the action from before the run: the default one,
+  // or the handler that removes temporary files and then ends the process.
+  ::sigaction(signal_number, signal_number == SIGINT ? &g_previous_int : &g_previous_term, nullptr);
 }
 
 // Lets a first SIGINT or SIGTERM end the run after the running entries
 // (no half-written result is left as a file); a second one ends the
-// process at once, as the handler resets itself.
+// process at once.
 class InterruptGuard {
  public:
   InterruptGuard() {
     g_interrupted.store(false);
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
-    action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &old_int_);
-    ::sigaction(SIGTERM, &action, &old_term_);
+    ::sigaction(SIGINT, &action, &g_previous_int);
+    ::sigaction(SIGTERM, &action, &g_previous_term);
   }
   ~InterruptGuard() {
-    ::sigaction(SIGINT, &old_int_, nullptr);
-    ::sigaction(SIGTERM, &old_term_, nullptr);
+    ::sigaction(SIGINT, &g_previous_int, nullptr);
+    ::sigaction(SIGTERM, &g_previous_term, nullptr);
   }
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction old_int_ {};
-  struct sigaction old_term_ {};
 };
 
 std::string Where(const ListEntry& e) {
   return "entry " + std::to_string(e.number) + ", line " + std::to_string(e.line);
 }
 
-// Thins one entry in a picture of its own; returns the failure, or nothing.
-std::optional<std::string> RunEntry(const ListEntry& entry, const Options& options,
-                                    Progress& progress) {
-  ThinningHooks hooks;
-  // A picture too wide for the engine is saved unchanged (no spur is cut
-  // either), as in the desktop batch; the user learns of it from a note.
-  Options save_options = options;
-  hooks.ShowMessage = [&](const std::string& text) {
-    save_options.prune = 0;
-    progress.Note("kevrale-thin: " + Where(entry) + ": " + entry.path + ": " + text);
-  };
+// Thins one entry in a picture of its own, as a single image is thinned:
+// a picture too wide for the engine fails and nothing is written for it.
+// Returns the failure as the terminal shows it, or nothing.
+std::optional<std::string> RunEntry(const ListEntry& entry, const Options& options) {
   try {
-    TPicture picture;
-    LoadAndThinEntry(entry.path, picture, options.target, options.surround, hooks,
-                     options.thinning);
-    PruneAndSave(picture, options.target, save_options, entry.save_name);
+    CheckEntryName(entry.path);
+    ThinImageFile(entry.path, entry.save_name, options);
     return std::nullopt;
   } catch (const std::exception& e) {
-    return DescribeError(e);
+    return ErrorText(e, {entry.path, entry.save_name});
   } catch (...) {
     return std::string("unknown error");
   }
@@ -85,7 +76,7 @@ std::optional<std::string> RunEntry(const ListEntry& entry, const Options& optio
 
 std::vector<ListEntry> ReadListEntries(const std::string& list_path, OutputFormat format) {
   std::vector<ListEntry> entries;
-  ListFileReader reader(list_path);
+  ListFileReader reader(list_path, kMaxListLineLength);
   while (!reader.Eof()) {
     ListEntry e;
     const std::string line = reader.ReadLine();
@@ -109,7 +100,7 @@ ListRunResult RunListEntries(const std::vector<ListEntry>& entries, const Option
     while (const std::optional<size_t> index = scheduler.Next()) {
       const ListEntry& entry = entries[*index];
       progress.Started(entry.number, entry.path);
-      failure[*index] = RunEntry(entry, options, progress);
+      failure[*index] = RunEntry(entry, options);
       saved[*index] = !failure[*index];
       progress.Finished(entry.number, entry.path, failure[*index].value_or(""));
       scheduler.Finish(*index, failure[*index].has_value());
@@ -141,7 +132,8 @@ int RunListMode(const Options& options) {
   try {
     entries = ReadListEntries(list, ResultFormat(options));
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "kevrale-thin: %s: %s\n", list.c_str(), e.what());
+    std::fprintf(stderr, "kevrale-thin: %s: %s\n", Printable(list).c_str(),
+                 ErrorText(e, {list}).c_str());
     return 1;
   }
 
@@ -155,8 +147,8 @@ int RunListMode(const Options& options) {
     std::fprintf(stderr, "kevrale-thin: %zu of %zu entries failed:\n", result.failures.size(),
                  entries.size());
   for (const EntryFailure& f : result.failures)
-    std::fprintf(stderr, "kevrale-thin: %s: %s: %s\n", Where(f.entry).c_str(), f.entry.path.c_str(),
-                 ForTerminal(f.message).c_str());
+    std::fprintf(stderr, "kevrale-thin: %s: %s: %s\n", Where(f.entry).c_str(),
+                 Printable(f.entry.path).c_str(), f.message.c_str());
   if (result.interrupted) {
     std::fprintf(stderr, "kevrale-thin: interrupted; %zu of %zu entries done\n", result.finished,
                  entries.size());

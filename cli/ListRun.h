@@ -11,13 +11,17 @@
 
 namespace kevrale::cli {
 
+// The longest line a list may have, in bytes; a longer one is refused.
+constexpr size_t kMaxListLineLength = 64 * 1024;
+
 // Every entry of the list file, relative ones resolved against its folder,
-// with its save name for results in `format`. Raises EInOutError for a list
-// file that cannot be read.
+// with its save name ("_s." and the format's extension). Raises EInOutError
+// for a list file that cannot be read, EListLineTooLong for a line longer
+// than kMaxListLineLength.
 std::vector<ListEntry> ReadListEntries(const std::string& list_path,
                                        OutputFormat format = OutputFormat::kBmp);
 
-// An entry that failed and its message.
+// An entry that failed and its message, as the terminal shows it.
 struct EntryFailure {
   ListEntry entry;
   std::string message;
@@ -29,7 +33,8 @@ struct ListRunResult {
   bool interrupted = false;            // stopped by SIGINT or SIGTERM
 };
 
-// Runs the entries with options.jobs workers. Without keep_going no entry
+// Runs the entries with options.jobs workers, each as a single image is
+// run: a picture too wide to thin fails. Without keep_going no entry
 // after the first failure in list order starts, and the failures hold that
 // one only (entries that ran beside it and failed later in the list are
 // not reported). Progress goes to `progress_out`.

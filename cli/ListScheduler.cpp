@@ -9,10 +9,21 @@ namespace kevrale::cli {
 
 namespace {
 
-// Paths compare after "./", "//" and "dir/.." are taken out. Two names for
-// one file through links are not seen as the same.
+// Paths compare as absolute paths, with their folder part resolved through
+// its symbolic links and "./", "//" and "dir/.." taken out: one output named
+// relatively and absolutely, or through a linked folder, is one file. The
+// file-name part stays as written (a link there names another file, which
+// the save follows; two such names are not seen as one).
 std::string Key(const std::string& path) {
-  return std::filesystem::path(path).lexically_normal().string();
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path absolute = fs::absolute(fs::path(path), error);
+  if (error) return fs::path(path).lexically_normal().string();
+  const fs::path normal = absolute.lexically_normal();
+  if (!normal.has_filename()) return normal.string();
+  // weakly_canonical resolves the part that exists and keeps the rest.
+  const fs::path folder = fs::weakly_canonical(normal.parent_path(), error);
+  return ((error ? normal.parent_path() : folder) / normal.filename()).lexically_normal().string();
 }
 
 size_t Root(std::vector<size_t>& parent, size_t i) {

@@ -1,6 +1,7 @@
 // Hands the entries of a list run to the workers. Entries that touch the
-// same file (the same save name, or one's source is another's save name)
-// form a group whose entries run one after the other in list order; other
+// same file (the same save name, or one's source is another's save name,
+// names compared as absolute paths with the links of their folders
+// resolved) form a group whose entries run one after the other in list order; other
 // entries run side by side, the earliest in the list first. After a failure
 // the scheduler starts no entry that comes after it in the list, unless it
 // keeps going.

@@ -17,10 +17,11 @@ const char* const kUsage =
     "\n"
     "Thins every region of the target colour in each IMAGE to a line one pixel\n"
     "wide and repaints the removed pixels in the surround colour. Each result is\n"
-    "saved as a BMP file beside its source, named after it with \"_s.bmp\"\n"
-    "(page01.jpg gives page01_s.bmp), or to OUTPUT when one IMAGE is given.\n"
-    "An SVG result (-o NAME.svg, or --format svg for \"_s.svg\") holds the\n"
-    "centre lines of the target colour as paths through the pixel centres.\n"
+    "saved beside its source, named after it with \"_s.bmp\" (page01.jpg gives\n"
+    "page01_s.bmp), or to OUTPUT when one IMAGE is given. OUTPUT's extension\n"
+    "chooses the format: .png PNG, .tif or .tiff TIFF, .svg SVG, any other\n"
+    "BMP; \"-\" writes BMP to standard output. An SVG result holds the centre\n"
+    "lines of the target colour as paths through the pixel centres.\n"
     "\n"
     "  --target COLOR      target colour, #RRGGBB or RRGGBB (default 000000)\n"
     "  --target-at X,Y     take the target colour from pixel (X, Y) of each image\n"
@@ -31,16 +32,17 @@ const char* const kUsage =
     "  --surround transparent\n"
     "                      removed pixels become fully transparent; a picture\n"
     "                      without transparency is saved with it (32-bit BMP)\n"
-    "  -o, --output FILE   where to save the result of a single IMAGE; a name\n"
-    "                      ending in .svg gives SVG, any other name BMP\n"
-    "  --format FORMAT     bmp or svg: the kind of the results saved beside\n"
-    "                      their sources (default bmp)\n"
+    "  -o, --output FILE   where to save the result of a single IMAGE\n"
+    "  --format FORMAT     bmp, png, tif or svg: the format of the results saved\n"
+    "                      beside their sources, named \"_s.bmp\", \"_s.png\",\n"
+    "                      \"_s.tif\", \"_s.svg\" (default bmp)\n"
     "  --prune N           after thinning, remove every branch shorter than N\n"
     "                      pixels that runs from a line end to a junction\n"
     "  --simplify T        SVG: simplify each path within T pixels (default 0:\n"
     "                      exact, through every pixel of the line)\n"
-    "  --list FILE         thin every image named in FILE, one path a line;\n"
-    "                      relative paths are taken from the folder of FILE\n"
+    "  --list FILE         thin every image named in FILE, one path a line (of\n"
+    "                      at most 64 KiB); relative paths are taken from the\n"
+    "                      folder of FILE\n"
     "  --keep-going        with --list: go on past failing entries and list\n"
     "                      them at the end (default: stop at the first)\n"
     "  -j, --jobs N        with --list: thin up to N images at once\n"
@@ -152,7 +154,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     } else if (a == "--format") {
       const std::string& v = value();
       o.format = ParseOutputFormat(v);
-      if (!o.format) throw UsageError{"not an output format (bmp or svg): " + v};
+      if (!o.format) throw UsageError{"not an output format (bmp, png, tif or svg): " + v};
     } else if (a == "--prune") {
       const std::string& v = value();
       if (!ParseInt(v, o.prune)) throw UsageError{"not a length in pixels: " + v};

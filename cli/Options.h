@@ -43,9 +43,6 @@ struct UsageError {
 // Parses argv[1..]; throws UsageError.
 Options ParseOptions(const std::vector<std::string>& args);
 
-// The largest --tolerance.
-constexpr int kMaxTolerance = 255;
-
 // The format results are saved in: the one that -o names by its extension,
 // else --format's, else BMP.
 OutputFormat ResultFormat(const Options& options);

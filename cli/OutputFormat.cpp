@@ -11,9 +11,10 @@ struct FormatName {
   std::string_view name;  // the value of --format and the extension
 };
 
+// The first name of a format is the extension its save names get.
 constexpr FormatName kFormats[] = {
-    {OutputFormat::kBmp, "bmp"},
-    {OutputFormat::kSvg, "svg"},
+    {OutputFormat::kBmp, "bmp"},   {OutputFormat::kPng, "png"}, {OutputFormat::kTiff, "tif"},
+    {OutputFormat::kTiff, "tiff"}, {OutputFormat::kSvg, "svg"},
 };
 
 }  // namespace
@@ -21,8 +22,7 @@ constexpr FormatName kFormats[] = {
 OutputFormat OutputFormatOfName(std::string_view path) {
   std::string_view extension = ExtractFileExt(path);
   if (!extension.empty()) extension.remove_prefix(1);
-  const std::optional<OutputFormat> format = ParseOutputFormat(extension);
-  return format.value_or(OutputFormat::kBmp);
+  return ParseOutputFormat(extension).value_or(OutputFormat::kBmp);
 }
 
 std::optional<OutputFormat> ParseOutputFormat(std::string_view text) {
@@ -32,7 +32,9 @@ std::optional<OutputFormat> ParseOutputFormat(std::string_view text) {
 }
 
 std::string_view SaveExtension(OutputFormat format) {
-  return format == OutputFormat::kSvg ? ".svg" : ".bmp";
+  for (const FormatName& f : kFormats)
+    if (f.format == format) return f.name;
+  return "bmp";
 }
 
 }  // namespace kevrale::cli

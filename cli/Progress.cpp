@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "cli/ImageRun.h"
+#include "cli/TerminalText.h"
 
 namespace kevrale::cli {
 
@@ -49,14 +49,6 @@ std::string TailToFit(const std::string& s, int width) {
     cut = starts[i];
   }
   return "..." + s.substr(cut);
-}
-
-// Control characters of a file name would break the line in place.
-std::string Printable(const std::string& s) {
-  std::string out = s;
-  for (char& c : out)
-    if (uint8_t(c) < 0x20 || c == 0x7F) c = '?';
-  return out;
 }
 
 }  // namespace

@@ -11,8 +11,10 @@
 #include "cli/ListRun.h"
 #include "cli/Options.h"
 #include "cli/PluginStart.h"
+#include "cli/TerminalText.h"
 #include "picture/TPicture.h"
 #include "platform/Exception.h"
+#include "platform/TemporaryFiles.h"
 #include "platform/Version.h"
 #include "plugins/SPIBitmapRegistration.h"
 
@@ -21,8 +23,9 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-void PrintError(const std::string& message) {
-  std::fprintf(stderr, "kevrale-thin: %s\n", kevrale::cli::ForTerminal(message).c_str());
+// `text` is ready for the terminal (names escaped).
+void PrintError(const std::string& text) {
+  std::fprintf(stderr, "kevrale-thin: %s\n", text.c_str());
 }
 
 }  // namespace
@@ -35,7 +38,7 @@ int main(int argc, char** argv) {
   try {
     options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "kevrale-thin: %s\n\n%s", e.message.c_str(), kUsage);
+    std::fprintf(stderr, "kevrale-thin: %s\n\n%s", ForTerminal(e.message).c_str(), kUsage);
     return kExitUsage;
   }
   if (options.help) {
@@ -47,6 +50,10 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Before the list mode's own handlers, which hand a second signal on to
+  // this one: a named temporary file of a save never outlives the process.
+  InstallTemporaryFileCleanup();
+
   // The same plug-in host as the desktop program's, searched before anything
   // is loaded, so that both open the same formats. A library that cannot be
   // used is skipped with a warning.
@@ -55,10 +62,10 @@ int main(int argc, char** argv) {
   try {
     host = StartPluginHost(options, stderr);
   } catch (const Exception& e) {
-    PrintError(std::string(e.ClassName()) + ": " + e.what());
+    PrintError(std::string(e.ClassName()) + ": " + ErrorText(e));
     return kExitFailure;
   } catch (const std::exception& e) {
-    PrintError(e.what());
+    PrintError(ErrorText(e));
     return kExitFailure;
   }
 
@@ -70,11 +77,12 @@ int main(int argc, char** argv) {
 
   int status = 0;
   for (const std::string& image : options.images) {
+    const std::string destination = DestinationFor(image, options);
     try {
-      ThinImageFile(image, DestinationFor(image, options), options);
+      ThinImageFile(image, destination, options);
     } catch (const std::exception& e) {
       // Several images may be given: say which one failed.
-      PrintError(image + ": " + DescribeError(e));
+      PrintError(Printable(image) + ": " + ErrorText(e, {image, destination}));
       status = kExitFailure;
     }
   }

@@ -29,6 +29,15 @@ struct FileDialogRequest {
   QStringList name_filters;
   // The name of the last confirmed choice, empty at first.
   QString file_name;
+  // The name filter shown first: that of the last confirmed choice.
+  int filter_index = 0;
+};
+
+// What the user confirmed in a file dialog.
+struct FileChoice {
+  QString file_name;
+  // The name filter chosen, counted from 0 in the request's order.
+  int filter_index = 0;
 };
 
 enum class MessageKind {
@@ -40,8 +49,10 @@ class DesktopServices {
  public:
   virtual ~DesktopServices() = default;
 
-  // Shows a file dialog; the chosen name, or nothing when it was cancelled.
-  virtual std::optional<QString> ChooseFile(QWidget* parent, const FileDialogRequest& request) = 0;
+  // Shows a file dialog; the chosen name and filter, or nothing when it was
+  // cancelled.
+  virtual std::optional<FileChoice> ChooseFile(QWidget* parent,
+                                               const FileDialogRequest& request) = 0;
   // Shows the colour chooser opened on `initial`; the chosen colour, or
   // nothing when it was cancelled.
   virtual std::optional<TColor> ChooseColor(QWidget* parent, TColor initial) = 0;

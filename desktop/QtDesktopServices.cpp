@@ -1,5 +1,7 @@
 #include "desktop/QtDesktopServices.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QColorDialog>
@@ -44,8 +46,8 @@ void FitCaption(QMessageBox& box) {
 
 }  // namespace
 
-std::optional<QString> QtDesktopServices::ChooseFile(QWidget* parent,
-                                                     const FileDialogRequest& request) {
+std::optional<FileChoice> QtDesktopServices::ChooseFile(QWidget* parent,
+                                                        const FileDialogRequest& request) {
   QFileDialog dialog(DialogOwner(parent), request.title);
   StayAboveOwner(dialog);
   // Qt's own dialog shows the descriptions exactly as the program writes
@@ -58,6 +60,8 @@ std::optional<QString> QtDesktopServices::ChooseFile(QWidget* parent,
   dialog.setAcceptMode(request.kind == FileDialogRequest::Kind::Save ? QFileDialog::AcceptSave
                                                                      : QFileDialog::AcceptOpen);
   dialog.setNameFilters(request.name_filters);
+  if (request.filter_index > 0 && request.filter_index < request.name_filters.size())
+    dialog.selectNameFilter(request.name_filters[request.filter_index]);
   if (!request.file_name.isEmpty()) {
     const QFileInfo last(request.file_name);
     dialog.setDirectory(last.absolutePath());
@@ -68,7 +72,8 @@ std::optional<QString> QtDesktopServices::ChooseFile(QWidget* parent,
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty()) return std::nullopt;
-  return chosen.first();
+  const int filter = int(request.name_filters.indexOf(dialog.selectedNameFilter()));
+  return FileChoice{chosen.first(), std::max(filter, 0)};
 }
 
 std::optional<TColor> QtDesktopServices::ChooseColor(QWidget* parent, TColor initial) {

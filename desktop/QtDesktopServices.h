@@ -8,7 +8,7 @@ namespace kevrale {
 
 class QtDesktopServices : public DesktopServices {
  public:
-  std::optional<QString> ChooseFile(QWidget* parent, const FileDialogRequest& request) override;
+  std::optional<FileChoice> ChooseFile(QWidget* parent, const FileDialogRequest& request) override;
   std::optional<TColor> ChooseColor(QWidget* parent, TColor initial) override;
   void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
                    MessageKind kind) override;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "picture/DibRowDecoder.h"
+#include "picture/LoadOutcome.h"
 #include "picture/TBitmap.h"
 #include "platform/Exception.h"
 #include "platform/LittleEndian.h"
@@ -263,6 +264,18 @@ void ZeroPadding(TBitmap& out) {
     std::memset(out.ScanLine(y) + used, 0, out.Stride() - used);
 }
 
+// Whether the alpha bytes of a 32-bit bitmap differ from one another: all 0
+// and all 255 both mean that the picture has no transparency.
+bool MixedAlpha(const TBitmap& b) {
+  const int first = b.Height() > 0 && b.Width() > 0 ? b.ScanLine(0)[3] : 0;
+  for (int y = 0; y < b.Height(); ++y) {
+    const uint8_t* p = b.ScanLine(y);
+    for (int x = 0; x < b.Width(); ++x)
+      if (p[4 * size_t(x) + 3] != first) return true;
+  }
+  return first != 0 && first != 255;
+}
+
 // The bitmap row that the file's n-th stored row becomes.
 uint8_t* RowOfFile(TBitmap& out, const Header& h, int n) {
   return h.top_down ? out.ScanLine(n) : out.ScanLine(h.height - 1 - n);
@@ -431,7 +444,7 @@ void ReadRle(TStream& stream, const Header& h, const std::vector<uint32_t>& pale
   }
 }
 
-void Decode(TStream& stream, TBitmap& out, const BmpPixelStore* store) {
+void Decode(TStream& stream, TBitmap& out, const BmpPixelStore* store, const TLoadLimits& limits) {
   const int64_t start = stream.Position();
   const int64_t total = stream.Size() - start;
   if (start < 0 || total < int64_t(kFileHeaderSize + 4)) Invalid(BmpRefusal::Truncated);
@@ -449,6 +462,9 @@ void Decode(TStream& stream, TBitmap& out, const BmpPixelStore* store) {
   ReadExact(stream, info + 4, h.header_size - 4);
   ParseHeader(file_header, info, h);
   ValidateHeader(h);
+  // Refused before a pixel is read or memory is taken.
+  if (limits.MaxWidth > 0 && h.width > limits.MaxWidth)
+    throw EPictureTooWide(limits.TooWideMessage);
 
   h.palette_start = kFileHeaderSize + h.header_size;
   if (h.coding == Coding::Bitfields && h.header_size == 40) {
@@ -480,9 +496,16 @@ void Decode(TStream& stream, TBitmap& out, const BmpPixelStore* store) {
   std::vector<uint32_t> palette;
   if (h.bit_count <= 8) palette = ReadPalette(h, stream, start);
 
+  // A 32-bit picture without an alpha mask whose colours leave the top byte
+  // free may still carry alpha there: the byte counts as alpha unless it is
+  // 0 in every pixel (what writers that mean "unused" store) or 255 in every
+  // pixel (nothing transparent). It is read as alpha and judged after.
+  const bool alpha_if_any = h.bit_count == 32 && h.masks[3] == 0 &&
+                            ((h.masks[0] | h.masks[1] | h.masks[2]) & 0xFF000000u) == 0;
+  if (alpha_if_any) h.masks[3] = 0xFF000000u;
   const TPixelFormat format = h.masks[3] != 0 ? TPixelFormat::pf32bit : TPixelFormat::pf24bit;
   if (pixels == 0) {
-    out.Allocate(h.width, h.height, format);
+    out.Allocate(h.width, h.height, alpha_if_any ? TPixelFormat::pf24bit : format);
     return;
   }
   stream.SetPosition(start + int64_t(h.pixel_offset));
@@ -502,6 +525,7 @@ void Decode(TStream& stream, TBitmap& out, const BmpPixelStore* store) {
     }
     out.Allocate(h.width, h.height, format);
     ReadUncompressed(stream, h, palette, out);
+    if (alpha_if_any && !MixedAlpha(out)) out.SetPixelFormat(TPixelFormat::pf24bit);
   }
 }
 
@@ -549,13 +573,13 @@ const char* BmpRefusalText(BmpRefusal reason) {
   return "invalid";
 }
 
-void ReadBmp(TStream& stream, TBitmap& out) {
-  ReadBmp(stream, out, BmpPixelStore());
+void ReadBmp(TStream& stream, TBitmap& out, const TLoadLimits& limits) {
+  ReadBmp(stream, out, BmpPixelStore(), limits);
 }
 
-void ReadBmp(TStream& stream, TBitmap& out, const BmpPixelStore& store) {
+void ReadBmp(TStream& stream, TBitmap& out, const BmpPixelStore& store, const TLoadLimits& limits) {
   try {
-    Decode(stream, out, &store);
+    Decode(stream, out, &store, limits);
   } catch (const EReadError& e) {
     // A device that fails is no fault of the file; a stream that ends
     // sooner than its size said is.

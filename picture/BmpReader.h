@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "picture/TGraphic.h"
 #include "platform/Exception.h"
 
 namespace kevrale {
@@ -57,7 +58,7 @@ class TStream;
 // Decodes into `out`. Anything that is not a valid BMP raises EInvalidBmp
 // with its reason; `out` may then hold anything, so callers decode into a
 // fresh bitmap.
-void ReadBmp(TStream& stream, TBitmap& out);
+void ReadBmp(TStream& stream, TBitmap& out, const TLoadLimits& limits = {});
 
 // Hands out the `size` bytes at `offset` of the stream as a block the
 // bitmap may keep, or nullptr when it cannot.
@@ -66,6 +67,7 @@ using BmpPixelStore = std::function<std::shared_ptr<uint8_t[]>(uint64_t offset, 
 // As ReadBmp, but where the stored rows already have the bitmap's layout
 // (24 bits, bottom-up, no coding) they are taken from `store` in place
 // instead of being copied. The result is the same.
-void ReadBmp(TStream& stream, TBitmap& out, const BmpPixelStore& store);
+void ReadBmp(TStream& stream, TBitmap& out, const BmpPixelStore& store,
+             const TLoadLimits& limits = {});
 
 }  // namespace kevrale

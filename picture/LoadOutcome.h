@@ -50,6 +50,10 @@ struct LoadOutcome {
 // The text of a failure kind ("cannot open", "not this format", ...).
 const char* LoadFailureText(LoadFailure failure);
 
+// A picture wider than a load allowed (TLoadLimits), refused before its
+// pixels were decoded. It is no answer of a reader: it ends the load.
+KEVRALE_DECLARE_EXCEPTION(EPictureTooWide, Exception);
+
 // No reader decoded the data: EInvalidGraphic with the one message and
 // every reader's answer.
 class EDecodeFailed : public EInvalidGraphic {

@@ -5,6 +5,9 @@
 
 #include "picture/BmpReader.h"
 #include "picture/BmpWriter.h"
+#include "picture/ImageFileFormat.h"
+#include "picture/PngWriter.h"
+#include "picture/TiffWriter.h"
 #include "platform/Exception.h"
 #include "platform/LargeBlock.h"
 #include "platform/Stream.h"
@@ -100,7 +103,7 @@ void TBitmap::SetPixel(int x, int y, TColor color) {
 
 void TBitmap::LoadFromStream(TStream& stream) {
   TBitmap loaded;
-  ReadBmp(stream, loaded);
+  ReadBmp(stream, loaded, Limits);
   Swap(loaded);
 }
 
@@ -108,10 +111,11 @@ void TBitmap::LoadFromBmpBytes(std::vector<uint8_t>&& bytes) {
   const auto block = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
   TBorrowedMemoryStream stream(block->data(), block->size());
   TBitmap loaded;
-  ReadBmp(stream, loaded, [&block](uint64_t offset, size_t size) -> std::shared_ptr<uint8_t[]> {
+  const BmpPixelStore store = [&block](uint64_t offset, size_t size) -> std::shared_ptr<uint8_t[]> {
     if (size == 0 || offset > block->size() || size > block->size() - offset) return nullptr;
     return std::shared_ptr<uint8_t[]>(block, block->data() + offset);
-  });
+  };
+  ReadBmp(stream, loaded, store, Limits);
   Swap(loaded);
 }
 
@@ -126,6 +130,20 @@ void TBitmap::AdoptBits(int width, int height, TPixelFormat format,
 
 void TBitmap::SaveToStream(TStream& stream) const {
   WriteBmp(*this, stream);
+}
+
+void TBitmap::SaveToStreamFor(TStream& stream, const std::string& file_name) const {
+  switch (ImageFileFormatFor(file_name)) {
+    case TImageFileFormat::Png:
+      WritePng(*this, stream);
+      return;
+    case TImageFileFormat::Tiff:
+      WriteTiff(*this, stream);
+      return;
+    case TImageFileFormat::Bmp:
+      WriteBmp(*this, stream);
+      return;
+  }
 }
 
 ArgbImage TBitmap::Render() const {

@@ -13,7 +13,15 @@ void TGraphic::LoadFromFile(const std::string& path) {
 }
 
 void TGraphic::SaveToFile(const std::string& path) const {
-  SaveFileWith(path, [this](TStream& stream) { SaveToStream(stream); });
+  SaveFileWith(path, [this, &path](TStream& stream) { SaveToStreamFor(stream, path); });
+}
+
+void TGraphic::SaveToStandardOutput() const {
+  SaveStandardOutputWith([this](TStream& stream) { SaveToStreamFor(stream, "-"); });
+}
+
+void TGraphic::SaveToStreamFor(TStream& stream, const std::string&) const {
+  SaveToStream(stream);
 }
 
 void TGraphic::Progress(TProgressStage stage, uint8_t percent_done, bool redraw_now, const TRect& r,

@@ -53,7 +53,7 @@ void TPicture::SetPixel(int x, int y, TColor color) {
   Changed();
 }
 
-void TPicture::LoadFromFile(const std::string& path) {
+void TPicture::LoadFromFile(const std::string& path, const TLoadLimits& limits) {
   const std::string extension = ExtensionOf(path);
   const TGraphicClass graphic_class = FindGraphicClass(extension);
   if (graphic_class == nullptr || !graphic_class->CanCreate())
@@ -63,6 +63,7 @@ void TPicture::LoadFromFile(const std::string& path) {
                                const TRect& r, const std::string& msg) {
     if (OnProgress) OnProgress(sender, stage, percent, redraw, r, msg);
   };
+  graphic->Limits = limits;
   graphic->LoadFromFile(path);
   graphic->OnProgress = nullptr;
   SetGraphic(std::move(graphic));
@@ -70,6 +71,10 @@ void TPicture::LoadFromFile(const std::string& path) {
 
 void TPicture::SaveToFile(const std::string& path) const {
   if (graphic_) graphic_->SaveToFile(path);
+}
+
+void TPicture::SaveToStandardOutput() const {
+  if (graphic_) graphic_->SaveToStandardOutput();
 }
 
 ArgbImage TPicture::Render() const {

@@ -50,10 +50,14 @@ class TPicture {
   // Loads by the extension of the path's file name (newest registry entry
   // first, letters compared in lower case). The picture is replaced only when
   // the load succeeds.
-  void LoadFromFile(const std::string& path);
-  // Writes the graphic in its own format (a bitmap as BMP), whatever the
-  // extension; an existing file is replaced.
+  // `limits` lets the load refuse a picture before it is decoded.
+  void LoadFromFile(const std::string& path, const TLoadLimits& limits = {});
+  // Writes the graphic through TGraphic::SaveToFile: a bitmap as PNG or
+  // TIFF when the name ends so, as BMP otherwise; an existing file is
+  // replaced.
   void SaveToFile(const std::string& path) const;
+  // Writes the graphic to the process's standard output, a bitmap as BMP.
+  void SaveToStandardOutput() const;
 
   // The picture for display and for the clipboard: 0xAARRGGBB, top-down.
   ArgbImage Render() const;

@@ -6,6 +6,8 @@
 #include <exception>
 #include <string>
 
+#include "platform/SystemError.h"
+
 namespace kevrale {
 
 class Exception : public std::exception {
@@ -39,9 +41,6 @@ KEVRALE_DECLARE_EXCEPTION(EAbort, Exception);
 KEVRALE_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 // A graphic operation that the current graphic does not allow.
 KEVRALE_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
-// The system's text for an error number (errno), as strerror gives it.
-std::string SystemErrorText(int error_number);
-
 // Stream errors: a file that cannot be opened or created, a short read or
 // write. Where the system gave a reason, its error number is kept and its
 // text is the exception's Reason().

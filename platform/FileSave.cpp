@@ -1,19 +1,32 @@
 #include "platform/FileSave.h"
 
 #include "platform/Exception.h"
-#include "platform/Format.h"
-#include "platform/Stream.h"
+#include "platform/SaveFileStream.h"
 
 namespace kevrale {
 
-void SaveFileWith(const std::string& path, const std::function<void(TStream&)>& write) {
-  TReplacingFileStream stream(path);
+namespace {
+
+void WriteAndCommit(TSaveFileStream& stream, const std::function<void(TStream&)>& write) {
   try {
     write(stream);
   } catch (const EWriteError&) {
-    throw EFCreateError(Format("ファイル %s を作成できません", {path}));
+    // A full disk or a failing device: the file could not be written.
+    throw stream.CreateError();
   }
   stream.Commit();
+}
+
+}  // namespace
+
+void SaveFileWith(const std::string& path, const std::function<void(TStream&)>& write) {
+  TSaveFileStream stream(path);
+  WriteAndCommit(stream, write);
+}
+
+void SaveStandardOutputWith(const std::function<void(TStream&)>& write) {
+  TSaveFileStream stream{TSaveFileStream::StandardOutputTag()};
+  WriteAndCommit(stream, write);
 }
 
 }  // namespace kevrale

@@ -9,17 +9,11 @@
 #include <cstring>
 
 #include "platform/Exception.h"
-#include "platform/FileName.h"
 #include "platform/Format.h"
 
 namespace kevrale {
 
 namespace {
-
-constexpr const char* kOpenMessage = "ファイル %s は開けません";
-constexpr const char* kCreateMessage = "ファイル %s を作成できません";
-constexpr const char* kReadErrorMessage = "ストリームの読み込みエラー";
-constexpr const char* kWriteErrorMessage = "ストリームの書き込みエラー";
 
 int64_t SeekMemory(size_t& position, size_t size, int64_t offset, SeekOrigin origin) {
   int64_t base = 0;
@@ -43,7 +37,7 @@ void TStream::ReadBuffer(void* buffer, size_t count) {
   auto* out = static_cast<uint8_t*>(buffer);
   while (count > 0) {
     const size_t n = Read(out, count);
-    if (n == 0) throw EReadError(kReadErrorMessage);
+    if (n == 0) throw EReadError(kStreamReadErrorMessage);
     out += n;
     count -= n;
   }
@@ -53,7 +47,7 @@ void TStream::WriteBuffer(const void* buffer, size_t count) {
   const auto* in = static_cast<const uint8_t*>(buffer);
   while (count > 0) {
     const size_t n = Write(in, count);
-    if (n == 0) throw EWriteError(kWriteErrorMessage);
+    if (n == 0) throw EWriteError(kStreamWriteErrorMessage);
     in += n;
     count -= n;
   }
@@ -78,22 +72,22 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
   // A name with a NUL byte would open a different file than the one named.
   if (path.find('\0') != std::string::npos) {
-    if (mode == Mode::Read) throw EFOpenError(Format(kOpenMessage, {path}), EINVAL);
-    throw EFCreateError(Format(kCreateMessage, {path}), EINVAL);
+    if (mode == Mode::Read) throw EFOpenError(Format(kFileOpenMessage, {path}), EINVAL);
+    throw EFCreateError(Format(kFileCreateMessage, {path}), EINVAL);
   }
   if (mode == Mode::Read) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw EFOpenError(Format(kOpenMessage, {path}), errno);
+    if (fd_ < 0) throw EFOpenError(Format(kFileOpenMessage, {path}), errno);
     // A folder opens for reading on Linux but is no file to load.
     struct stat st;
     const int error = ::fstat(fd_, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
     if (error != 0) {
       CloseHandle();
-      throw EFOpenError(Format(kOpenMessage, {path}), error);
+      throw EFOpenError(Format(kFileOpenMessage, {path}), error);
     }
   } else {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) throw EFCreateError(Format(kCreateMessage, {path}), errno);
+    if (fd_ < 0) throw EFCreateError(Format(kFileCreateMessage, {path}), errno);
   }
 }
 
@@ -111,7 +105,10 @@ size_t TFileStream::Read(void* buffer, size_t count) {
     const ssize_t n = ::read(fd_, buffer, count);
     if (n >= 0) return size_t(n);
     // A failing device is no end of the file.
-    if (errno != EINTR) throw EReadError(kReadErrorMessage, errno);
+    if (errno != EINTR) {
+      last_error_ = errno;
+      throw EReadError(kStreamReadErrorMessage, errno);
+    }
   }
 }
 
@@ -119,7 +116,10 @@ size_t TFileStream::Write(const void* buffer, size_t count) {
   for (;;) {
     const ssize_t n = ::write(fd_, buffer, count);
     if (n >= 0) return size_t(n);
-    if (errno != EINTR) return 0;
+    if (errno != EINTR) {
+      last_error_ = errno;
+      return 0;
+    }
   }
 }
 
@@ -134,43 +134,6 @@ int64_t TFileStream::Size() {
   struct stat st;
   if (::fstat(fd_, &st) != 0) return 0;
   return int64_t(st.st_size);
-}
-
-TReplacingFileStream::TReplacingFileStream(const std::string& path)
-    : TFileStream(-1, std::string()), target_(path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-    throw EFCreateError(Format(kCreateMessage, {path}));
-  std::string pattern = std::string(ExtractFilePath(path)) + ".kevrale-save-XXXXXX";
-  fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd_ < 0) throw EFCreateError(Format(kCreateMessage, {path}));
-  path_ = pattern;
-  // mkostemp makes the file private; give it the mode an ordinary created
-  // file would have, or keep the mode of the file it replaces.
-  mode_t mode;
-  if (::stat(path.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  ::fchmod(fd_, mode);
-}
-
-TReplacingFileStream::~TReplacingFileStream() {
-  if (!committed_) {
-    CloseHandle();
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-}
-
-void TReplacingFileStream::Commit() {
-  const bool closed = ::close(fd_) == 0;
-  fd_ = -1;
-  if (!closed || ::rename(path_.c_str(), target_.c_str()) != 0)
-    throw EFCreateError(Format(kCreateMessage, {target_}));
-  committed_ = true;
 }
 
 size_t TMemoryStream::Read(void* buffer, size_t count) {
@@ -207,16 +170,6 @@ void TMemoryStream::LoadFromFile(const std::string& path) {
   file.ReadBuffer(data.data(), data.size());
   data_ = std::move(data);
   position_ = 0;
-}
-
-void TMemoryStream::SaveToFile(const std::string& path) {
-  TReplacingFileStream file(path);
-  try {
-    file.WriteBuffer(data_.data(), data_.size());
-  } catch (const EWriteError&) {
-    throw EFCreateError(Format(kCreateMessage, {path}));
-  }
-  file.Commit();
 }
 
 size_t TBorrowedMemoryStream::Read(void* buffer, size_t count) {

@@ -12,6 +12,13 @@ namespace kevrale {
 
 enum class SeekOrigin { Beginning, Current, End };
 
+// The messages of a file that cannot be opened or created; %s is the path.
+inline constexpr const char* kFileOpenMessage = "ファイル %s は開けません";
+inline constexpr const char* kFileCreateMessage = "ファイル %s を作成できません";
+// The messages of a read or write that stopped short.
+inline constexpr const char* kStreamReadErrorMessage = "ストリームの読み込みエラー";
+inline constexpr const char* kStreamWriteErrorMessage = "ストリームの書き込みエラー";
+
 class TStream {
  public:
   virtual ~TStream() = default;
@@ -51,29 +58,15 @@ class TFileStream : public TStream {
   int64_t Seek(int64_t offset, SeekOrigin origin) override;
   int64_t Size() override;
   const std::string& Path() const { return path_; }
+  // The errno of the last read or write that failed; 0 when none did.
+  int LastError() const { return last_error_; }
 
  protected:
   TFileStream(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   void CloseHandle();
   int fd_ = -1;
   std::string path_;
-};
-
-// Writes a file by way of a temporary file beside it, which Commit() renames
-// into place: a save that fails half-way leaves the old file as it was. An
-// uncommitted temporary file is removed when the stream is destroyed.
-class TReplacingFileStream : public TFileStream {
- public:
-  // Raises EFCreateError "ファイル %s を作成できません" with the path.
-  explicit TReplacingFileStream(const std::string& path);
-  ~TReplacingFileStream() override;
-  // Flushes, closes and renames the temporary file to the target path.
-  // Raises EFCreateError when any of that fails.
-  void Commit();
-
- private:
-  std::string target_;
-  bool committed_ = false;
+  int last_error_ = 0;
 };
 
 // A stream over a byte vector that it owns.
@@ -96,7 +89,6 @@ class TMemoryStream : public TStream {
   uint8_t* Memory() { return data_.data(); }
   std::vector<uint8_t>& Data() { return data_; }
   void LoadFromFile(const std::string& path);
-  void SaveToFile(const std::string& path);
 
  private:
   std::vector<uint8_t> data_;

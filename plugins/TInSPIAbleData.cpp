@@ -202,6 +202,8 @@ void TInSPIAbleData::Attempt(const TInSPI& plugin, const uint8_t* head, intptr_t
     return;
   }
   QueryInfo(plugin, offset);
+  if (info_ok_ && Limits.MaxWidth > 0 && picture_info_.width > Limits.MaxWidth)
+    throw EPictureTooWide(Limits.TooWideMessage);
   if (host_ != nullptr && host_->GraphicPreview) {
     const int32_t result = QueryPreview(plugin, offset);
     // A preview that fails is no answer of its own: the picture follows.

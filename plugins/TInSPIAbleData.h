@@ -72,6 +72,10 @@ class TInSPIAbleData {
 
   // A copy of the owning graphic's progress event, set before each decode.
   TProgressEvent OnProgress;
+  // The owning graphic's limits: a picture that a plug-in's picture
+  // information shows too wide ends the decode (EPictureTooWide) before
+  // GetPicture is asked.
+  TLoadLimits Limits;
 
  protected:
   TInSPIAbleData(TSPIGraphic* owner, TSPIs* host, std::string source_name);

@@ -46,7 +46,7 @@ std::string ReaderName(TGraphicClass kind) {
 // file it cannot open) is absorbed, with its reason in `outcome`.
 std::unique_ptr<TGraphic> TryLoad(
     TGraphicClass plugin_class, TGraphicClass plain_class, bool prefer_plain,
-    const TProgressEvent& progress, TSPIs* host, LoadOutcome& outcome,
+    const TProgressEvent& progress, const TLoadLimits& limits, TSPIs* host, LoadOutcome& outcome,
     const std::function<void(TGraphic& graphic, bool as_plugin)>& load,
     const std::function<void()>& after_failure) {
   const auto [first, second] = OrderClasses(plugin_class, plain_class, prefer_plain);
@@ -55,6 +55,7 @@ std::unique_ptr<TGraphic> TryLoad(
     std::unique_ptr<TGraphic> graphic = kind->Create();
     if (!graphic) continue;
     graphic->OnProgress = progress;
+    graphic->Limits = limits;
     auto* plugin_graphic =
         kind == plugin_class ? dynamic_cast<TSPIGraphic*>(graphic.get()) : nullptr;
     if (plugin_graphic != nullptr) plugin_graphic->SetHost(host);
@@ -83,19 +84,20 @@ std::unique_ptr<TGraphic> TryLoad(
 std::unique_ptr<TGraphic> TryLoadFromFile(TGraphicClass plugin_class, const std::string& path,
                                           TGraphicClass plain_class, bool prefer_plain,
                                           const TProgressEvent& progress, TSPIs* host,
-                                          LoadOutcome& outcome) {
+                                          LoadOutcome& outcome, const TLoadLimits& limits) {
   return TryLoad(
-      plugin_class, plain_class, prefer_plain, progress, host, outcome,
+      plugin_class, plain_class, prefer_plain, progress, limits, host, outcome,
       [&](TGraphic& graphic, bool) { graphic.LoadFromFile(path); }, [] {});
 }
 
 std::unique_ptr<TGraphic> TryLoadFromStream(TGraphicClass plugin_class, TStream& stream,
                                             const std::string& file_name, TGraphicClass plain_class,
                                             bool prefer_plain, const TProgressEvent& progress,
-                                            TSPIs* host, LoadOutcome& outcome) {
+                                            TSPIs* host, LoadOutcome& outcome,
+                                            const TLoadLimits& limits) {
   const int64_t position = stream.Position();
   return TryLoad(
-      plugin_class, plain_class, prefer_plain, progress, host, outcome,
+      plugin_class, plain_class, prefer_plain, progress, limits, host, outcome,
       [&](TGraphic& graphic, bool as_plugin) {
         if (as_plugin)
           static_cast<TSPIGraphic&>(graphic).LoadFromStreamWithName(stream, file_name);
@@ -132,7 +134,7 @@ void TSPIBitmap::LoadFromFile(const std::string& path) {
   LoadOutcome outcome;
   std::unique_ptr<TGraphic> loaded =
       TryLoadFromFile(&TSPIGraphic::Class, path, ClassType()->Parent(), HasBmpExtension(path),
-                      Relay(), Host(), outcome);
+                      Relay(), Host(), outcome, Limits);
   if (!loaded) {
     // A file that no reader could open is reported as such, whatever its
     // extension: "could not decode" would name the wrong cause.
@@ -152,7 +154,7 @@ void TSPIBitmap::LoadFromStreamWithName(TStream& stream, const std::string& file
   LoadOutcome outcome;
   std::unique_ptr<TGraphic> loaded =
       TryLoadFromStream(&TSPIGraphic::Class, stream, file_name, ClassType()->Parent(),
-                        HasBmpExtension(file_name), Relay(), Host(), outcome);
+                        HasBmpExtension(file_name), Relay(), Host(), outcome, Limits);
   AssignLoaded(std::move(loaded), std::move(outcome));
 }
 

@@ -94,12 +94,13 @@ std::pair<TGraphicClass, TGraphicClass> OrderClasses(TGraphicClass first, TGraph
 std::unique_ptr<TGraphic> TryLoadFromFile(TGraphicClass plugin_class, const std::string& path,
                                           TGraphicClass plain_class, bool prefer_plain,
                                           const TProgressEvent& progress, TSPIs* host,
-                                          LoadOutcome& outcome);
+                                          LoadOutcome& outcome, const TLoadLimits& limits = {});
 // The same for a stream: the plug-in kind loads it with its name, the plain
 // kind from the current position, which is restored after a failed attempt.
 std::unique_ptr<TGraphic> TryLoadFromStream(TGraphicClass plugin_class, TStream& stream,
                                             const std::string& file_name, TGraphicClass plain_class,
                                             bool prefer_plain, const TProgressEvent& progress,
-                                            TSPIs* host, LoadOutcome& outcome);
+                                            TSPIs* host, LoadOutcome& outcome,
+                                            const TLoadLimits& limits = {});
 
 }  // namespace kevrale

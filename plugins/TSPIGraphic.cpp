@@ -88,6 +88,7 @@ void TSPIGraphic::LoadFromStreamWithName(TStream& stream, const std::string& fil
 void TSPIGraphic::DecodeSource() {
   try {
     source_->OnProgress = OnProgress;
+    source_->Limits = Limits;
     source_->Decode();
     if (source_->IsEmpty()) throw EDecodeFailed(kCouldNotDecode, source_->Outcome());
   } catch (...) {

@@ -1,6 +1,7 @@
 /* JPEG import plug-in (libjpeg-turbo). Greyscale pictures come back as 8
  * bits with a grey colour table, everything else (YCbCr, RGB, CMYK, YCCK)
- * as 24 bits. A file that ends before its picture does is refused. */
+ * as 24 bits. A file that ends before its picture does, or whose scan
+ * data libjpeg finds missing or corrupt, is refused. */
 #include <setjmp.h>
 #include <stdio.h> /* jpeglib.h needs FILE */
 #include <string.h>
@@ -46,10 +47,25 @@ static void OnErrorExit(j_common_ptr cinfo) {
   longjmp(job->escape, 1);
 }
 
+/* The warnings by which libjpeg says that scan data is missing or corrupt.
+ * It goes on regardless and fills what it lacks with grey, so a picture
+ * decoded past one of them is not the file's picture. */
+static int MeansBrokenData(int code) {
+  switch (code) {
+    case JWRN_JPEG_EOF:      /* the data ends before the picture */
+    case JWRN_HIT_MARKER:    /* a marker stands inside the scan data */
+    case JWRN_HUFF_BAD_CODE: /* entropy-coded data that decodes to nothing */
+    case JWRN_MUST_RESYNC:   /* a restart marker is missing */
+      return 1;
+    default:
+      return 0;
+  }
+}
+
 static void OnMessage(j_common_ptr cinfo, int level) {
-  /* libjpeg stands in an end-of-image marker for missing data and goes on
-   * with grey; such a file is broken. Other warnings are harmless. */
-  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) {
+  /* Other warnings (extra bytes between segments, odd markers) leave the
+   * picture whole. */
+  if (level < 0 && MeansBrokenData(cinfo->err->msg_code)) {
     JpegJob* job = (JpegJob*)cinfo->client_data;
     job->code = SPI_BROKEN_DATA;
     longjmp(job->escape, 1);

@@ -300,8 +300,13 @@ static int DecodeBands(TIFF* tif, const TiffPage* page, SpiDib* dib, SpiProgress
   int result = SpiProgressStart(progress, page->height) ? SPI_ABORTED : SPI_SUCCESS;
   for (uint32_t top = 0; top < page->height && result == SPI_SUCCESS; top += band_rows) {
     const uint32_t rows = page->height - top < band_rows ? page->height - top : band_rows;
+    /* Some codecs (the fax ones) leave the padding bits at the end of a row
+     * as they found them; cleared, the result never depends on what the
+     * memory held before. */
+    memset(band, 0, (size_t)row_bytes * band_rows);
     if (tiled) {
       for (uint32_t left = 0; left < page->width; left += tile_width) {
+        memset(tile, 0, (size_t)tile_bytes);
         if (TIFFReadTile(tif, tile, left, top, 0, 0) < 0) {
           result = SPI_BROKEN_DATA;
           break;

@@ -1,7 +1,10 @@
 #include "thinning/SkeletonGraph.h"
 
+#include <algorithm>
+#include <bit>
+
 #include "picture/TBitmap.h"
-#include "thinning/TargetPixel.h"
+#include "thinning/TargetRule.h"
 
 namespace kevrale {
 
@@ -45,15 +48,21 @@ uint8_t LinksOf(uint8_t near) {
 
 }  // namespace
 
-SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, TColor target) {
+SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, const TargetRule& rule) {
   const int width = bitmap.Width();
   const int bpp = bitmap.BytesPerPixel();
-  target &= kColorMask;
+  // The target pixels of a row as bits x + 1, as the engine loads a row,
+  // with the clear word past the end that MarkTargetPixels may write.
+  std::vector<uint64_t> bits(size_t(width + 2 + 63) / 64 + 1);
   size_t above_begin = 0;  // the nodes of the previous row
   size_t above_end = 0;
   for (int y = 0; y < bitmap.Height(); ++y) {
     const size_t begin = x_.size();
-    AppendTargetColumns(bitmap.ScanLine(y), width, bpp, target, x_);
+    std::fill(bits.begin(), bits.end(), 0);
+    MarkTargetPixels(rule, bitmap.ScanLine(y), width, bpp, bits.data());
+    for (size_t w = 0; w < bits.size(); ++w)
+      for (uint64_t word = bits[w]; word != 0; word &= word - 1)
+        x_.push_back(int32_t(w * 64 + size_t(std::countr_zero(word))) - 1);
     const size_t end = x_.size();
     if (end == begin) {
       above_begin = above_end = end;

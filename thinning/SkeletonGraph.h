@@ -21,6 +21,7 @@
 
 #include "picture/PixelPolyline.h"
 #include "platform/Color.h"
+#include "thinning/TargetRule.h"
 
 namespace kevrale {
 
@@ -60,8 +61,9 @@ class SkeletonGraph {
     return kDy[direction];
   }
 
-  // Reads the target pixels (see IsTargetPixel) of the bitmap.
-  SkeletonGraph(const TBitmap& bitmap, TColor target);
+  // Reads the pixels of the bitmap that the rule counts as the target
+  // colour, as the thinning run does.
+  SkeletonGraph(const TBitmap& bitmap, const TargetRule& rule);
 
   // Nodes in row order: top to bottom, left to right in each row.
   size_t Size() const { return x_.size(); }

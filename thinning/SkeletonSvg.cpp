@@ -10,9 +10,9 @@
 
 namespace kevrale {
 
-std::vector<PixelPolyline> SkeletonPaths(const TBitmap& bitmap, TColor target,
+std::vector<PixelPolyline> SkeletonPaths(const TBitmap& bitmap, const TargetRule& rule,
                                          const SvgOptions& options, SkeletonPathStats* stats) {
-  std::vector<PixelPolyline> paths = TraceSkeleton(SkeletonGraph(bitmap, target));
+  std::vector<PixelPolyline> paths = TraceSkeleton(SkeletonGraph(bitmap, rule));
   if (options.simplify > 0)
     for (PixelPolyline& p : paths) SimplifyPolyline(p, options.simplify);
   const double before = stats ? PenTravel(paths) : 0;
@@ -27,18 +27,18 @@ std::vector<PixelPolyline> SkeletonPaths(const TBitmap& bitmap, TColor target,
   return paths;
 }
 
-void WriteSkeletonSvg(const TBitmap& bitmap, TColor target, const SvgOptions& options,
+void WriteSkeletonSvg(const TBitmap& bitmap, const TargetRule& rule, const SvgOptions& options,
                       TStream& stream, SkeletonPathStats* stats) {
-  WriteSvg(stream, bitmap.Width(), bitmap.Height(), target & kColorMask,
-           SkeletonPaths(bitmap, target, options, stats));
+  WriteSvg(stream, bitmap.Width(), bitmap.Height(), rule.target & kColorMask,
+           SkeletonPaths(bitmap, rule, options, stats));
 }
 
-void SaveSkeletonSvg(const TBitmap& bitmap, TColor target, const SvgOptions& options,
+void SaveSkeletonSvg(const TBitmap& bitmap, const TargetRule& rule, const SvgOptions& options,
                      const std::string& path) {
   // Traced before the file is touched: nothing is replaced if tracing fails.
-  const std::vector<PixelPolyline> paths = SkeletonPaths(bitmap, target, options);
+  const std::vector<PixelPolyline> paths = SkeletonPaths(bitmap, rule, options);
   SaveFileWith(path, [&](TStream& stream) {
-    WriteSvg(stream, bitmap.Width(), bitmap.Height(), target & kColorMask, paths);
+    WriteSvg(stream, bitmap.Width(), bitmap.Height(), rule.target & kColorMask, paths);
   });
 }
 

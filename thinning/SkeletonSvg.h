@@ -8,6 +8,7 @@
 
 #include "picture/PixelPolyline.h"
 #include "platform/Color.h"
+#include "thinning/TargetRule.h"
 
 namespace kevrale {
 
@@ -30,18 +31,18 @@ struct SkeletonPathStats {
 };
 
 // The paths of the target pixels of `bitmap` as they are written.
-std::vector<PixelPolyline> SkeletonPaths(const TBitmap& bitmap, TColor target,
+std::vector<PixelPolyline> SkeletonPaths(const TBitmap& bitmap, const TargetRule& rule,
                                          const SvgOptions& options,
                                          SkeletonPathStats* stats = nullptr);
 
 // Writes the document: the picture's size, one path per traced line,
 // stroked in the target colour.
-void WriteSkeletonSvg(const TBitmap& bitmap, TColor target, const SvgOptions& options,
+void WriteSkeletonSvg(const TBitmap& bitmap, const TargetRule& rule, const SvgOptions& options,
                       TStream& stream, SkeletonPathStats* stats = nullptr);
 
 // Saves the document to a file; a failed save leaves an old file as it
 // was and raises the file's error.
-void SaveSkeletonSvg(const TBitmap& bitmap, TColor target, const SvgOptions& options,
+void SaveSkeletonSvg(const TBitmap& bitmap, const TargetRule& rule, const SvgOptions& options,
                      const std::string& path);
 
 }  // namespace kevrale

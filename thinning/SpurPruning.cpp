@@ -5,13 +5,13 @@
 
 #include "picture/TBitmap.h"
 #include "thinning/SkeletonGraph.h"
-#include "thinning/TargetPixel.h"
 
 namespace kevrale {
 
-size_t PruneSpurs(TBitmap& bitmap, TColor target, TColor surround, int shorter_than) {
+size_t PruneSpurs(TBitmap& bitmap, const TargetRule& rule, TColor surround,
+                  bool transparent_surround, int shorter_than) {
   if (shorter_than <= 1) return 0;  // no branch has fewer than one pixel
-  const SkeletonGraph graph(bitmap, target);
+  const SkeletonGraph graph(bitmap, rule);
   std::vector<size_t> doomed;
   std::vector<size_t> branch;
   for (size_t end = 0; end < graph.Size(); ++end) {
@@ -35,10 +35,16 @@ size_t PruneSpurs(TBitmap& bitmap, TColor target, TColor surround, int shorter_t
       node = next;
     }
   }
+  if (doomed.empty()) return 0;
+  if (transparent_surround) bitmap.SetPixelFormat(TPixelFormat::pf32bit);
   const int bpp = bitmap.BytesPerPixel();
   for (const size_t node : doomed) {
     const PixelPoint p = graph.Point(node);
-    PaintSurround(bitmap.ScanLine(p.y) + size_t(p.x) * size_t(bpp), surround);
+    uint8_t* pixel = bitmap.ScanLine(p.y) + size_t(p.x) * size_t(bpp);
+    pixel[0] = GetBValue(surround);
+    pixel[1] = GetGValue(surround);
+    pixel[2] = GetRValue(surround);
+    if (bpp == 4) pixel[3] = transparent_surround ? 0 : 255;
   }
   return doomed.size();
 }

@@ -21,6 +21,8 @@ struct TargetRule {
 // Sets bit x + 1 of `bits` (bit i of word i / 64) for every pixel x of the
 // row `pixels`, `width` pixels of `bytes_per_pixel` (3 or 4) bytes, that
 // the rule counts as the target colour. Other bits are left as they are.
+// `bits` holds (width + 2 + 63) / 64 words and one more, which it may write
+// zeros into.
 void MarkTargetPixels(const TargetRule& rule, const uint8_t* pixels, int width, int bytes_per_pixel,
                       uint64_t* bits);
 

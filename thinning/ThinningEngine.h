@@ -43,7 +43,8 @@ class BusyCursorScope {
 // repaint them opaque in the surround colour.
 struct ThinningOptions {
   // A pixel is the target colour when none of its three channels differs
-  // from the target's by more than this (0..255; 0: only the colour itself).
+  // from the target's by more than this (0..kMaxTolerance; 0: only the
+  // colour itself).
   int tolerance = 0;
   // Removed pixels become fully transparent instead of opaque; their colour
   // bytes hold the surround colour. A 24-bit picture becomes a 32-bit one
@@ -51,6 +52,10 @@ struct ThinningOptions {
   // removes nothing leaves it as it was.
   bool transparent_surround = false;
 };
+
+// The largest tolerance that means something: every colour is within 255
+// of every other in each channel.
+constexpr int kMaxTolerance = 255;
 
 // The widest picture the engine accepts.
 constexpr int kMaxThinningWidth = 12500;

@@ -1,6 +1,7 @@
 #include "batch/ListFileReader.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -90,6 +91,30 @@ TEST_F(ListFileReaderTest, LinesLongerThanTheBuffer) {
   EXPECT_EQ(Read(std::string(n - 1, 'c') + "\n\x1a"
                                            "d"),
             Lines{std::string(n - 1, 'c')});
+}
+
+TEST_F(ListFileReaderTest, ALimitRefusesTheFirstLongerLineByItsNumber) {
+  const std::string fits(100, 'f');
+  const std::string list = fits + "\r\n\n" + fits + "x\nnever read";
+  ListFileReader reader(dir_.Write("list.txt", list), 100);
+  EXPECT_EQ(reader.ReadLine(), fits);
+  EXPECT_EQ(reader.ReadLine(), "");
+  try {
+    reader.ReadLine();
+    FAIL() << "read a line of 101 bytes";
+  } catch (const EListLineTooLong& e) {
+    EXPECT_EQ(e.Message(), "line 3 is longer than 100 bytes");
+  }
+  // Without a limit the same line is read.
+  EXPECT_EQ(Read(list), (Lines{fits, "", fits + "x", "never read"}));
+}
+
+TEST_F(ListFileReaderTest, AnEndlessLineStopsAtTheLimit) {
+  // /dev/zero holds one line without end; with a limit the reader stops
+  // after it, without filling memory.
+  if (::access("/dev/zero", R_OK) != 0) GTEST_SKIP() << "no /dev/zero";
+  ListFileReader reader("/dev/zero", 64 * 1024);
+  EXPECT_THROW(reader.ReadLine(), EListLineTooLong);
 }
 
 TEST_F(ListFileReaderTest, LineNumbersCountEveryBreakAnEditorShows) {

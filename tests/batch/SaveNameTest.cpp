@@ -27,9 +27,11 @@ TEST(SaveNameTest, OddNames) {
   EXPECT_EQ(SaveNameFor("/画像/線画.jpg"), "/画像/線画_s.bmp");
 }
 
-TEST(SaveNameTest, AnotherExtensionTakesThePlaceOfBmp) {
-  EXPECT_EQ(SaveNameFor("/scan.d/page01.jpg", ".svg"), "/scan.d/page01_s.svg");
-  EXPECT_EQ(SaveNameFor("/scan/", ".svg"), "/scan/_s.svg");
+TEST(SaveNameTest, AnotherExtensionFollowsTheSameRule) {
+  EXPECT_EQ(SaveNameFor("/scan/page01.jpg", "png"), "/scan/page01_s.png");
+  EXPECT_EQ(SaveNameFor("/scan.d/page", "tif"), "/scan.d/page_s.tif");
+  EXPECT_EQ(SaveNameFor("x_s.png", "png"), "x_s_s.png");
+  EXPECT_EQ(SaveNameFor("/scan/", "svg"), "/scan/_s.svg");
 }
 
 }  // namespace

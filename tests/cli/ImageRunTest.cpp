@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "BmpBuilder.h"
 #include "CliProcess.h"
 #include "picture/TBitmap.h"
 
@@ -17,6 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::Quote;
 using test::RunCli;
+using test::RunCommand;
 using test::RunResult;
 
 class CliRunTest : public test::CliFolderTest {
@@ -126,6 +128,35 @@ TEST_F(CliRunTest, TooWideIsRefusedWithoutWriting) {
             std::string::npos)
       << r.output;
   EXPECT_FALSE(fs::exists(Path("wide_s.bmp")));
+}
+
+// A picture that only claims to be wide is refused for its width as soon as
+// the width is known, before anything decodes its pixels: a BMP header, or a
+// plug-in's picture information (a 16000 x 16000 PNG of a few kilobytes).
+TEST_F(CliRunTest, AClaimedWidthIsRefusedBeforeDecoding) {
+  std::vector<uint8_t> header(54, 0);
+  test::PutLe(header, 0, 'B' | 'M' << 8, 2);
+  test::PutLe(header, 10, 54, 4);
+  test::PutLe(header, 14, 40, 4);
+  test::PutLe(header, 18, 16000, 4);
+  test::PutLe(header, 22, 16000, 4);
+  test::PutLe(header, 26, 1, 2);
+  test::PutLe(header, 28, 24, 2);
+  test::WriteBytes(Path("claims.bmp"), header);
+  const std::string png = Path("claims.png");
+  const RunResult made = RunCommand("/usr/bin/python3 -c " +
+                                    Quote("from PIL import Image; Image.new('1', (16000, 16000), "
+                                          "1).save('" +
+                                          png + "')"));
+  ASSERT_EQ(made.status, 0) << made.output;
+  for (const char* name : {"claims.bmp", "claims.png"}) {
+    SCOPED_TRACE(name);
+    const RunResult r = RunCli(Quote(Path(name)));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("画像の横幅が12000pixelを越えていて実行できません"), std::string::npos)
+        << r.output;
+  }
+  EXPECT_EQ(dir_.Entries().size(), 2u) << "nothing written";
 }
 
 TEST_F(CliRunTest, OneFailureDoesNotStopTheOtherImages) {

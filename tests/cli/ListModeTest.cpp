@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "CliProcess.h"
+#include "PilReader.h"
 #include "cli/Progress.h"
 #include "picture/TBitmap.h"
 #include "picture/TPicture.h"
@@ -190,6 +191,123 @@ TEST_F(ListModeTest, ParallelJobsGiveTheFilesOfASequentialRun) {
   // No temporary file is left beside the results.
   for (const auto& e : fs::directory_iterator(dir_.Path()))
     EXPECT_FALSE(e.path().filename().string().starts_with(".")) << e.path();
+}
+
+TEST_F(ListModeTest, ATooWideEntryFailsAndWritesNothing) {
+  TBitmap wide(12501, 2);
+  wide.SaveToFile(Path("wide.bmp"));
+  WriteImage("fine.bmp", 1);
+  const std::string list = WriteList("list.txt", "wide.bmp\nfine.bmp\n");
+  const RunResult r = RunCli("--keep-going --list " + Quote(list));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(fs::exists(Path("wide_s.bmp")));
+  EXPECT_TRUE(fs::exists(Path("fine_s.bmp")));
+  EXPECT_TRUE(Contains(r.output, "1 of 2 entries failed:")) << r.output;
+  EXPECT_TRUE(Contains(r.output, "entry 1, line 1: " + Path("wide.bmp") +
+                                     ": 画像の横幅が12000pixelを越えていて実行できません"))
+      << r.output;
+  // Without --keep-going the run stops there.
+  fs::remove(Path("fine_s.bmp"));
+  EXPECT_EQ(RunCli("--list " + Quote(list)).status, 1);
+  EXPECT_FALSE(fs::exists(Path("fine_s.bmp")));
+}
+
+TEST_F(ListModeTest, OneOutputNamedTwoWaysIsWrittenInListOrder) {
+  // Entry 1 (a.bmp) takes long, entry 2 (a.png) is quick; both save to
+  // a_s.bmp, so entry 2's result must be the one that stays however its
+  // name is written.
+  TBitmap slow(1200, 1200);
+  for (int y = 0; y < 1200; ++y)
+    for (int x = 0; x < 1200; ++x) slow.SetPixel(x, y, (x / 40 + y / 40) % 2 ? clBlack : clWhite);
+  slow.SaveToFile(Path("a.bmp"));
+  WriteImage("quick.bmp", 2);
+  TPicture quick;
+  quick.LoadFromFile(Path("quick.bmp"));
+  quick.SaveToFile(Path("a.png"));
+  RunThinning(quick, clBlack, clWhite, {});
+  quick.SaveToFile(Path("expected.bmp"));
+  const std::string expected = Slurp(Path("expected.bmp"));
+  fs::create_symlink(dir_.Path(), dir_.File("link"));
+  // The list is named relatively from its folder, so entry 1's output is
+  // the relative name "a_s.bmp".
+  for (const std::string& second : {Path("a.png"), std::string("link/./a.png")}) {
+    SCOPED_TRACE(second);
+    WriteList("list.txt", "a.bmp\n" + second + "\n");
+    fs::remove(Path("a_s.bmp"));
+    const RunResult r = test::RunCommand(
+        "cd " + Quote(dir_.Path()) + " && XDG_CONFIG_HOME=/nonexistent/kevrale-tests " +
+        Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " -j 2 --list list.txt");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(Slurp(Path("a_s.bmp")) == expected) << "entry 1's result was written last";
+  }
+}
+
+TEST_F(ListModeTest, AnEndlessLineIsRefusedWithinBoundedMemory) {
+  // The limit: the sanitizers reserve far more address space than they use,
+  // so under them the resident size is bounded instead.
+#ifdef KEVRALE_SANITIZED
+  const std::string limit = "ASAN_OPTIONS=${ASAN_OPTIONS}:hard_rss_limit_mb=400 ";
+#else
+  const std::string limit = "ulimit -v 1000000 && ";
+#endif
+  const RunResult r =
+      test::RunCommand(limit + "XDG_CONFIG_HOME=/nonexistent/kevrale-tests timeout 60 " +
+                       Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " --list /dev/zero");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_TRUE(Contains(r.output, "kevrale-thin: /dev/zero: line 1 is longer than 65536 bytes"))
+      << r.output;
+  // A long line that is not endless: its number is named.
+  const std::string list =
+      WriteList("long.txt", "a.bmp\n\n" + std::string(70000, 'x') + ".bmp\nb.bmp\n");
+  const RunResult long_line = RunCli("--list " + Quote(list));
+  EXPECT_EQ(long_line.status, 1);
+  EXPECT_TRUE(Contains(long_line.output, list + ": line 3 is longer than 65536 bytes"))
+      << long_line.output;
+}
+
+TEST_F(ListModeTest, ControlCharactersOfNamesNeverReachTheTerminal) {
+  // (A lone CR would not survive the list reader; the single run has one.)
+  const std::string evil = "e\x1b]0;owned\x07\x1b[2Kvil.bmp";
+  const std::string shown = "e?]0;owned??[2Kvil.bmp";
+  std::ofstream(Path(evil)) << "no bitmap";
+  const std::string list = WriteList("list.txt", evil + "\n");
+  for (const char* mode : {"--list ", "--keep-going --list "}) {
+    SCOPED_TRACE(mode);
+    const RunResult r = RunCli(mode + Quote(list));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << r.output;
+    EXPECT_TRUE(Contains(r.output, "failed " + Path(shown))) << r.output;
+    EXPECT_TRUE(Contains(r.output, "line 1: " + Path(shown) + ": ビットマップイメージが不正です"))
+        << r.output;
+  }
+  // A name inside a message.
+  WriteImage("a.bmp", 1);
+  const std::string output = Path("missing/\r\x1b[1A" + evil);
+  const RunResult r = RunCli(Quote(Path("a.bmp")) + " -o " + Quote(output));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.output, "ファイル " + Path("missing/??[1A" + shown) + " を作成できません"))
+      << r.output;
+  EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find('\r'), std::string::npos) << r.output;
+}
+
+TEST_F(ListModeTest, FormatSetsTheExtensionOfEverySaveName) {
+  WriteImage("a.bmp", 1);
+  WriteImage("b.bmp", 2);
+  const std::string list = WriteList("list.txt", "a.bmp\nb.bmp\n");
+  ASSERT_EQ(RunCli("--list " + Quote(list)).status, 0);
+  for (const char* format : {"png", "tif"}) {
+    SCOPED_TRACE(format);
+    const RunResult r = RunCli("--format " + std::string(format) + " --list " + Quote(list));
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string a = Path("a_s." + std::string(format));
+    EXPECT_TRUE(Slurp(a).starts_with(format == std::string("png") ? "\x89PNG" : "II*"));
+    std::string missing;
+    const std::string bmp = pil::Describe({Path("a_s.bmp"), Path("b_s.bmp")}, missing);
+    if (!missing.empty()) GTEST_SKIP() << missing;
+    EXPECT_EQ(pil::Describe({a, Path("b_s." + std::string(format))}, missing), bmp);
+  }
+  EXPECT_EQ(RunCli("--format gif --list " + Quote(list)).status, 2);
 }
 
 TEST(ProgressTest, BarLineFitsTheTerminal) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -33,6 +34,19 @@ TEST(ListSchedulerTest, EntriesTouchingOneFileShareAGroup) {
       "/d/f.bmp",    // 8: alone
   }));
   EXPECT_EQ(groups, (std::vector<size_t>{0, 1, 0, 1, 2, 2, 3, 3, 4}));
+}
+
+TEST(ListSchedulerTest, ANameRelativeToTheCurrentFolderOrThroughALinkIsTheSameFile) {
+  const std::string here = std::filesystem::current_path().string();
+  // /proc/self/cwd is a link to the current folder.
+  const auto groups = ListScheduler::Groups(Entries({
+      "page.bmp",                 // 0
+      here + "/page.png",         // 1: the same output as 0
+      "/proc/self/cwd/page.jpg",  // 2: again, through a link
+      "sub/../page.gif",          // 3: again, written another way
+      here + "/other.bmp",        // 4
+  }));
+  EXPECT_EQ(groups, (std::vector<size_t>{0, 0, 0, 0, 1}));
 }
 
 // Runs the entries on `threads` workers; `fails` says which fail, and those

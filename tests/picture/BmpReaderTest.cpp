@@ -115,9 +115,6 @@ TEST(BmpReader, TrueColourImagesOfEveryHeader) {
             auto w = [](uint32_t c) { return (c * 255 + 15) / 31; };
             return w(v >> 10 & 31) << 16 | w(v >> 5 & 31) << 8 | w(v & 31);
           };
-        } else if (bits == 32) {
-          // The fourth byte of BI_RGB data is not alpha.
-          stored = [](int x, int y) { return Pattern(x, y) | uint32_t(x * 40) << 24; };
         }
         s.pixels = PackRows(width, height, bits, top_down, stored);
         const TBitmap b = Read(BuildBmp(s));
@@ -182,19 +179,22 @@ TEST(BmpReader, BitfieldsAndAlpha) {
        32,
        {0xFF000000, 0x00FF0000, 0x0000FF00},
        TPixelFormat::pf24bit},
+      // Without an alpha mask, a fourth byte that is not 0 in every pixel
+      // is alpha.
       {"V5 bit-fields with an empty alpha mask",
        124,
        3,
        32,
        {0x00FF0000, 0x0000FF00, 0x000000FF, 0},
-       TPixelFormat::pf24bit},
-      // Masks in a large header do not apply to BI_RGB data: no alpha.
+       TPixelFormat::pf32bit},
+      // Masks in a large header do not apply to BI_RGB data; its fourth
+      // byte is alpha by the same rule.
       {"BI_RGB in a V5 header with an alpha mask",
        124,
        0,
        32,
        {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000},
-       TPixelFormat::pf24bit},
+       TPixelFormat::pf32bit},
   };
   for (const Case& c : cases) {
     for (bool top_down : {false, true}) {
@@ -215,8 +215,11 @@ TEST(BmpReader, BitfieldsAndAlpha) {
       const TBitmap b = Read(BuildBmp(s));
       EXPECT_EQ(b.PixelFormat(), c.format);
       const bool rgb = c.compression == 0;
-      const std::vector<uint32_t> masks =
+      std::vector<uint32_t> masks =
           rgb ? std::vector<uint32_t>{0x00FF0000, 0x0000FF00, 0x000000FF, 0} : c.masks;
+      masks.resize(4);
+      // 32 bits whose colours leave the top byte free: that byte is alpha.
+      if (c.bits == 32 && masks[3] == 0 && c.format == TPixelFormat::pf32bit) masks[3] = 0xFF000000;
       ExpectPixels(b, width, height, [&](int x, int y) {
         // The channel value scaled to 0..255 with rounding, from first principles.
         auto channel = [&](size_t i) -> uint32_t {
@@ -230,6 +233,44 @@ TEST(BmpReader, BitfieldsAndAlpha) {
         };
         const uint32_t a = c.format == TPixelFormat::pf32bit ? channel(3) << 24 : 0;
         return a | channel(0) << 16 | channel(1) << 8 | channel(2);
+      });
+    }
+  }
+}
+
+// A 32-bit picture without an alpha mask carries alpha in its fourth byte
+// unless that byte is the same 0 or 255 in every pixel; with alpha, every
+// value is kept, 0 and 255 included.
+TEST(BmpReader, TheFourthByteOfThirtyTwoBitsIsAlphaWhenItIsUsed) {
+  const int width = 6, height = 3;
+  const struct {
+    const char* name;
+    std::function<uint32_t(int, int)> alpha;
+    TPixelFormat format;
+  } cases[] = {
+      {"all 0", [](int, int) { return 0u; }, TPixelFormat::pf24bit},
+      {"all 255", [](int, int) { return 255u; }, TPixelFormat::pf24bit},
+      {"all 128", [](int, int) { return 128u; }, TPixelFormat::pf32bit},
+      {"0 but one pixel", [](int x, int y) { return x == 5 && y == 2 ? 255u : 0u; },
+       TPixelFormat::pf32bit},
+      {"a ramp", [](int x, int y) { return uint32_t(x * 50 + y); }, TPixelFormat::pf32bit},
+  };
+  for (uint32_t compression : {0u, 3u}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (compression == 0 ? ", BI_RGB" : ", bit-fields"));
+      BmpSpec s;
+      s.header_size = 40;
+      s.width = width;
+      s.height = height;
+      s.bit_count = 32;
+      s.compression = compression;
+      if (compression == 3) s.masks = {0x00FF0000, 0x0000FF00, 0x000000FF};
+      s.pixels = PackRows(width, height, 32, false,
+                          [&](int x, int y) { return Pattern(x, y) | c.alpha(x, y) << 24; });
+      const TBitmap b = Read(BuildBmp(s));
+      EXPECT_EQ(b.PixelFormat(), c.format);
+      ExpectPixels(b, width, height, [&](int x, int y) {
+        return Pattern(x, y) | (c.format == TPixelFormat::pf32bit ? c.alpha(x, y) << 24 : 0);
       });
     }
   }

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "PilReader.h"
 #include "TempFolder.h"
 #include "picture/BmpReader.h"
 #include "picture/BmpWriter.h"
@@ -109,62 +110,16 @@ TEST(BmpWriter, EmptyBitmapRoundTrips) {
   EXPECT_EQ(back.Height(), 0);
 }
 
-// PIL decodes the files and prints "MODE WIDTH HEIGHT" and then every pixel
-// as RRGGBB or RRGGBBAA, row by row from the top.
-constexpr const char* kPilScript = R"(
-import sys
-from PIL import Image
-for path in sys.argv[1:]:
-    im = Image.open(path)
-    im.load()
-    print(im.mode, im.width, im.height)
-    print(' '.join(bytes(p).hex() for p in im.getdata()))
-)";
-
-std::string RunPil(const TempFolder& dir, const std::vector<std::string>& files) {
-  const std::string script = dir.File("check.py");
-  WriteBytes(script, std::vector<uint8_t>(kPilScript, kPilScript + std::strlen(kPilScript)));
-  std::string command = "/usr/bin/python3 " + script;
-  for (const std::string& f : files) command += " " + f;
-  command += " 2>&1";
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-  if (!pipe) return "popen failed";
-  std::string out;
-  char buffer[4096];
-  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe.get())) out.append(buffer, n);
-  return out;
-}
-
-std::string Expected(const TBitmap& b) {
-  std::ostringstream out;
-  out << (b.HasAlpha() ? "RGBA " : "RGB ") << b.Width() << " " << b.Height() << "\n";
-  char hex[9];
-  for (int y = 0; y < b.Height(); ++y) {
-    const uint8_t* p = b.ScanLine(y);
-    for (int x = 0; x < b.Width(); ++x, p += b.BytesPerPixel()) {
-      if (b.HasAlpha())
-        std::snprintf(hex, sizeof hex, "%02x%02x%02x%02x", p[2], p[1], p[0], p[3]);
-      else
-        std::snprintf(hex, sizeof hex, "%02x%02x%02x", p[2], p[1], p[0]);
-      out << (x == 0 && y == 0 ? "" : " ") << hex;
-    }
-  }
-  out << "\n";
-  return out.str();
-}
-
 TEST(BmpWriter, FilesReadBackIdenticallyInPil) {
-  if (!std::filesystem::exists("/usr/bin/python3"))
-    GTEST_SKIP() << "/usr/bin/python3 is missing (Debian's python3-pil provides the check)";
   TempFolder dir;
   const TBitmap rgb = Sample(7, 5, TPixelFormat::pf24bit);
   const TBitmap rgba = Sample(6, 4, TPixelFormat::pf32bit);
   rgb.SaveToFile(dir.File("rgb.bmp"));
   rgba.SaveToFile(dir.File("rgba.bmp"));
-  const std::string out = RunPil(dir, {dir.File("rgb.bmp"), dir.File("rgba.bmp")});
-  if (out.find("No module named 'PIL'") != std::string::npos)
-    GTEST_SKIP() << "PIL is not installed for /usr/bin/python3 (Debian's python3-pil)";
-  EXPECT_EQ(out, Expected(rgb) + Expected(rgba));
+  std::string missing;
+  const std::string out = pil::Describe({dir.File("rgb.bmp"), dir.File("rgba.bmp")}, missing);
+  if (!missing.empty()) GTEST_SKIP() << missing;
+  EXPECT_EQ(out, pil::Expected(rgb) + pil::Expected(rgba));
 }
 
 // A graphic whose save writes a few bytes and then fails.

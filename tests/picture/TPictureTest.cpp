@@ -17,6 +17,7 @@
 namespace kevrale {
 namespace {
 
+using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
 
@@ -177,10 +178,11 @@ TEST_F(PictureTest, MissingFileAndInvalidContentKeepThePicture) {
   ExpectStillRed();
 }
 
-TEST_F(PictureTest, SaveWritesABmpWhateverTheExtension) {
+TEST_F(PictureTest, SaveWritesTheFormatTheExtensionNames) {
   LoadRed();
   picture_.SetPixel(1, 0, RGB(9, 8, 7));
-  const std::string path = dir_.File("out.png");
+  // A name of no writer's format gets a BMP, as it always did.
+  const std::string path = dir_.File("out.jpg");
   picture_.SaveToFile(path);
   TPicture reloaded;
   const std::string as_bmp = dir_.File("out.bmp");
@@ -188,6 +190,12 @@ TEST_F(PictureTest, SaveWritesABmpWhateverTheExtension) {
   reloaded.LoadFromFile(as_bmp);
   EXPECT_EQ(reloaded.Pixel(1, 0), RGB(9, 8, 7));
   EXPECT_EQ(reloaded.Pixel(0, 0), RGB(255, 0, 0));
+  // A ".png" name, in any case, gets a PNG, not a BMP under that name.
+  picture_.SaveToFile(dir_.File("out.PNG"));
+  const std::vector<uint8_t> png = ReadBytes(dir_.File("out.PNG"));
+  ASSERT_GE(png.size(), 8u);
+  EXPECT_EQ(std::vector<uint8_t>(png.begin(), png.begin() + 8),
+            (std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
 
   const std::string nowhere = dir_.File("no such folder/out.bmp");
   ExpectError<EFCreateError>([&] { picture_.SaveToFile(nowhere); },

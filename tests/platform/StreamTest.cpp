@@ -1,13 +1,9 @@
 #include "platform/Stream.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "TempFolder.h"
 #include "platform/Exception.h"
@@ -36,45 +32,6 @@ TEST_F(StreamTest, OpenErrorsNameThePath) {
   }
   // A folder is not a file to read.
   EXPECT_THROW(TFileStream(dir_.Path(), TFileStream::Mode::Read), EFOpenError);
-  const std::string nowhere = dir_.File("no/such/out.bmp");
-  try {
-    TReplacingFileStream s(nowhere);
-    FAIL() << "created a file in a missing folder";
-  } catch (const EFCreateError& e) {
-    EXPECT_EQ(e.Message(), "ファイル " + nowhere + " を作成できません");
-  }
-}
-
-TEST_F(StreamTest, ReplacingStreamCommitsAtomically) {
-  const std::string target = dir_.File("out.bmp");
-  Write(target, "old contents");
-  ::chmod(target.c_str(), 0640);
-  {
-    TReplacingFileStream s(target);
-    s.WriteBuffer("new", 3);
-    // Until the commit the old file is untouched.
-    EXPECT_EQ(Contents(target), "old contents");
-    s.Commit();
-  }
-  EXPECT_EQ(Contents(target), "new");
-  EXPECT_EQ(fs::status(target).permissions(), fs::perms(0640));
-  EXPECT_EQ(EntriesInDir(), 1u);
-}
-
-TEST_F(StreamTest, UncommittedReplacementLeavesOldFileAndNoTemporary) {
-  const std::string target = dir_.File("out.bmp");
-  Write(target, "old contents");
-  {
-    TReplacingFileStream s(target);
-    s.WriteBuffer("half", 4);
-  }  // destroyed without Commit, as when a save throws
-  EXPECT_EQ(Contents(target), "old contents");
-  EXPECT_EQ(EntriesInDir(), 1u);
-}
-
-TEST_F(StreamTest, ReplacingAFolderIsRefused) {
-  fs::create_directory(dir_.File("sub"));
-  EXPECT_THROW(TReplacingFileStream(dir_.File("sub")), EFCreateError);
 }
 
 TEST(MemoryStreamTest, ReadsWritesAndSeeks) {

@@ -360,3 +360,67 @@ TEST_F(SPIBitmapTest, CancelAndOutOfMemoryGoOnAsTheyAre) {
 
 }  // namespace
 }  // namespace kevrale
+
+namespace kevrale {
+namespace {
+
+// The fourth byte of a plug-in's 32-bit pixels is alpha when it is used:
+// the bitmap then carries it; a byte that is 0 in every pixel is "unused".
+TEST_F(SPIBitmapTest, ThirtyTwoBitPixelsOfAPluginKeepTheirAlpha) {
+  {
+    TestHost host({"kvt_rgba32"});
+    TSPIBitmap bitmap;
+    bitmap.LoadFromFile(Kvt("a.kvt"));
+    ASSERT_TRUE(bitmap.HasAlpha());
+    EXPECT_EQ(test::PixelsOf(bitmap), test::FourColours());
+    for (int y = 0; y < bitmap.Height(); ++y)
+      for (int x = 0; x < bitmap.Width(); ++x) {
+        const bool blue = bitmap.Pixel(x, y) == RGB(0, 0, 255);
+        EXPECT_EQ(bitmap.ScanLine(y)[4 * x + 3], blue ? 0 : 255) << x << ", " << y;
+      }
+  }
+  TestHost host({"kvt_rgb32"});
+  TSPIBitmap bitmap;
+  bitmap.LoadFromFile(Kvt("b.kvt"));
+  EXPECT_FALSE(bitmap.HasAlpha());
+  EXPECT_EQ(test::PixelsOf(bitmap), test::FourColours());
+}
+
+}  // namespace
+}  // namespace kevrale
+
+namespace kevrale {
+namespace {
+
+// A load with a width limit refuses a picture that a plug-in's picture
+// information shows too wide before the plug-in is asked for its pixels,
+// and one whose BMP header does before a pixel is read.
+TEST_F(SPIBitmapTest, AWidthLimitRefusesBeforeThePixelsAreDecoded) {
+  TestHost host({"kvt_basic"});
+  const TLoadLimits limits{2, "too wide"};
+  TSPIBitmap bitmap;
+  bitmap.Limits = limits;
+  try {
+    bitmap.LoadFromFile(Kvt("wide.kvt"));  // 3 x 2
+    ADD_FAILURE() << "loaded";
+  } catch (const EPictureTooWide& e) {
+    EXPECT_STREQ(e.what(), "too wide");
+  }
+  EXPECT_EQ(bitmap.Width(), 0);
+  bool asked_info = false;
+  for (const std::string& line : log_.Lines()) {
+    EXPECT_EQ(line.find("GetPicture "), std::string::npos) << line;
+    asked_info |= line.find("GetPictureInfo") != std::string::npos;
+  }
+  EXPECT_TRUE(asked_info);
+
+  std::vector<uint8_t> header = test::BmpBytes(test::FourColours());
+  header.resize(54);  // the header alone: it claims pixels the file lacks
+  EXPECT_THROW(bitmap.LoadFromFile(Write("wide.bmp", header)), EPictureTooWide);
+  bitmap.Limits = TLoadLimits{3, "too wide"};
+  bitmap.LoadFromFile(Kvt("fits.kvt"));
+  EXPECT_EQ(bitmap.Width(), 3);
+}
+
+}  // namespace
+}  // namespace kevrale

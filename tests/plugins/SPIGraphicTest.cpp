@@ -133,6 +133,8 @@ TEST_P(SPIGraphicRenderTest, RenderAndTheBmpFormGiveThePicture) {
   for (uint32_t argb : graphic.Render().pixels) ASSERT_EQ(argb >> 24, 0xFFu) << "opaque";
   const auto bitmap = graphic.ConvertTo(&TBitmap::Class);
   EXPECT_EQ(test::PixelsOf(static_cast<const TBitmap&>(*bitmap)), picture);
+  // The fourth bytes of 32-bit pixels are all 0 here: "unused", not alpha.
+  EXPECT_FALSE(static_cast<const TBitmap&>(*bitmap).HasAlpha());
   EXPECT_FALSE(graphic.Empty()) << "ConvertTo keeps the image";
 }
 

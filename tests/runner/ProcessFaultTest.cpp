@@ -225,8 +225,8 @@ TEST(ProcessFaults, StartFailuresNameThePluginAndTheReason) {
       remote.Start();
       FAIL() << "no error for " << c.reason;
     } catch (const EPluginStartFailed& e) {
-      EXPECT_TRUE(Contains(
-          e.Message(), TestSpi("kvt_basic") + ": the plug-in process could not be started: "))
+      EXPECT_TRUE(Contains(e.Message(),
+                           TestSpi("kvt_basic") + ": the plug-in process could not be started: "))
           << e.Message();
       EXPECT_TRUE(Contains(e.Message(), c.reason)) << e.Message();
     }

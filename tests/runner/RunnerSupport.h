@@ -19,7 +19,6 @@
 
 namespace kevrale::test {
 
-
 // The options of a process started from the build tree's program folder.
 inline PluginProcessOptions TestOptions(int time_limit_seconds = 30, bool in_place = true) {
   PluginProcessOptions options;

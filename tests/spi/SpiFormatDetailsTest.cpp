@@ -78,6 +78,46 @@ INSTANTIATE_TEST_SUITE_P(Formats, FirstOfManyTest,
                                                      "a.webp"}),
                          [](const auto& info) { return std::string(info.param.format); });
 
+// The file up to the middle of its first scan's data, then `tail`.
+std::vector<uint8_t> CutInsideTheScan(const std::vector<uint8_t>& file,
+                                      const std::vector<uint8_t>& tail) {
+  for (size_t i = 2; i + 4 < file.size(); ++i) {
+    if (file[i] != 0xFF || file[i + 1] != 0xDA) continue;
+    const size_t data = i + 2 + (size_t(file[i + 2]) << 8 | file[i + 3]);
+    std::vector<uint8_t> cut(file.begin(),
+                             file.begin() + ptrdiff_t(data + (file.size() - data) / 2));
+    // A marker byte at the cut would make the tail a different marker.
+    while (cut.back() == 0xFF) cut.pop_back();
+    cut.insert(cut.end(), tail.begin(), tail.end());
+    return cut;
+  }
+  ADD_FAILURE() << "no start-of-scan marker";
+  return {};
+}
+
+TEST(SpiFormatDetailsTest, AJpegWhoseScanDataIsMissingIsBroken) {
+  Plugin plugin("jpeg");
+  const std::vector<uint8_t> baseline = Sample("jpeg");
+  const std::vector<uint8_t> progressive =
+      Encode(SmoothPicture(), PamKind::kRgb, "-quality 95 -interlace JPEG", "p.jpg");
+  ASSERT_FALSE(progressive.empty());
+  ASSERT_EQ(DecodeMemory(plugin, baseline).result, SPI_SUCCESS);
+  ASSERT_EQ(DecodeMemory(plugin, progressive).result, SPI_SUCCESS);
+  const std::vector<uint8_t> end_of_image = {0xFF, 0xD9};
+  const std::vector<uint8_t> comment_then_end = {0xFF, 0xFE, 0x00, 0x04, 'c', 'u', 0xFF, 0xD9};
+  for (const auto* whole : {&baseline, &progressive}) {
+    SCOPED_TRACE(whole == &baseline ? "baseline" : "progressive");
+    // The scan stops at an end-of-image marker or another segment.
+    for (const auto* tail : {&end_of_image, &comment_then_end}) {
+      const std::vector<uint8_t> cut = CutInsideTheScan(*whole, *tail);
+      EXPECT_EQ(DecodeMemory(plugin, cut).result, SPI_BROKEN_DATA);
+      EXPECT_EQ(DecodeFileWithOffset(plugin, cut).result, SPI_BROKEN_DATA);
+    }
+    // The data simply ends.
+    EXPECT_EQ(DecodeMemory(plugin, CutInsideTheScan(*whole, {})).result, SPI_BROKEN_DATA);
+  }
+}
+
 struct DensityCase {
   const char* format;
   const char* out;

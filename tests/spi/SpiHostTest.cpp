@@ -54,5 +54,39 @@ TEST(SpiHostTest, ThePictureOpensEveryFormatThroughTheBundledPlugins) {
   host.reset();
 }
 
+// A PNG with transparency comes from its plug-in as a 32-bit DIB with alpha
+// in the fourth byte; the picture holds it with its alpha.
+TEST(SpiHostTest, APictureKeepsTheAlphaThatItsPluginHandsOver) {
+  SPIBitmapRegistration registration;
+  auto host = std::make_unique<TSPIs>();
+  host->SearchOptions = TSPISearchOptions{};
+  host->Search(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi");
+  ASSERT_EQ(host->Count(), 1);
+  TempFolder folder;
+
+  const Image art = BinaryAlphaPicture();
+  const std::string path = folder.File("art.png");
+  WriteBytes(path, Encode(art, PamKind::kRgbAlpha, "", "PNG32:a.png"));
+  TPicture picture;
+  picture.LoadFromFile(path);
+  const TBitmap& bitmap = picture.Bitmap();
+  ASSERT_EQ(bitmap.Width(), art.width);
+  ASSERT_TRUE(bitmap.HasAlpha());
+  int transparent = 0;
+  for (int y = 0; y < art.height; ++y)
+    for (int x = 0; x < art.width; ++x) {
+      const Rgba& e = art.At(x, y);
+      const uint8_t* p = bitmap.ScanLine(y) + 4 * x;
+      ASSERT_EQ(p[3], e.a) << x << "," << y;
+      transparent += e.a == 0;
+      if (e.a != 0) {
+        ASSERT_EQ(bitmap.Pixel(x, y), RGB(e.r, e.g, e.b)) << x << "," << y;
+      }
+    }
+  EXPECT_GT(transparent, 0);
+
+  host.reset();
+}
+
 }  // namespace
 }  // namespace kevrale::spitest

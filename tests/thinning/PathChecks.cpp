@@ -47,12 +47,17 @@ std::vector<PixelPoint> ExpandRuns(const PixelPolyline& polyline, std::string& p
 }
 
 std::string PathProblem(const TBitmap& bitmap, TColor target,
-                        const std::vector<PixelPolyline>& paths, bool merged) {
+                        const std::vector<PixelPolyline>& paths, bool merged, int tolerance) {
+  const auto near = [tolerance](TColor a, TColor b, int shift) {
+    return std::abs(int(a >> shift & 0xFF) - int(b >> shift & 0xFF)) <= tolerance;
+  };
   std::set<std::pair<int, int>> targets;
   for (int y = 0; y < bitmap.Height(); ++y)
     for (int x = 0; x < bitmap.Width(); ++x) {
       const bool opaque = !bitmap.HasAlpha() || bitmap.ScanLine(y)[x * 4 + 3] != 0;
-      if (opaque && bitmap.Pixel(x, y) == (target & kColorMask)) targets.insert({x, y});
+      const TColor c = bitmap.Pixel(x, y);
+      if (opaque && near(c, target, 0) && near(c, target, 8) && near(c, target, 16))
+        targets.insert({x, y});
     }
 
   std::set<std::pair<int, int>> covered;

@@ -22,9 +22,12 @@ std::vector<PixelPoint> ExpandRuns(const PixelPolyline& polyline, std::string& p
 // straight run of consecutive pixels, no step between two pixels is drawn
 // twice, and every path is a whole chain: its inner pixels have two drawn
 // neighbours and the ends of an open path do not. With `merged`, also that
-// no point lies inside a straight run. Otherwise, what is wrong.
+// no point lies inside a straight run. Otherwise, what is wrong. With a
+// tolerance, a target pixel is one whose every channel lies within it of
+// the target's.
 std::string PathProblem(const TBitmap& bitmap, TColor target,
-                        const std::vector<PixelPolyline>& paths, bool merged = true);
+                        const std::vector<PixelPolyline>& paths, bool merged = true,
+                        int tolerance = 0);
 
 // The distance from a point to a polyline (a closed one with its closing
 // segment).

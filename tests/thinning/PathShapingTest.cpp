@@ -24,7 +24,7 @@ std::vector<PixelPolyline> TracedStrokes(unsigned seed) {
   TBitmap picture = Blank(160, 120);
   DrawStrokes(picture, 8, 7, rng);
   DrawBlobs(picture, 2, 30, rng);
-  return TraceSkeleton(SkeletonGraph(Thinned(picture), kTarget));
+  return TraceSkeleton(SkeletonGraph(Thinned(picture), TargetRule{.target = kTarget}));
 }
 
 bool IsSubsequence(const Points& part, const Points& whole) {

@@ -16,8 +16,10 @@ namespace {
 using Rows = std::vector<std::string>;
 using Points = std::vector<PixelPoint>;
 
-std::vector<PixelPolyline> Trace(const TBitmap& bitmap, TColor target = kTarget) {
-  return TraceSkeleton(SkeletonGraph(bitmap, target));
+std::vector<PixelPolyline> Trace(const TBitmap& bitmap, TColor target = kTarget,
+                                 int tolerance = 0) {
+  return TraceSkeleton(SkeletonGraph(
+      bitmap, TargetRule{.target = target, .tolerance = tolerance, .alpha = bitmap.HasAlpha()}));
 }
 
 std::vector<PixelPolyline> TraceRows(const Rows& rows) {
@@ -196,6 +198,26 @@ TEST(SkeletonTrace, ThinnedStrokesAreTracedExactly) {
     const TBitmap skeleton = Thinned(picture);
     EXPECT_EQ(PathProblem(skeleton, kTarget, Trace(skeleton)), "") << "seed " << seed;
   }
+}
+
+TEST(SkeletonTrace, AToleranceTracesTheNearShadesOfTheRun) {
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    std::mt19937 rng(seed);
+    const int tolerance = 20 + int(seed * 7);
+    const TBitmap scan = AntiAliased(90, 70, kTarget, 6, 12, rng);
+    ThinningOptions options;
+    options.tolerance = tolerance;
+    const TBitmap skeleton = Thinned(scan, kTarget, kSurround, options);
+    EXPECT_EQ(PathProblem(skeleton, kTarget, Trace(skeleton, kTarget, tolerance), true, tolerance),
+              "")
+        << "seed " << seed;
+  }
+  // Three pixels of one line in near shades: one path with the tolerance,
+  // three lone pixels without it.
+  const TBitmap shades = BitmapOf({".#o#."});
+  EXPECT_EQ(Trace(shades, kTarget, 1).size(), 1u);
+  EXPECT_EQ(Trace(shades).size(), 2u);
+  EXPECT_TRUE(Trace(shades, kTarget, -1).empty());
 }
 
 // Any set of pixels, not only a skeleton, is covered just as exactly: thick

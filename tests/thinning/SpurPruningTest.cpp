@@ -10,9 +10,14 @@ namespace {
 
 using Rows = std::vector<std::string>;
 
+// The rule of a run with the target colour on this bitmap.
+TargetRule RuleOf(const TBitmap& bitmap) {
+  return TargetRule{.target = kTarget, .alpha = bitmap.HasAlpha()};
+}
+
 Rows Pruned(const Rows& rows, int shorter_than, size_t* painted = nullptr) {
   TBitmap bitmap = BitmapOf(rows);
-  const size_t n = PruneSpurs(bitmap, kTarget, kSurround, shorter_than);
+  const size_t n = PruneSpurs(bitmap, RuleOf(bitmap), kSurround, false, shorter_than);
   if (painted) *painted = n;
   return RowsOf(bitmap);
 }
@@ -44,6 +49,19 @@ TEST(SpurPruning, BranchesShorterThanTheLengthGoTheJunctionStays) {
   // Every arm of a small Y is a branch: only its junction is left.
   EXPECT_EQ(Pruned({"#...#", ".#.#.", "..#..", "..#..", "....."}, 3),
             (Rows{"r...r", ".r.r.", "..#..", "..r..", "....."}));
+}
+
+TEST(SpurPruning, TheRunsToleranceMakesNearShadesPartOfTheLines) {
+  // 'o' is one step from the target: with the run's tolerance the long arm
+  // through it stays and only the spur goes; without it the 'o' breaks the
+  // arm, and its stub is taken for a spur.
+  TBitmap bitmap = BitmapOf({"....#.....", "....#.....", "##o#######"});
+  const TargetRule near{.target = kTarget, .tolerance = 1};
+  EXPECT_EQ(PruneSpurs(bitmap, near, kSurround, false, 3), 2u);
+  EXPECT_EQ(RowsOf(bitmap), (Rows{"....r.....", "....r.....", "##o#######"}));
+  TBitmap exact = BitmapOf({"....#.....", "....#.....", "##o#######"});
+  PruneSpurs(exact, RuleOf(exact), kSurround, false, 3);
+  EXPECT_EQ(RowsOf(exact), (Rows{"....r.....", "....r.....", "##or######"}));
 }
 
 TEST(SpurPruning, OneRoundOnly) {
@@ -93,16 +111,17 @@ TEST(SpurPruning, PaintsOnlyTheBranchKeepingAlphaAndOtherColours) {
       with_alpha.ScanLine(y)[x * 4 + 3] = 0x80;
     }
   // The spur (2, 0) has one pixel; the arms of the line two each.
-  EXPECT_EQ(PruneSpurs(with_alpha, kTarget, kSurround, 2), 1u);
+  EXPECT_EQ(PruneSpurs(with_alpha, RuleOf(with_alpha), kSurround, false, 2), 1u);
   EXPECT_EQ(RowsOf(with_alpha), (Rows{"o.r.r", "#####"}));
-  EXPECT_EQ(with_alpha.ScanLine(0)[2 * 4 + 3], 0x80);
+  // A removed pixel becomes opaque, as the thinning run leaves it.
+  EXPECT_EQ(with_alpha.ScanLine(0)[2 * 4 + 3], 0xFF);
 
   // A transparent pixel of the target colour is no part of the line: with
   // the junction transparent, the former spur joins the two halves of the
   // line into one stroke, which stays.
   with_alpha.SetPixel(2, 0, kTarget);
   with_alpha.ScanLine(1)[2 * 4 + 3] = 0;
-  EXPECT_EQ(PruneSpurs(with_alpha, kTarget, kSurround, 2), 0u);
+  EXPECT_EQ(PruneSpurs(with_alpha, RuleOf(with_alpha), kSurround, false, 2), 0u);
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
  *                           everything (else: yes to data that begins "KVT1")
  *   KVT_PICTURE_FAILS       GetPicture returns SPI_UNKNOWN_FORMAT
  *   KVT_BITS=24             bits per pixel of the DIB: 1, 4, 8, 16, 24 or 32
+ *   KVT_ALPHA               a 32-bit DIB's fourth byte is alpha: 0 where the
+ *                           pixel is pure blue, 255 elsewhere (else it is 0)
  *   KVT_EXACT_COLORS        an indexed DIB lists only the colours it uses
  *                           (colours-used = their number, else 0)
  *   KVT_TOPDOWN             rows stored top-down (negative height)
@@ -318,6 +320,9 @@ static int MakeDib(const Image* image, int bits, SpiHandle* hbinfo, SpiHandle* h
           out[at / 8] = p[2];
           out[at / 8 + 1] = p[1];
           out[at / 8 + 2] = p[0];
+#ifdef KVT_ALPHA
+          if (bits == 32) out[at / 8 + 3] = (p[0] == 0 && p[1] == 0 && p[2] == 255) ? 0 : 255;
+#endif
           break;
       }
     }

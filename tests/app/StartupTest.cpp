@@ -7,13 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include "ScriptedServices.h"
 #include "app/ErrorHandler.h"
 #include "app/Startup.h"
 #include "desktop/BusyCursor.h"
 #include "desktop/ScreenCursor.h"
 #include "desktop/UiFont.h"
 #include "platform/Exception.h"
-#include "tests/gui/ScriptedServices.h"
 #include "thinning/ThinningEngine.h"
 
 namespace kevrale {

@@ -8,12 +8,12 @@
 #include <gtest/gtest.h>
 #include <QTemporaryDir>
 
+#include "ScriptedServices.h"
 #include "about/TAboutBox.h"
 #include "app/TForm1.h"
 #include "app/TForm2.h"
 #include "desktop/ScreenCursor.h"
 #include "picture/TBitmap.h"
-#include "tests/gui/ScriptedServices.h"
 
 namespace kevrale::test {
 

@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include "ScriptedServices.h"
 #include "about/TAboutBox.h"
 #include "about/TLightLabel.h"
-#include "tests/gui/ScriptedServices.h"
 
 namespace kevrale::test {
 namespace {

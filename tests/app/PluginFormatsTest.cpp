@@ -10,9 +10,9 @@
 #include <memory>
 
 #include "Drawings.h"
+#include "MainWindowFixture.h"
 #include "app/Startup.h"
 #include "app/TImage.h"
-#include "tests/gui/MainWindowFixture.h"
 #include "thinning/ThinningEngine.h"
 
 namespace kevrale::test {

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ScriptedServices.h"
 #include "about/TLightLabel.h"
-#include "tests/gui/ScriptedServices.h"
 
 namespace kevrale::test {
 namespace {

@@ -21,6 +21,9 @@ class ScriptedServices : public DesktopServices {
 
   // Each file dialog takes the next answer; none left, or nullopt, cancels.
   std::deque<std::optional<QString>> file_answers;
+  // The filter chosen with each confirmed answer, in turn; none left keeps
+  // the one the dialog showed first.
+  std::deque<int> filter_answers;
   std::vector<FileDialogRequest> file_requests;
   std::deque<std::optional<TColor>> color_answers;
   std::vector<TColor> color_requests;
@@ -31,15 +34,19 @@ class ScriptedServices : public DesktopServices {
   // Called while a message is shown (to look at the state at that moment).
   std::function<void(const Message&)> on_message;
 
-  std::optional<QString> ChooseFile(QWidget*, const FileDialogRequest& request) override {
+  std::optional<FileChoice> ChooseFile(QWidget*, const FileDialogRequest& request) override {
     file_requests.push_back(request);
     if (file_answers.empty()) return std::nullopt;
     if (!file_answers.front()) {
       file_answers.pop_front();
       return std::nullopt;
     }
-    const QString answer = *file_answers.front();
+    FileChoice answer{*file_answers.front(), request.filter_index};
     file_answers.pop_front();
+    if (!filter_answers.empty()) {
+      answer.filter_index = filter_answers.front();
+      filter_answers.pop_front();
+    }
     return answer;
   }
   std::optional<TColor> ChooseColor(QWidget*, TColor initial) override {

@@ -13,10 +13,10 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "MainWindowFixture.h"
+#include "ModalScript.h"
 #include "app/TShape.h"
 #include "desktop/QtDesktopServices.h"
-#include "tests/gui/MainWindowFixture.h"
-#include "tests/gui/ModalScript.h"
 
 namespace kevrale::test {
 namespace {

@@ -1,15 +1,17 @@
 // The colour settings window and colour picking on the picture through the
 // pick mode that the application-wide cursor holds.
 #include <QApplication>
+#include <QCheckBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QtTest/QTest>
 
+#include "MainWindowFixture.h"
 #include "app/TImage.h"
 #include "app/TShape.h"
 #include "picture/TIcon.h"
-#include "tests/gui/MainWindowFixture.h"
 
 namespace kevrale::test {
 namespace {
@@ -36,16 +38,19 @@ class ColourPickTest : public MainWindowFixture {
   TCursor Mode() const { return ScreenCursor::Instance().Cursor(); }
 };
 
-// The next widget that the Tab key reaches.
+// The next widget that the Tab key reaches; the parts of a compound
+// widget (the text field of a spin box) are not stops of their own.
 QWidget* NextTabStop(QWidget* widget) {
   QWidget* next = widget->nextInFocusChain();
-  while (next != widget && !(next->focusPolicy() & Qt::TabFocus)) next = next->nextInFocusChain();
+  while (next != widget && (!(next->focusPolicy() & Qt::TabFocus) || widget->isAncestorOf(next)))
+    next = next->nextInFocusChain();
   return next;
 }
 
 TEST_F(ColourPickTest, WindowLayoutKeepsItsPlacesAndSizes) {
   EXPECT_EQ(form2_->windowTitle(), "色の設定");
-  EXPECT_EQ(form2_->size(), QSize(165, 182));
+  // 165 x 182 for the colours, grown by the row of the thinning options.
+  EXPECT_EQ(form2_->size(), QSize(165, 182 + TForm2::kOptionsRowHeight));
   const Qt::WindowFlags flags = form2_->windowFlags();
   EXPECT_TRUE(flags & Qt::WindowStaysOnTopHint);
   EXPECT_TRUE(flags & Qt::CustomizeWindowHint);
@@ -73,11 +78,14 @@ TEST_F(ColourPickTest, WindowLayoutKeepsItsPlacesAndSizes) {
   EXPECT_EQ(form2_->TargetColor(), clBlack);
   EXPECT_EQ(form2_->SurroundColor(), clWhite);
 
-  // Tab order 0 to 3: 対象色, 周辺色, OK, ﾊﾟﾚｯﾄ; OK has the focus on opening.
+  // Tab order 0 to 3: 対象色, 周辺色, OK, ﾊﾟﾚｯﾄ, then the row below; OK has
+  // the focus on opening.
   EXPECT_EQ(NextTabStop(form2_->Button1), form2_->Button2);
   EXPECT_EQ(NextTabStop(form2_->Button2), form2_->Button3);
   EXPECT_EQ(NextTabStop(form2_->Button3), form2_->Button4);
-  EXPECT_EQ(NextTabStop(form2_->Button4), form2_->Button1);
+  EXPECT_EQ(NextTabStop(form2_->Button4), form2_->ToleranceSpin);
+  EXPECT_EQ(NextTabStop(form2_->ToleranceSpin), form2_->TransparentSurroundCheck);
+  EXPECT_EQ(NextTabStop(form2_->TransparentSurroundCheck), form2_->Button1);
   form1_->N2->trigger();
   EXPECT_EQ(form2_->focusWidget(), form2_->Button3);
 }

@@ -1,0 +1,177 @@
+// The PNG and TIFF writers: a saved bitmap's extension chooses its format,
+// an independent reader (Python's PIL) finds the bitmap's pixels and alpha
+// in each, and the writers' failures reach the save as its errors.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PilReader.h"
+#include "TempFolder.h"
+#include "picture/ImageFileFormat.h"
+#include "picture/TBitmap.h"
+#include "platform/Exception.h"
+#include "platform/SystemError.h"
+
+namespace kevrale {
+namespace {
+
+using test::ReadBytes;
+using test::TempFolder;
+using test::WriteBytes;
+
+// Distinct values in every channel of every pixel; odd widths pad the rows.
+TBitmap Sample(int width, int height, TPixelFormat format) {
+  TBitmap b(width, height, format);
+  for (int y = 0; y < height; ++y) {
+    uint8_t* p = b.ScanLine(y);
+    for (int x = 0; x < width; ++x, p += b.BytesPerPixel()) {
+      p[0] = uint8_t(x * 31 + y * 7);
+      p[1] = uint8_t(x * 5 + y * 53);
+      p[2] = uint8_t(x * 97 + y * 3 + 1);
+      if (b.HasAlpha()) p[3] = uint8_t(x * 60 + y * 11);
+    }
+  }
+  return b;
+}
+
+std::vector<uint8_t> Head(const std::vector<uint8_t>& bytes, size_t n) {
+  return std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::min(n, bytes.size()));
+}
+
+const std::vector<uint8_t> kPngSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+const std::vector<uint8_t> kTiffSignature = {'I', 'I', 42, 0};
+
+TEST(ImageFileFormat, TheExtensionOfTheFileNameChoosesInAnyCase) {
+  EXPECT_EQ(ImageFileFormatFor("/a/b.png"), TImageFileFormat::Png);
+  EXPECT_EQ(ImageFileFormatFor("B.PnG"), TImageFileFormat::Png);
+  EXPECT_EQ(ImageFileFormatFor("c.tif"), TImageFileFormat::Tiff);
+  EXPECT_EQ(ImageFileFormatFor("c.TIFF"), TImageFileFormat::Tiff);
+  for (const char* other : {"d.bmp", "d.jpg", "d.png.bak", "png", "dir.png/file", "d.tiff ", ""})
+    EXPECT_EQ(ImageFileFormatFor(other), TImageFileFormat::Bmp) << other;
+}
+
+TEST(ImageWriter, PilReadsTheBitmapsPixelsAndAlphaFromEachFormat) {
+  TempFolder dir;
+  const TBitmap rgb = Sample(37, 23, TPixelFormat::pf24bit);
+  const TBitmap rgba = Sample(19, 11, TPixelFormat::pf32bit);
+  const std::vector<std::string> names = {"rgb.png",   "rgba.PNG", "rgb.tif",
+                                          "rgba.Tiff", "rgb.bmp",  "rgba.bmp"};
+  std::vector<std::string> files;
+  std::string expected;
+  for (const std::string& name : names) {
+    const TBitmap& b = name.starts_with("rgba") ? rgba : rgb;
+    b.SaveToFile(dir.File(name));
+    files.push_back(dir.File(name));
+    expected += pil::Expected(b);
+  }
+  EXPECT_EQ(Head(ReadBytes(dir.File("rgba.PNG")), 8), kPngSignature);
+  EXPECT_EQ(Head(ReadBytes(dir.File("rgb.tif")), 4), kTiffSignature);
+  std::string missing;
+  const std::string out = pil::Describe(files, missing);
+  if (!missing.empty()) GTEST_SKIP() << missing;
+  EXPECT_EQ(out, expected);
+}
+
+TEST(ImageWriter, TiffIsDeflateCodedWithUnassociatedAlpha) {
+  TempFolder dir;
+  // A flat picture: deflate makes it far smaller than its pixels.
+  TBitmap flat(300, 200, TPixelFormat::pf32bit);
+  flat.SaveToFile(dir.File("flat.tif"));
+  const std::vector<uint8_t> file = ReadBytes(dir.File("flat.tif"));
+  EXPECT_LT(file.size(), 300u * 200u * 4u / 20u);
+  // The directory's tags: compression 8 (deflate), extra sample 2
+  // (unassociated alpha), predictor 2 (horizontal differencing).
+  ASSERT_GE(file.size(), 8u);
+  const uint32_t ifd = file[4] | file[5] << 8 | file[6] << 16 | uint32_t(file[7]) << 24;
+  ASSERT_LT(ifd + 2u, file.size());
+  const size_t count = file[ifd] | file[ifd + 1] << 8;
+  std::map<int, uint32_t> tags;
+  for (size_t i = 0; i < count && ifd + 2 + i * 12 + 12 <= file.size(); ++i) {
+    const uint8_t* e = file.data() + ifd + 2 + i * 12;
+    tags[e[0] | e[1] << 8] = e[8] | e[9] << 8;
+  }
+  EXPECT_EQ(tags[259], 8u) << "compression";
+  EXPECT_EQ(tags[338], 2u) << "extra samples";
+  EXPECT_EQ(tags[317], 2u) << "predictor";
+  EXPECT_EQ(tags[277], 4u) << "samples per pixel";
+}
+
+TEST(ImageWriter, AnEmptyBitmapIsRefusedAndTheOldFileStays) {
+  TempFolder dir;
+  const TBitmap empty;
+  for (const char* name : {"old.png", "old.tif"}) {
+    SCOPED_TRACE(name);
+    WriteBytes(dir.File(name), {'o', 'l', 'd'});
+    try {
+      empty.SaveToFile(dir.File(name));
+      ADD_FAILURE() << "saved";
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_EQ(e.Message(), std::string("幅か高さが0の画像は") +
+                                 (std::string(name).ends_with("png") ? "PNG" : "TIFF") +
+                                 "形式では保存できません");
+    }
+    EXPECT_EQ(ReadBytes(dir.File(name)), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  }
+  EXPECT_EQ(dir.Entries().size(), 2u);
+}
+
+TEST(ImageWriter, TiffThroughAPipeIsTheFileItIsOnDisk) {
+  TempFolder dir;
+  const TBitmap b = Sample(41, 29, TPixelFormat::pf24bit);
+  b.SaveToFile(dir.File("disk.tif"));
+  // A pipe cannot seek back to the header: the file is built first.
+  const std::string fifo = dir.File("pipe.tif");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Both ends are open before the save (a writer of the test's own, so
+  // that opening the reading end does not wait); closing the test's writer
+  // after the save ends the reader's input.
+  const int keep_open = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(keep_open, 0);
+  const int read_end = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(read_end, 0);
+  std::vector<uint8_t> received;
+  std::thread reader([&] {
+    uint8_t buffer[4096];
+    for (ssize_t n; (n = ::read(read_end, buffer, sizeof buffer)) > 0;)
+      received.insert(received.end(), buffer, buffer + n);
+  });
+  b.SaveToFile(fifo);
+  ::close(keep_open);
+  reader.join();
+  ::close(read_end);
+  EXPECT_EQ(received, ReadBytes(dir.File("disk.tif")));
+}
+
+TEST(ImageWriter, AWriteFailureInsideTheCodecIsACreateErrorWithItsReason) {
+  TempFolder dir;
+  const TBitmap b = Sample(64, 64, TPixelFormat::pf32bit);
+  for (const char* name : {"full.png", "full.tif", "full.bmp"}) {
+    SCOPED_TRACE(name);
+    // The node of /dev/full: every write fails with ENOSPC.
+    const std::string node = dir.File(name);
+    if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+      GTEST_SKIP() << "mknod needs root (CAP_MKNOD): " << SystemErrorText(errno);
+    try {
+      b.SaveToFile(node);
+      ADD_FAILURE() << "saved onto a full device";
+    } catch (const EFCreateError& e) {
+      EXPECT_EQ(e.Message(), "ファイル " + node + " を作成できません");
+      EXPECT_EQ(e.Reason(), SystemErrorText(ENOSPC));
+    }
+    struct stat st;
+    ASSERT_EQ(::stat(node.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+  }
+}
+
+}  // namespace
+}  // namespace kevrale
