@@ -99,7 +99,7 @@ void Host(benchmark::State& state, bool png) {
   kevrale::SPIBitmapRegistration registration;
   auto host = std::make_unique<kevrale::TSPIs>();
   host->SearchOptions = kevrale::TSPISearchOptions{};
-  host->Search(std::string(KEVRALE_BIN_DIR) + "/*.spi");
+  host->Search(std::string(KEVRALE_BIN_DIR) + "/plugins/*.spi");
   for (auto _ : state) {
     kevrale::TPicture picture;
     picture.LoadFromFile(path);

@@ -129,9 +129,9 @@ TEST(BmpRle, DataEndingWithoutEndOfBitmap) {
     for (uint8_t byte : {uint8_t(6), uint8_t(y), uint8_t(0), uint8_t(0)}) rows.push_back(byte);
   ExpectIndices(Read(Rle(8, rows)),
                 {{3, 3, 3, 3, 3, 3}, {2, 2, 2, 2, 2, 2}, {1, 1, 1, 1, 1, 1}, {0, 0, 0, 0, 0, 0}});
-  rows.resize(rows.size() - 2);  // the last row ends on its last pixel
+  rows.erase(rows.end() - 2, rows.end());  // the last row ends on its last pixel
   EXPECT_NO_THROW(Read(Rle(8, rows)));
-  rows.resize(rows.size() - 2);  // the last row is missing
+  rows.erase(rows.end() - 2, rows.end());  // the last row is missing
   ExpectBmpRefused(Rle(8, rows), R::RleEnd);
   ExpectBmpRefused(Rle(8, {3, 1}), R::RleEnd);
   ExpectBmpRefused(Rle(8, {}), R::RleEnd);

@@ -18,7 +18,7 @@ TEST(SpiHostTest, ThePictureOpensEveryFormatThroughTheBundledPlugins) {
   SPIBitmapRegistration registration;  // before the host: it outlives it
   auto host = std::make_unique<TSPIs>();
   host->SearchOptions = TSPISearchOptions{};
-  host->Search(std::string(KEVRALE_BIN_DIR) + "/*.spi");
+  host->Search(std::string(KEVRALE_BIN_DIR) + "/plugins/*.spi");
   ASSERT_EQ(host->Count(), 5);
 
   TempFolder folder;
@@ -60,7 +60,7 @@ TEST(SpiHostTest, APictureKeepsTheAlphaThatItsPluginHandsOver) {
   SPIBitmapRegistration registration;
   auto host = std::make_unique<TSPIs>();
   host->SearchOptions = TSPISearchOptions{};
-  host->Search(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi");
+  host->Search(std::string(KEVRALE_BIN_DIR) + "/plugins/ifpng.spi");
   ASSERT_EQ(host->Count(), 1);
   TempFolder folder;
 

@@ -175,7 +175,7 @@ const std::vector<uint8_t>& Sample(const std::string& format) {
 }
 
 Plugin::Plugin(const std::string& format)
-    : path_(std::string(KEVRALE_BIN_DIR) + "/if" + format + ".spi") {
+    : path_(std::string(KEVRALE_BIN_DIR) + "/plugins/if" + format + ".spi") {
   std::string error;
   library_ = DynamicLibrary::Open(path_, &error);
   EXPECT_TRUE(library_.IsOpen()) << path_ << ": " << error;
