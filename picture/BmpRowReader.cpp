@@ -22,6 +22,14 @@ void ZeroPadding(TBitmap& band) {
     std::memset(band.ScanLine(y) + used, 0, band.Stride() - used);
 }
 
+// Alpha 255 in every pixel of a 32-bit band.
+void MakeOpaque(TBitmap& band) {
+  for (int y = 0; y < band.Height(); ++y) {
+    uint8_t* p = band.ScanLine(y);
+    for (int x = 0; x < band.Width(); ++x) p[4 * x + 3] = 255;
+  }
+}
+
 // Runs `read` and turns a stream that ends too soon into the BMP refusal
 // that ReadBmp gives for it.
 template <typename Read>
@@ -92,6 +100,9 @@ void BmpRowReader::ReadRows(int y0, TBitmap& band) {
   // last row first, as the band holds its rows; top-down files the other
   // way round.
   const int32_t first = header_.top_down ? y0 : header_.height - y0 - count;
+  // A picture without alpha widened to 32 bits is opaque, whatever its
+  // fourth bytes hold.
+  const bool widened = band.HasAlpha() && format_ != TPixelFormat::pf32bit;
   Reading([&] {
     if (header_.SameLayout(band.PixelFormat())) {
       if (!header_.top_down) {
@@ -102,6 +113,7 @@ void BmpRowReader::ReadRows(int y0, TBitmap& band) {
           stream_.ReadBufferAt(band.ScanLine(i), size_t(stride),
                                int64_t(header_.pixels_at + uint64_t(first + i) * stride));
       }
+      if (widened) MakeOpaque(band);
       ZeroPadding(band);
       return;
     }
@@ -115,6 +127,8 @@ void BmpRowReader::ReadRows(int y0, TBitmap& band) {
       if (!decoder->Decode(src, size_t(header_.width), band.ScanLine(y)))
         throw EInvalidBmp(BmpRefusal::PaletteIndex);
     }
+    if (widened) MakeOpaque(band);
+    ZeroPadding(band);
   });
 }
 

@@ -71,6 +71,8 @@ class TFileStream : public TStream {
   size_t ReadAt(void* buffer, size_t count, int64_t offset) override;
   bool WritesAtPosition() override;
   const std::string& Path() const { return path_; }
+  // The file descriptor, for asking the system about the file.
+  int Handle() const { return fd_; }
   // The errno of the last read or write that failed; 0 when none did.
   int LastError() const { return last_error_; }
 
