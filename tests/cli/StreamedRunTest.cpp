@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "BmpBuilder.h"
+#include "CliProcess.h"
 #include "Files.h"
 #include "TempFolder.h"
 #include "cli/ImageRun.h"
@@ -274,6 +275,25 @@ TEST_F(StreamedRunTest, RefusalsAreTheWholePictureRunsAndWriteNothing) {
   EXPECT_EQ(refused, Whole(wide_source, "bmp", Options{}));
   EXPECT_NE(refused.rfind("error: ", 0), std::string::npos) << refused;
   EXPECT_FALSE(fs::exists(dir_.File("streamed.bmp")));
+}
+
+// kevrale-thin itself, on one image and on a list run two at a time, writes
+// what the whole-picture run writes.
+TEST_F(StreamedRunTest, TheProgramAndItsListModeGiveTheWholePictureResults) {
+  const std::string a = dir_.File("a.bmp"), b = dir_.File("b.bmp");
+  test::WriteBytes(a, StrokePicture("24", 300, 90, 1));
+  test::WriteBytes(b, StrokePicture("32 alpha", 200, 120, 2));
+  const test::RunResult single =
+      test::RunCli("-o " + test::Quote(dir_.File("single.png")) + " " + test::Quote(a));
+  ASSERT_EQ(single.status, 0) << single.output;
+  EXPECT_TRUE(test::ReadText(dir_.File("single.png")) == Whole(a, "png", Options{}));
+
+  test::WriteText(dir_.File("list.txt"), "a.bmp\nb.bmp\n");
+  const test::RunResult list =
+      test::RunCli("-j 2 --format tif --list " + test::Quote(dir_.File("list.txt")));
+  ASSERT_EQ(list.status, 0) << list.output;
+  EXPECT_TRUE(test::ReadText(dir_.File("a_s.tif")) == Whole(a, "tif", Options{}));
+  EXPECT_TRUE(test::ReadText(dir_.File("b_s.tif")) == Whole(b, "tif", Options{}));
 }
 
 // The process may write files up to `bytes` long while it lives; a longer
