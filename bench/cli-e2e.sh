@@ -84,7 +84,7 @@ timed() {
 # does not skew them.
 if [ "$VS" = 1 ]; then
     header=$(printf '%-12s %11s %8s %9s %8s %8s' picture size "wall s" "peak MiB" "floor s" ratio)
-    [ -z "$BEFORE" ] || header+=$(printf ' %9s %8s' "before s" ratio)
+    [ -z "$BEFORE" ] || header+=$(printf ' %9s %8s %10s' "before s" ratio "before MiB")
     echo "$header"
     for name in "${NAMES[@]}"; do
         in=$IMAGES_DIR/$name.bmp
@@ -94,13 +94,13 @@ if [ "$VS" = 1 ]; then
         for _ in $(seq "$REPS"); do
             read -r a_wall _ a_rss < <(timed "$CLI" --target 000000 --surround FFFFFF \
                 "${EXTRA[@]}" -o "$OUT_DIR/$name-thin.$EXT" "$in")
-            b_wall=0
+            b_wall=0 b_rss=0
             if [ -n "$BEFORE" ]; then
-                read -r b_wall _ _ < <(timed "$BEFORE" --target 000000 --surround FFFFFF \
+                read -r b_wall _ b_rss < <(timed "$BEFORE" --target 000000 --surround FFFFFF \
                     "${EXTRA[@]}" -o "$OUT_DIR/$name-before.$EXT" "$in")
             fi
             read -r f_wall _ _ < <(timed "$FLOOR" "$in" "$OUT_DIR/$name-floor.bmp")
-            echo "$a_wall $a_rss $f_wall $b_wall" >>"$samples"
+            echo "$a_wall $a_rss $f_wall $b_wall $b_rss" >>"$samples"
         done
         awk -v n="$name" -v sz="${width}x${height#-}" -v before="${BEFORE:+1}" '
             function med(a, k,   i, j, t) {
@@ -110,17 +110,19 @@ if [ "$VS" = 1 ]; then
             }
             { w[NR] = $1; r[NR] = $2; f[NR] = $3; b[NR] = $4
               ra[NR] = $3 > 0 ? $1 / $3 : 0; rb[NR] = $3 > 0 ? $4 / $3 : 0
-              if ($2 > peak) peak = $2 }
+              if ($2 > peak) peak = $2
+              if ($5 > before_peak) before_peak = $5 }
             END {
                 k = NR
                 line = sprintf("%-12s %11s %8.3f %9.1f %8.3f %8.2f", n, sz, med(w, k), peak / 1024,
                                med(f, k), med(ra, k))
-                if (before) line = line sprintf(" %9.3f %8.2f", med(b, k), med(rb, k))
+                if (before)
+                    line = line sprintf(" %9.3f %8.2f %10.1f", med(b, k), med(rb, k), before_peak / 1024)
                 print line
             }' "$samples"
     done
     echo "(median of $REPS rounds; ratio: the program's wall time over the floor's in the same round;"
-    echo " peak memory of kevrale-thin, the largest of the rounds; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
+    echo " peak memory: the largest of the rounds; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
     exit 0
 fi
 
