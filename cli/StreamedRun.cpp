@@ -69,7 +69,9 @@ bool StreamingAllowed(const std::string& source, const Options& options) {
 
 int StreamThreads(const Options& options) {
   if (options.jobs > 1) return 1;
-  return std::thread::hardware_concurrency() >= 2 ? 3 : 1;
+  // On two cores one helper that both reads and writes beside the sweep
+  // beats two helpers, which take turns with the sweep for the cores.
+  return int(std::clamp(std::thread::hardware_concurrency(), 1u, 3u));
 }
 
 bool ThinStreamed(const std::string& source, const std::string& destination, const Options& options,

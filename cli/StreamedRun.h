@@ -16,9 +16,9 @@ namespace kevrale::cli {
 // (BMP, PNG or TIFF) and no pruning, which needs the whole thinned picture.
 bool StreamingAllowed(const std::string& source, const Options& options);
 
-// The threads a streamed run uses for one image: reading, the sweep and
-// writing each on a core of its own where there are cores for them, one
-// thread for all where several images run at once (-j).
+// The threads a streamed run uses for one image (see RowPipeline): one
+// thread a core up to three (reading, the sweep, writing), one thread for
+// all where several images run at once (-j).
 int StreamThreads(const Options& options);
 
 // Thins `source` into `destination` ("-": standard output) as
