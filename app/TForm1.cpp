@@ -219,10 +219,24 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TForm1::CreatePluginHost() {
-  // Searches the Susie plug-in folder and the program's folder; an error of
-  // the search (a library without the entry points of a plug-in) leaves the
-  // constructor and ends the start-up.
-  SPIs1 = CreateProgramPluginHost();
+  // Loads the bundled plug-ins, then searches the Susie plug-in folder and
+  // the program's folder; a library that cannot be used is skipped and
+  // listed once the window is up. Making the Wine prefix for a Windows
+  // plug-in takes some seconds, under the busy cursor.
+  ProgramPluginSettings settings;
+  settings.wine.on_prefix_creation = BusyCursorSwitch();
+  SPIs1 = CreateProgramPluginHost(settings);
+}
+
+void TForm1::ShowSkippedPlugins() {
+  if (SPIs1 == nullptr || SPIs1->Skipped().empty()) return;
+  QString text =
+      QStringLiteral("次のファイルはSusie Pluginとして使えないため、読み込みませんでした。");
+  for (const TSPISkipped& skipped : SPIs1->Skipped())
+    text += QStringLiteral("\n\n") +
+            QFile::decodeName(QByteArray::fromStdString(skipped.FileName)) + QStringLiteral("\n") +
+            QString::fromStdString(skipped.Text());
+  Services().ShowMessage(this, QString::fromLatin1(kApplicationTitle), text, MessageKind::Plain);
 }
 
 void TForm1::FormCreate() {

@@ -56,6 +56,10 @@ class TForm1 : public QMainWindow {
   // The program's arguments (its own name first): a file named after the
   // name is loaded as a dropped file is, with the same cursor and messages.
   void OpenFileArgument(const QStringList& arguments);
+  // Shows one message that lists the plug-in files that the start-up could
+  // not use, each with its reason; nothing when there are none. The
+  // program calls it once the window is up.
+  void ShowSkippedPlugins();
 
   // The plug-in host: its import plug-ins' formats are registered with the
   // picture's format registry for as long as the window lives.

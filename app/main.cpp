@@ -30,10 +30,13 @@ int main(int argc, char** argv) {
       },
       [&] {
         form1->show();
-        // A file named on the command line (the desktop's "Open with")
-        // opens once the window is up, as a file dropped on it would.
-        QTimer::singleShot(0, form1.get(),
-                           [&] { form1->OpenFileArgument(QCoreApplication::arguments()); });
+        // Once the window is up: the plug-in files that could not be used
+        // are listed, then a file named on the command line (the desktop's
+        // "Open with") opens, as a file dropped on the window would.
+        QTimer::singleShot(0, form1.get(), [&] {
+          form1->ShowSkippedPlugins();
+          form1->OpenFileArgument(QCoreApplication::arguments());
+        });
         return application.exec();
       });
 

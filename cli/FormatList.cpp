@@ -1,8 +1,39 @@
 #include "cli/FormatList.h"
 
+#include <map>
+
+#include "cli/ImageRun.h"
+#include "plugins/ProcessSpiLibrary.h"
+#include "plugins/TSPIs.h"
+
 namespace kevrale::cli {
 
-std::string FormatListText(const std::vector<TFileFormat>& registry) {
+namespace {
+
+// The machine type of every plug-in file that is a Windows DLL.
+std::map<std::string, std::string> WindowsMachines(const TSPIs* host) {
+  std::map<std::string, std::string> machines;
+  if (host == nullptr) return machines;
+  for (int i = 0; i < host->Count(); ++i) {
+    const auto* library = dynamic_cast<const ProcessSpiLibrary*>(&host->Items(i).Library());
+    if (library != nullptr && library->Machine().kind != PeMachine::Kind::NotPe)
+      machines[library->FileName()] = PeMachineName(library->Machine());
+  }
+  return machines;
+}
+
+// A text on one line: the columns are split by tabs and lines by line ends.
+std::string OneLine(const std::string& text) {
+  std::string line = ForTerminal(text);
+  for (char& c : line)
+    if (c == '\n' || c == '\t') c = ' ';
+  return line;
+}
+
+}  // namespace
+
+std::string FormatListText(const std::vector<TFileFormat>& registry, const TSPIs* host) {
+  const std::map<std::string, std::string> machines = WindowsMachines(host);
   std::string text;
   for (auto it = registry.rbegin(); it != registry.rend(); ++it) {
     text += it->Extension;
@@ -10,8 +41,13 @@ std::string FormatListText(const std::vector<TFileFormat>& registry) {
     text += it->Description;
     text += '\t';
     text += it->Origin.empty() ? std::string("(built in)") : it->Origin;
+    if (const auto machine = machines.find(it->Origin); machine != machines.end())
+      text += '\t' + machine->second;
     text += '\n';
   }
+  if (host != nullptr)
+    for (const TSPISkipped& skipped : host->Skipped())
+      text += "(skipped)\t" + OneLine(skipped.Text()) + '\t' + skipped.FileName + '\n';
   return text;
 }
 

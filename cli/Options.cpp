@@ -13,6 +13,7 @@ const char* const kUsage =
     "                    [--surround COLOR|transparent] [--prune N] [--simplify T]\n"
     "                    [--format FORMAT] [--keep-going] [-j N]\n"
     "       kevrale-thin --formats\n"
+    "       (each form also takes --plugin-timeout SECONDS)\n"
     "\n"
     "Thins every region of the target colour in each IMAGE to a line one pixel\n"
     "wide and repaints the removed pixels in the surround colour. Each result is\n"
@@ -46,7 +47,13 @@ const char* const kUsage =
     "                      them at the end (default: stop at the first)\n"
     "  -j, --jobs N        with --list: thin up to N images at once\n"
     "  --formats           list the file kinds that open, newest registration\n"
-    "                      first, each with the plug-in that reads it\n"
+    "                      first, each with the plug-in that reads it (a\n"
+    "                      Windows plug-in with its machine type), then the\n"
+    "                      plug-in files that could not be used and why\n"
+    "  --plugin-timeout SECONDS\n"
+    "                      how long a plug-in in a process of its own may\n"
+    "                      keep silent before it is ended and its picture\n"
+    "                      fails (default 60; 0: no limit)\n"
     "  --help              show this help\n"
     "  --version           show the version\n";
 
@@ -156,6 +163,11 @@ Options ParseOptions(const std::vector<std::string>& args) {
       if (!ParseDistance(v, o.simplify)) throw UsageError{"not a distance in pixels: " + v};
     } else if (a == "--list") {
       o.list = value();
+    } else if (a == "--plugin-timeout") {
+      const std::string& v = value();
+      if (!ParseInt(v, o.plugin_timeout) || o.plugin_timeout > kMaxPluginTimeout)
+        throw UsageError{"not a number of seconds (0 to " + std::to_string(kMaxPluginTimeout) +
+                         "): " + v};
     } else if (a == "--keep-going") {
       o.keep_going = true;
     } else if (a == "-j" || a == "--jobs" || (a.size() > 2 && a.starts_with("-j"))) {

@@ -30,6 +30,7 @@ struct Options {
   bool keep_going = false;          // --keep-going: go on past failing entries
   int jobs = 1;                     // -j: entries thinned at once
   bool formats = false;             // --formats: list the formats that open
+  int plugin_timeout = 60;          // --plugin-timeout: seconds; 0: no limit
   bool help = false;
   bool version = false;
 };
@@ -48,6 +49,9 @@ OutputFormat ResultFormat(const Options& options);
 
 // The most jobs -j accepts.
 constexpr int kMaxJobs = 256;
+
+// The longest --plugin-timeout: a day.
+constexpr int kMaxPluginTimeout = 86400;
 
 // "#RRGGBB" or "RRGGBB" as a colour value 0x00BBGGRR; nullopt otherwise.
 std::optional<TColor> ParseColor(const std::string& text);

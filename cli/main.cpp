@@ -10,12 +10,12 @@
 #include "cli/ImageRun.h"
 #include "cli/ListRun.h"
 #include "cli/Options.h"
+#include "cli/PluginStart.h"
 #include "cli/TerminalText.h"
 #include "picture/TPicture.h"
 #include "platform/Exception.h"
 #include "platform/TemporaryFiles.h"
 #include "platform/Version.h"
-#include "plugins/ProgramPluginHost.h"
 #include "plugins/SPIBitmapRegistration.h"
 
 namespace {
@@ -55,11 +55,12 @@ int main(int argc, char** argv) {
   InstallTemporaryFileCleanup();
 
   // The same plug-in host as the desktop program's, searched before anything
-  // is loaded, so that both open the same formats.
+  // is loaded, so that both open the same formats. A library that cannot be
+  // used is skipped with a warning.
   SPIBitmapRegistration plugin_graphic;
   std::unique_ptr<TSPIs> host;
   try {
-    host = CreateProgramPluginHost();
+    host = StartPluginHost(options, stderr);
   } catch (const Exception& e) {
     PrintError(std::string(e.ClassName()) + ": " + ErrorText(e));
     return kExitFailure;
@@ -69,7 +70,7 @@ int main(int argc, char** argv) {
   }
 
   if (options.formats) {
-    std::fputs(FormatListText(TPicture::FileFormats()).c_str(), stdout);
+    std::fputs(FormatListText(TPicture::FileFormats(), host.get()).c_str(), stdout);
     return 0;
   }
   if (options.list) return RunListMode(options);

@@ -2,6 +2,8 @@
 // afterwards, also when the work it guards fails.
 #pragma once
 
+#include <functional>
+
 #include "desktop/ScreenCursor.h"
 
 namespace kevrale {
@@ -13,5 +15,20 @@ class BusyCursor {
   BusyCursor(const BusyCursor&) = delete;
   BusyCursor& operator=(const BusyCursor&) = delete;
 };
+
+// A switch for work that a lower layer announces by its start (true) and
+// its end (false), such as making the Wine prefix: the busy cursor in
+// between, and afterwards the cursor that was shown before it.
+inline std::function<void(bool busy)> BusyCursorSwitch() {
+  return [before = crDefault](bool busy) mutable {
+    ScreenCursor& cursor = ScreenCursor::Instance();
+    if (busy) {
+      before = cursor.Cursor();
+      cursor.SetCursor(crHourGlass);
+    } else {
+      cursor.SetCursor(before);
+    }
+  };
+}
 
 }  // namespace kevrale

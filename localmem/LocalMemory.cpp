@@ -7,6 +7,11 @@
 // points to, so a bad plug-in cannot make the host crash here.
 #include "kevrale/spi.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,14 +19,108 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 #include "localmem/LocalMemoryCount.h"
+#include "localmem/LocalMemoryShare.h"
 #include "platform/LargeBlock.h"
 
 namespace {
 
-struct FreeBlock {
-  void operator()(void* data) const noexcept { std::free(data); }
+// The memory of a block: from malloc, a memory file mapped here, or an
+// adopted mapping that its release function frees.
+class Memory {
+ public:
+  Memory() = default;
+  ~Memory() { Reset(); }
+  Memory(Memory&& other) noexcept
+      : address_(std::exchange(other.address_, nullptr)),
+        size_(other.size_),
+        fd_(std::exchange(other.fd_, -1)),
+        release_(std::exchange(other.release_, nullptr)) {}
+  Memory& operator=(Memory&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      address_ = std::exchange(other.address_, nullptr);
+      size_ = other.size_;
+      fd_ = std::exchange(other.fd_, -1);
+      release_ = std::exchange(other.release_, nullptr);
+    }
+    return *this;
+  }
+  Memory(const Memory&) = delete;
+
+  static Memory FromMalloc(size_t bytes, bool zero) {
+    Memory m;
+    m.address_ = zero ? std::calloc(1, bytes) : std::malloc(bytes);
+    m.size_ = bytes;
+    // Plug-ins keep whole pictures here.
+    kevrale::AdviseLargeBlock(m.address_, bytes);
+    return m;
+  }
+
+  // A memory file of `bytes` (zero-filled), mapped here and faulted in at
+  // once, which is cheaper than a fault per page as the plug-in writes.
+  static Memory InMemoryFile(size_t bytes) {
+    Memory m;
+    const int fd = memfd_create("kevrale-block", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0) return m;
+    void* address = MAP_FAILED;
+    if (ftruncate(fd, off_t(bytes)) == 0)
+      address = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (address == MAP_FAILED) {
+      close(fd);
+      return m;
+    }
+    kevrale::AdviseLargeBlock(address, bytes);
+#ifdef MADV_POPULATE_WRITE
+    (void)madvise(address, bytes, MADV_POPULATE_WRITE);
+#endif
+    m.address_ = address;
+    m.size_ = bytes;
+    m.fd_ = fd;
+    return m;
+  }
+
+  static Memory Adopted(void* address, size_t size, void (*release)(void*, size_t)) {
+    Memory m;
+    m.address_ = address;
+    m.size_ = size;
+    m.release_ = release;
+    return m;
+  }
+
+  void* Address() const {
+    return address_;
+  }
+  int Fd() const {
+    return fd_;
+  }
+  // Bytes of memory from malloc large enough to be kept for reuse; 0 for
+  // any other memory.
+  size_t Reusable() const {
+    const bool from_malloc = address_ != nullptr && fd_ < 0 && release_ == nullptr;
+    return from_malloc && size_ >= kevrale::kLargeBlockSize ? size_ : 0;
+  }
+
+ private:
+  void Reset() noexcept {
+    if (address_ == nullptr) return;
+    if (release_ != nullptr) {
+      release_(address_, size_);
+    } else if (fd_ >= 0) {
+      munmap(address_, size_);
+      close(fd_);
+    } else {
+      std::free(address_);
+    }
+    address_ = nullptr;
+  }
+
+  void* address_ = nullptr;
+  size_t size_ = 0;
+  int fd_ = -1;
+  void (*release_)(void*, size_t) = nullptr;
 };
 
 // A block. For a moveable block the handle is the address of this record,
@@ -32,15 +131,18 @@ struct Block {
   size_t size = 0;
   uint32_t locks = 0;
   bool moveable = false;
-  std::unique_ptr<void, FreeBlock> owned;  // the memory of `data`
+  Memory owned;  // the memory of `data`
 
-  Block(std::unique_ptr<void, FreeBlock> memory, size_t bytes, bool is_moveable)
-      : data(memory.get()), size(bytes), moveable(is_moveable), owned(std::move(memory)) {}
+  Block(Memory memory, size_t bytes, bool is_moveable)
+      : data(memory.Address()), size(bytes), moveable(is_moveable), owned(std::move(memory)) {}
 };
 static_assert(offsetof(Block, data) == 0, "a moveable handle points at the data address");
 
 class Registry {
  public:
+  // The largest block kept for reuse once freed.
+  static constexpr size_t kMaxSpare = size_t(256) << 20;
+
   SpiHandle Allocate(uint32_t flags, size_t bytes) {
     if ((flags & ~LMEM_VALID_FLAGS) != 0) return nullptr;
     // Larger requests cannot be met; refuse them before the allocator sees them.
@@ -48,24 +150,48 @@ class Registry {
     const bool moveable = (flags & LMEM_MOVEABLE) != 0;
     const bool zero = (flags & LMEM_ZEROINIT) != 0;
 
-    std::unique_ptr<void, FreeBlock> memory;
+    Memory memory;
     if (bytes > 0 || !moveable) {
       // A fixed block of 0 bytes still needs an address of its own.
       const size_t real = bytes > 0 ? bytes : 1;
-      memory.reset(zero ? std::calloc(1, real) : std::malloc(real));
-      if (!memory) return nullptr;
-      // Plug-ins keep whole pictures here.
-      kevrale::AdviseLargeBlock(memory.get(), real);
+      const size_t shared_from = shared_from_.load(std::memory_order_relaxed);
+      if (shared_from != 0 && real >= shared_from) memory = Memory::InMemoryFile(real);
+      if (memory.Address() == nullptr && real >= kevrale::kLargeBlockSize)
+        memory = TakeSpare(real, zero);
+      if (memory.Address() == nullptr) memory = Memory::FromMalloc(real, zero);
+      if (memory.Address() == nullptr) return nullptr;
     }
     try {
-      auto block = std::make_unique<Block>(std::move(memory), bytes, moveable);
-      const SpiHandle handle = moveable ? SpiHandle(block.get()) : SpiHandle(block->data);
-      std::lock_guard<std::mutex> guard(mutex_);
-      blocks_.emplace(handle, std::move(block));
-      return handle;
+      return Keep(std::make_unique<Block>(std::move(memory), bytes, moveable));
     } catch (...) {
       return nullptr;  // out of memory for the record: nothing is kept
     }
+  }
+
+  SpiHandle Adopt(void* address, size_t size, void (*release)(void*, size_t)) {
+    if (address == nullptr || release == nullptr) return nullptr;
+    // The record is listed before it owns the mapping: a failure on the way
+    // leaves the mapping with the caller.
+    SpiHandle handle = nullptr;
+    try {
+      handle = Keep(std::make_unique<Block>(Memory(), size, true));
+    } catch (...) {
+      return nullptr;
+    }
+    if (handle == nullptr) return nullptr;
+    std::lock_guard<std::mutex> guard(mutex_);
+    Block* block = Find(handle);
+    block->data = address;
+    block->owned = Memory::Adopted(address, size, release);
+    return handle;
+  }
+
+  void ShareFrom(size_t bytes) { shared_from_.store(bytes, std::memory_order_relaxed); }
+
+  int Fd(SpiHandle h) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    Block* block = Find(h);
+    return block != nullptr ? block->owned.Fd() : -1;
   }
 
   void* Lock(SpiHandle h) {
@@ -94,7 +220,13 @@ class Registry {
       block = std::move(it->second);
       blocks_.erase(it);
     }
-    return nullptr;  // the block and its memory go here, outside the lock
+    // The last freed picture is kept for the next one, which is most often
+    // of a like size; the memory it replaces goes here, outside the lock.
+    if (block->owned.Reusable() != 0 && block->owned.Reusable() <= kMaxSpare) {
+      std::lock_guard<std::mutex> guard(mutex_);
+      std::swap(block->owned, spare_);
+    }
+    return nullptr;
   }
 
   size_t Size(SpiHandle h) {
@@ -109,6 +241,32 @@ class Registry {
   }
 
  private:
+  // The kept block when it suits `bytes` (no more than twice as large), so
+  // that a picture after a picture needs no fresh pages: a fresh page costs
+  // a fault and a zero-fill, more than the copy that fills it.
+  Memory TakeSpare(size_t bytes, bool zero) {
+    Memory memory;
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      const size_t capacity = spare_.Reusable();
+      if (capacity < bytes || capacity / 2 > bytes) return memory;
+      memory = std::move(spare_);
+    }
+    if (zero) std::memset(memory.Address(), 0, bytes);
+    return memory;
+  }
+
+  SpiHandle Keep(std::unique_ptr<Block> block) {
+    try {
+      const SpiHandle handle = block->moveable ? SpiHandle(block.get()) : SpiHandle(block->data);
+      std::lock_guard<std::mutex> guard(mutex_);
+      blocks_.emplace(handle, std::move(block));
+      return handle;
+    } catch (...) {
+      return nullptr;  // out of memory for the record: nothing is kept
+    }
+  }
+
   Block* Find(SpiHandle h) const {
     auto it = blocks_.find(h);
     return it != blocks_.end() ? it->second.get() : nullptr;
@@ -116,6 +274,8 @@ class Registry {
 
   std::mutex mutex_;
   std::unordered_map<SpiHandle, std::unique_ptr<Block>> blocks_;
+  std::atomic<size_t> shared_from_{0};  // 0: no block is a memory file
+  Memory spare_;                        // the last freed large block, kept for reuse
 };
 
 // Never destroyed: plug-ins and static destructors of the host may still free
@@ -151,6 +311,18 @@ size_t LocalSize(SpiHandle h) {
 
 size_t KevraleLocalBlockCount(void) {
   return TheRegistry().Count();
+}
+
+void KevraleLocalShareLargeBlocks(size_t from_bytes) {
+  TheRegistry().ShareFrom(from_bytes);
+}
+
+int KevraleLocalBlockFd(SpiHandle handle) {
+  return handle != nullptr ? TheRegistry().Fd(handle) : -1;
+}
+
+SpiHandle KevraleLocalAdopt(void* address, size_t size, void (*release)(void*, size_t)) {
+  return TheRegistry().Adopt(address, size, release);
 }
 
 }  // extern "C"

@@ -16,6 +16,12 @@ const char* LoadFailureText(LoadFailure failure) {
       return "out of memory";
     case LoadFailure::PluginResult:
       return "failed";
+    case LoadFailure::PluginCrashed:
+      return "crashed";
+    case LoadFailure::PluginNoAnswer:
+      return "gave no answer";
+    case LoadFailure::PluginNotStarted:
+      return "could not be started";
   }
   return "failed";
 }
@@ -29,7 +35,10 @@ std::string LoadOutcome::Text() const {
     text += LoadFailureText(a.Failure);
     if (a.Failure == LoadFailure::PluginResult)
       text += " with result " + std::to_string(a.ResultCode);
-    if (!a.Detail.empty()) text += " (" + a.Detail + ")";
+    if (a.Failure == LoadFailure::PluginNoAnswer && !a.Detail.empty())
+      text += " within " + a.Detail;
+    else if (!a.Detail.empty())
+      text += " (" + a.Detail + ")";
   }
   return text;
 }

@@ -19,6 +19,11 @@ enum class LoadFailure {
   Aborted,        // the progress listener stopped the reader
   OutOfMemory,    // the reader ran out of memory
   PluginResult,   // a plug-in failed with another result code
+  // A plug-in in a process of its own whose process failed; the detail says
+  // how ("signal 11: ...", the time limit, why it did not start).
+  PluginCrashed,     // the process ended in the middle of a call
+  PluginNoAnswer,    // the process gave no answer within the time limit
+  PluginNotStarted,  // the process could not be started, or the plug-in not loaded
 };
 
 // One reader's answer. `Reader` names it: "BMP" for the program's own

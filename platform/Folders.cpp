@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <memory>
+
+#include "platform/FileName.h"
 
 namespace kevrale {
 
@@ -61,10 +64,13 @@ std::vector<std::string> ListFolder(const std::string& folder, const std::string
   std::unique_ptr<DIR, DirCloser> dir(opendir(where.c_str()));
   if (!dir) return names;
   const int fd = dirfd(dir.get());
+  // Both sides folded to lower case: fnmatch's own folding follows the
+  // locale, which would fold letters beyond ASCII too.
+  const std::string folded_mask = AsciiLowerCase(mask);
   while (const dirent* entry = readdir(dir.get())) {
     const char* name = entry->d_name;
     if (name[0] == '.') continue;
-    if (fnmatch(mask.c_str(), name, 0) != 0) continue;
+    if (fnmatch(folded_mask.c_str(), AsciiLowerCase(name).c_str(), 0) != 0) continue;
     // fstatat follows a symbolic link to what it names.
     struct stat st {};
     if (fstatat(fd, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
@@ -75,6 +81,12 @@ std::vector<std::string> ListFolder(const std::string& folder, const std::string
   // the same order everywhere.
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::string ResolvedPath(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return std::string();
+  std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
+  return resolved ? std::string(resolved.get()) : std::string();
 }
 
 }  // namespace kevrale

@@ -16,10 +16,16 @@ std::string CurrentFolder();
 
 // The names of the regular files in `folder` (and of symbolic links to
 // regular files) whose names match `mask`, a shell-style pattern such as
-// "*.spi" with letters compared as written. Hidden files (names beginning
-// with ".") and folders are left out. The names come sorted by their bytes.
-// A folder that cannot be read gives an empty list; an empty `folder` is the
+// "*.spi", ASCII letters compared without regard to case (IFPNG.SPI is a
+// plug-in file as much as ifpng.spi). Hidden files (names beginning with
+// ".") and folders are left out. The names come sorted by their bytes. A
+// folder that cannot be read gives an empty list; an empty `folder` is the
 // current one.
 std::vector<std::string> ListFolder(const std::string& folder, const std::string& mask);
+
+// The path with every symbolic link, "." and ".." resolved and repeated
+// "/" folded, as one file has only one; empty when the file does not exist
+// or cannot be reached.
+std::string ResolvedPath(const std::string& path);
 
 }  // namespace kevrale

@@ -2,6 +2,9 @@
 
 #include <sys/mman.h>
 
+#include <fstream>
+#include <string>
+
 namespace kevrale {
 
 void AdviseLargeBlock(void* data, size_t size) noexcept {
@@ -20,6 +23,18 @@ std::unique_ptr<uint8_t[]> NewLargeBlock(size_t size) {
   std::unique_ptr<uint8_t[]> block = std::make_unique_for_overwrite<uint8_t[]>(size);
   AdviseLargeBlock(block.get(), size);
   return block;
+}
+
+bool SharedMemoryHasHugePages() {
+  // "always within_size advise [never] deny force": the chosen one in brackets.
+  std::ifstream setting("/sys/kernel/mm/transparent_hugepage/shmem_enabled");
+  std::string text;
+  std::getline(setting, text);
+  const size_t open = text.find('[');
+  const size_t close = text.find(']', open);
+  if (open == std::string::npos || close == std::string::npos) return false;
+  const std::string chosen = text.substr(open + 1, close - open - 1);
+  return chosen == "always" || chosen == "within_size" || chosen == "advise" || chosen == "force";
 }
 
 }  // namespace kevrale

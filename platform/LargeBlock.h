@@ -21,4 +21,10 @@ void AdviseLargeBlock(void* data, size_t size) noexcept;
 // An uninitialised byte array of `size` bytes, advised as above.
 std::unique_ptr<uint8_t[]> NewLargeBlock(size_t size);
 
+// Whether shared memory (memory files, tmpfs) may be backed by huge pages
+// here, as the kernel's setting for it says. Without them a large block
+// of shared memory costs a fault per small page, several times what
+// private memory costs.
+bool SharedMemoryHasHugePages();
+
 }  // namespace kevrale

@@ -10,9 +10,12 @@
 
 #include "platform/Folders.h"
 #include "platform/Format.h"
+#include "platform/LargeBlock.h"
 #include "platform/LittleEndian.h"
+#include "platform/Sanitizers.h"
 #include "plugins/PluginProcessErrors.h"
 #include "plugins/SPIExceptions.h"
+#include "plugins/SharedBlock.h"
 #include "plugins/WindowsFileNames.h"
 #include "runner/SpiProtocol.h"
 
@@ -78,13 +81,7 @@ void GetInfoFields(const uint8_t* p, SpiPictureInfo& info) {
 }  // namespace
 
 uint64_t DefaultPluginMemoryLimit() {
-#if defined(__SANITIZE_ADDRESS__)
-  return 0;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return 0;
-#endif
-#endif
+  if (kReservesShadowMemory) return 0;
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || page_size <= 0) return 0;
@@ -134,35 +131,44 @@ void PluginProcess::Start() {
   StartProcess();
 }
 
+std::string PluginProcess::StartObstacle() const {
+  if (machine_.kind == PeMachine::Kind::NotPe) {
+    const std::string runner = ProgramPath(kRunner);
+    return access(runner.c_str(), X_OK) == 0 ? std::string() : runner + " is missing";
+  }
+  const bool i386 = machine_.kind == PeMachine::Kind::I386;
+  if (!i386 && machine_.kind != PeMachine::Kind::Amd64)
+    return "it is a DLL for " + PeMachineName(machine_) + ", which no bridge runs";
+  const std::string& loader = i386 ? options_.wine.loader32 : options_.wine.loader64;
+  const std::string bridge = ProgramPath(i386 ? kBridge32 : kBridge64);
+  if (access(options_.wine.loader64.c_str(), X_OK) != 0 && access(loader.c_str(), X_OK) != 0)
+    return "Wine is not installed (" + options_.wine.loader64 + " is missing)";
+  if (access(loader.c_str(), X_OK) != 0)
+    return i386 ? "it is a 32-bit DLL and 32-bit Wine is not installed (" + loader + " is missing)"
+                : "64-bit Wine is not installed (" + loader + " is missing)";
+  if (access(bridge.c_str(), R_OK) != 0) return bridge + " is missing";
+  return std::string();
+}
+
 void PluginProcess::StartProcess() {
   auto start_failed = [this](const std::string& reason) {
     Forget();
     process_.Kill();
     return EPluginStartFailed(
-        Format("%s: the plug-in process could not be started: %s", {plugin_file_, reason}));
+        Format("%s: the plug-in process could not be started: %s", {plugin_file_, reason}), reason);
   };
 
+  if (const std::string obstacle = StartObstacle(); !obstacle.empty()) throw start_failed(obstacle);
   const bool windows = machine_.kind != PeMachine::Kind::NotPe;
   ChildLaunch launch;
   launch.address_space_limit = options_.memory_limit;
   if (!windows) {
     launch.argv = {ProgramPath(kRunner)};
-    if (access(launch.argv[0].c_str(), X_OK) != 0)
-      throw start_failed(launch.argv[0] + " is missing");
     launch.environment = OwnEnvironment();
   } else {
     const bool i386 = machine_.kind == PeMachine::Kind::I386;
-    if (!i386 && machine_.kind != PeMachine::Kind::Amd64)
-      throw start_failed("it is a DLL for " + PeMachineName(machine_) + ", which no bridge runs");
     const std::string& loader = i386 ? options_.wine.loader32 : options_.wine.loader64;
     const std::string bridge = ProgramPath(i386 ? kBridge32 : kBridge64);
-    if (access(options_.wine.loader64.c_str(), X_OK) != 0 && access(loader.c_str(), X_OK) != 0)
-      throw start_failed("Wine is not installed (" + options_.wine.loader64 + " is missing)");
-    if (access(loader.c_str(), X_OK) != 0)
-      throw start_failed(i386 ? "it is a 32-bit DLL and 32-bit Wine is not installed (" + loader +
-                                    " is missing)"
-                              : "64-bit Wine is not installed (" + loader + " is missing)");
-    if (access(bridge.c_str(), R_OK) != 0) throw start_failed(bridge + " is missing");
     // The prefix is made by the 64-bit loader where there is one, so that
     // both machine types share it.
     const std::string& maker =
@@ -212,7 +218,12 @@ void PluginProcess::StartProcess() {
 
     const std::string name = windows ? names_->ForPlugin(plugin_file_) : plugin_file_;
     uint8_t load[SPI_LOAD_FIXED];
-    Put32(load, in_place_ ? SPI_LOAD_BLOCKS_IN_PLACE : 0);
+    shared_ = in_place_ && !windows &&
+              (options_.shared_blocks == PluginProcessOptions::SharedBlocks::Always ||
+               (options_.shared_blocks == PluginProcessOptions::SharedBlocks::WhereFaster &&
+                SharedMemoryHasHugePages()));
+    Put32(load,
+          (in_place_ ? SPI_LOAD_BLOCKS_IN_PLACE : 0u) | (shared_ ? SPI_LOAD_SHARED_BLOCKS : 0u));
     channel_->WriteFrame(SPI_MSG_LOAD, load, sizeof load, name.data(), name.size());
     channel_->ReadHeader(type, size);
     if (type != SPI_MSG_LOADED || size < SPI_LOADED_FIXED || size > 65536) Broken();
@@ -232,7 +243,8 @@ void PluginProcess::StartProcess() {
   if (int32_t(Get32(loaded)) != 0) {
     Stop();
     load_failure_ = reason;
-    throw ESPIFOpenErrorSPI(Format("%s:Susie Pluginがロードできませんでした", {plugin_file_}));
+    throw ESPIFOpenErrorSPI(Format("%s:Susie Pluginがロードできませんでした", {plugin_file_}),
+                            reason);
   }
   exports_ = Get32(loaded + 4);
 }
@@ -252,13 +264,14 @@ void PluginProcess::Fail(const ChannelFailure& failure) {
   Forget();
   if (failure.kind == ChannelFailure::Kind::TimedOut) {
     process_.Kill();
-    throw EPluginNoAnswer(Format("%s: the plug-in gave no answer within %d s",
-                                 {plugin_file_, std::to_string(options_.time_limit_seconds)}));
+    const std::string limit = std::to_string(options_.time_limit_seconds) + " s";
+    throw EPluginNoAnswer(Format("%s: the plug-in gave no answer within %s", {plugin_file_, limit}),
+                          limit);
   }
   const std::string how = failure.kind == ChannelFailure::Kind::Broken
                               ? (process_.Kill(), std::string("it broke the protocol"))
                               : process_.End(kEndGrace);
-  throw EPluginCrashed(Format("%s: the plug-in crashed (%s)", {plugin_file_, how}));
+  throw EPluginCrashed(Format("%s: the plug-in crashed (%s)", {plugin_file_, how}), how);
 }
 
 void PluginProcess::FailWithFault(uint32_t code) {
@@ -266,7 +279,7 @@ void PluginProcess::FailWithFault(uint32_t code) {
   process_.Kill();
   char text[32];
   snprintf(text, sizeof text, "exception 0x%08X", unsigned(code));
-  throw EPluginCrashed(Format("%s: the plug-in crashed (%s)", {plugin_file_, text}));
+  throw EPluginCrashed(Format("%s: the plug-in crashed (%s)", {plugin_file_, text}), text);
 }
 
 uint32_t PluginProcess::AwaitResult(SpiProgressCallback progress, intptr_t data) {
@@ -350,8 +363,19 @@ void PluginProcess::ReleaseBlocks() {
   if (in_place_) channel_->WriteFrame(SPI_MSG_RELEASE, nullptr, 0);
 }
 
-bool PluginProcess::ReadBlock(const uint8_t* field, SpiHandle& handle, uint32_t& left) {
-  if (Get32(field) != SPI_BLOCK_DATA) return true;
+bool PluginProcess::ReadBlock(const uint8_t* field, SpiHandle& handle, uint32_t& left,
+                              std::vector<SharedPending>& shared) {
+  const uint32_t state = Get32(field);
+  if (state == SPI_BLOCK_SHARED) {
+    const uint64_t size = Get64(field + 4);
+    if (!shared_ || size == 0 || size > SPI_FRAME_MAX_BODY) Broken();
+    // Opened now, while the process still holds its descriptor.
+    UniqueFd file = OpenSharedBlock(process_.Pid(), Get64(field + 12), size_t(size));
+    if (!file) Broken();
+    shared.push_back({std::move(file), size_t(size), &handle});
+    return true;
+  }
+  if (state != SPI_BLOCK_DATA) return true;
   const uint64_t size = Get64(field + 4);
   if (size > SPI_FRAME_MAX_BODY || (!in_place_ && size > left)) Broken();
   if (!in_place_) left -= uint32_t(size);
@@ -370,6 +394,25 @@ bool PluginProcess::ReadBlock(const uint8_t* field, SpiHandle& handle, uint32_t&
     LocalUnlock(handle);
   }
   return true;
+}
+
+bool PluginProcess::TakeBlocks(std::vector<SharedPending>& shared, bool in_place_read) {
+  if (shared.empty()) {
+    if (in_place_read) ReleaseBlocks();
+    return true;
+  }
+  // The process lets go of its mappings first: a file that it could still
+  // write cannot be sealed.
+  channel_->WriteFrame(SPI_MSG_HAND_OVER, nullptr, 0);
+  uint32_t type = 0, size = 0;
+  channel_->ReadHeader(type, size);
+  if (type != SPI_MSG_RELEASED || size != 0) Broken();
+  bool room = true;
+  for (SharedPending& block : shared) {
+    *block.target = TakeSharedBlock(block.file.Get(), block.size);
+    room = room && *block.target != nullptr;
+  }
+  return room;
 }
 
 std::vector<uint8_t> PluginProcess::MakeInput(const char* buf, intptr_t len, uint32_t flag,
@@ -468,13 +511,14 @@ int32_t PluginProcess::GetPictureInfo(const char* buf, intptr_t len, uint32_t fl
     const uint32_t state = Get32(block);
     if (state == SPI_BLOCK_SAME) Broken();
     OwnedBlock text;
-    const bool room = ReadBlock(block, text.Get(), left);
+    std::vector<SharedPending> shared;
+    bool room = ReadBlock(block, text.Get(), left, shared);
     if (left != 0) Broken();
-    if (state == SPI_BLOCK_DATA) ReleaseBlocks();
+    room = TakeBlocks(shared, state == SPI_BLOCK_DATA) && room;
     int32_t result = int32_t(Get32(fixed));
     GetInfoFields(fixed + 4, *info);
     if (state == SPI_BLOCK_NULL) info->hInfo = nullptr;
-    if (state == SPI_BLOCK_DATA) {
+    if (state == SPI_BLOCK_DATA || state == SPI_BLOCK_SHARED) {
       info->hInfo = text.Release();
       if (!room) result = SPI_OUT_OF_MEMORY;
     }
@@ -513,10 +557,11 @@ int32_t PluginProcess::PictureCall(uint32_t type, const char* buf, intptr_t len,
         bits_state == SPI_BLOCK_UNCHANGED)
       Broken();
     OwnedBlock info, bits;
-    bool room = ReadBlock(fixed + 4, info.Get(), left);
-    room = ReadBlock(fixed + 4 + SPI_BLOCK_SIZE, bits.Get(), left) && room;
+    std::vector<SharedPending> shared;
+    bool room = ReadBlock(fixed + 4, info.Get(), left, shared);
+    room = ReadBlock(fixed + 4 + SPI_BLOCK_SIZE, bits.Get(), left, shared) && room;
     if (left != 0) Broken();
-    if (info_state == SPI_BLOCK_DATA || bits_state == SPI_BLOCK_DATA) ReleaseBlocks();
+    room = TakeBlocks(shared, info_state == SPI_BLOCK_DATA || bits_state == SPI_BLOCK_DATA) && room;
     if (!room) return SPI_OUT_OF_MEMORY;
     *hbinfo = info.Release();
     // One block handed back twice stays one block, as the plug-in gave it.

@@ -49,6 +49,12 @@ struct PluginProcessOptions {
   // (one copy, no pipe) where the system lets this process read its
   // child's memory; else, or when this is false, they come through the pipe.
   bool blocks_in_place = true;
+  // Whether the native runner hands large blocks over in memory files,
+  // without any copy (blocks read in place only). Where shared memory gets
+  // no huge pages, filling such a file costs the plug-in more than the copy
+  // saves, so by default only where it does.
+  enum class SharedBlocks { Never, WhereFaster, Always };
+  SharedBlocks shared_blocks = SharedBlocks::WhereFaster;
   WineOptions wine;
 };
 
@@ -62,6 +68,11 @@ class PluginProcess {
 
   const std::string& PluginFile() const { return plugin_file_; }
   const PeMachine& Machine() const { return machine_; }
+
+  // Why the process cannot be started here (its program or Wine is
+  // missing), found without starting anything; empty when nothing stands
+  // in the way that can be seen beforehand.
+  std::string StartObstacle() const;
 
   // Starts the process and loads the plug-in, unless that is done. Raises
   // EPluginStartFailed, or ESPIFOpenErrorSPI when the plug-in does not load
@@ -106,9 +117,21 @@ class PluginProcess {
   // Waits for the RESULT of the request just sent, answering PROGRESS on
   // the way; returns its body size.
   uint32_t AwaitResult(SpiProgressCallback progress, intptr_t data);
+  // A block handed over in a memory file, opened, waiting to be taken.
+  struct SharedPending {
+    UniqueFd file;
+    size_t size;
+    SpiHandle* target;
+  };
   // Reads a block of the RESULT (its 20-byte description at `field`) into a
-  // new local-memory handle; false when there is no room for it here.
-  bool ReadBlock(const uint8_t* field, SpiHandle& handle, uint32_t& left);
+  // new local-memory handle; false when there is no room for it here. A
+  // shared block is opened and left in `shared` for TakeBlocks.
+  bool ReadBlock(const uint8_t* field, SpiHandle& handle, uint32_t& left,
+                 std::vector<SharedPending>& shared);
+  // Tells the process that its blocks have been read (in place) or opened
+  // (shared), and takes the shared ones; false when there is no room for
+  // one of them.
+  bool TakeBlocks(std::vector<SharedPending>& shared, bool in_place_read);
   // Copies `size` bytes at `address` in the process into `target`.
   void ReadInPlace(uint64_t address, void* target, size_t size);
   // Tells the process that the blocks it keeps in place have been read.
@@ -133,6 +156,7 @@ class PluginProcess {
   std::unique_ptr<WindowsFileNames> names_;
   uint32_t code_page_ = 0;
   bool in_place_ = false;
+  bool shared_ = false;  // large blocks come in memory files
   uint32_t exports_ = 0;
   std::string load_failure_;
   // The memory input that the process holds: where it was in the caller's

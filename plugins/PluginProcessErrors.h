@@ -1,5 +1,7 @@
 // The errors of a plug-in run in a process of its own. Each message names
-// the plug-in file; the caller adds the picture it was loading.
+// the plug-in file; the caller adds the picture it was loading. Reason()
+// holds what happened without the file: "signal 11: Segmentation fault",
+// "60 s" (the time limit), or why the process could not be started.
 #pragma once
 
 #include "platform/Exception.h"

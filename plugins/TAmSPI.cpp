@@ -3,13 +3,13 @@
 namespace kevrale {
 
 const TSPIClassInfo TAmSPI::Class("TAmSPI", &TLoaderSPI::Class,
-                                  &MakeInstance<TAmSPI, TSPI, const std::string&>);
+                                  &MakeInstance<TAmSPI, TSPI, const SpiSource&>);
 
 void TAmSPI::Checks(const TSPI& spi) {
   TLoaderSPI::Checks(spi);
-  Require(spi, spi.EntryPoints().GetArchiveInfo != nullptr, "GetArchiveInfo");
-  Require(spi, spi.EntryPoints().GetFileInfo != nullptr, "GetFileInfo");
-  Require(spi, spi.EntryPoints().GetFile != nullptr, "GetFile");
+  Require(spi, SpiEntry::GetArchiveInfo, "GetArchiveInfo");
+  Require(spi, SpiEntry::GetFileInfo, "GetFileInfo");
+  Require(spi, SpiEntry::GetFile, "GetFile");
 }
 
 }  // namespace kevrale

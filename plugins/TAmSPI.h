@@ -10,13 +10,13 @@ class TAmSPI : public TLoaderSPI {
  public:
   static const TSPIClassInfo Class;
 
-  explicit TAmSPI(const std::string& file_name) : TAmSPI(file_name, &Checks) {}
+  explicit TAmSPI(const SpiSource& source) : TAmSPI(source, &Checks) {}
 
   TSPIClass ClassType() const override { return &Class; }
   void CheckAPIs() const override { Checks(*this); }
 
  protected:
-  TAmSPI(const std::string& file_name, Checker check) : TLoaderSPI(file_name, check) {}
+  TAmSPI(const SpiSource& source, Checker check) : TLoaderSPI(source, check) {}
   // GetPluginInfo, IsSupported, GetArchiveInfo, GetFileInfo, GetFile.
   static void Checks(const TSPI& spi);
 };

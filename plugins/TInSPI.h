@@ -10,7 +10,7 @@ class TInSPI : public TLoaderSPI {
  public:
   static const TSPIClassInfo Class;
 
-  explicit TInSPI(const std::string& file_name) : TInSPI(file_name, &Checks) {}
+  explicit TInSPI(const SpiSource& source) : TInSPI(source, &Checks) {}
 
   TSPIClass ClassType() const override { return &Class; }
   void CheckAPIs() const override { Checks(*this); }
@@ -30,7 +30,7 @@ class TInSPI : public TLoaderSPI {
                      SpiHandle* hbm, SpiProgressCallback progress, intptr_t data) const;
 
  protected:
-  TInSPI(const std::string& file_name, Checker check) : TLoaderSPI(file_name, check) {}
+  TInSPI(const SpiSource& source, Checker check) : TLoaderSPI(source, check) {}
   // GetPluginInfo, IsSupported, GetPictureInfo, GetPicture.
   static void Checks(const TSPI& spi);
 };

@@ -11,6 +11,7 @@
 #include "platform/MulDiv.h"
 #include "platform/ScopeExit.h"
 #include "plugins/DibCheck.h"
+#include "plugins/PluginProcessErrors.h"
 #include "plugins/SPIExceptions.h"
 #include "plugins/TInSPI.h"
 #include "plugins/TSPIGraphic.h"
@@ -164,8 +165,38 @@ bool TInSPIAbleData::AcceptReturnedBitmap(int32_t result, const TInSPI& plugin, 
   return true;
 }
 
-void TInSPIAbleData::TryPlugin(const TInSPI& plugin, const uint8_t* head, intptr_t offset) {
-  if (!HasDataAt(offset)) return;
+bool TInSPIAbleData::TryPlugin(const TInSPI& plugin, const uint8_t* head, intptr_t offset) {
+  if (!HasDataAt(offset)) return true;
+  try {
+    Attempt(plugin, head, offset);
+  } catch (const EPluginProcessError& e) {
+    // The plug-in's process crashed, hung or did not start: a failure of
+    // this plug-in on this picture, not of the program. Its other start
+    // offset would only fail again.
+    const LoadFailure failure = dynamic_cast<const EPluginCrashed*>(&e) ? LoadFailure::PluginCrashed
+                                : dynamic_cast<const EPluginNoAnswer*>(&e)
+                                    ? LoadFailure::PluginNoAnswer
+                                    : LoadFailure::PluginNotStarted;
+    ProcessFailed(plugin, offset, failure, e.Reason());
+    return false;
+  } catch (const ESPIFOpenErrorSPI& e) {
+    // A fresh process found the plug-in file no longer loadable.
+    ProcessFailed(plugin, offset, LoadFailure::PluginNotStarted, e.Reason());
+    return false;
+  }
+  return true;
+}
+
+void TInSPIAbleData::ProcessFailed(const TInSPI& plugin, intptr_t offset, LoadFailure failure,
+                                   const std::string& how) {
+  bitmap_.Reset();
+  aborted_ = false;
+  // An error of the listener that the process's end cut short goes on.
+  if (plugin_error_) std::rethrow_exception(std::exchange(plugin_error_, nullptr));
+  Note(plugin, offset, failure, 0, how);
+}
+
+void TInSPIAbleData::Attempt(const TInSPI& plugin, const uint8_t* head, intptr_t offset) {
   if (plugin.IsSupported(source_name_.c_str(), reinterpret_cast<intptr_t>(head + offset)) == 0) {
     Note(plugin, offset, LoadFailure::NotThisFormat, 0, std::string());
     return;
@@ -204,11 +235,15 @@ void TInSPIAbleData::Decode() {
   for (TSPI* candidate : candidates) {
     const auto* plugin = dynamic_cast<const TInSPI*>(candidate);
     if (plugin == nullptr) continue;
+    // A plug-in in a process of its own keeps memory input from one call to
+    // the next (both offsets use it); it is let go after the candidate.
+    const ScopeExit forget([plugin] { plugin->Library().ForgetInput(); });
     for (size_t o = 0; o < offset_count; ++o) {
       DoProgress(psRunning, 1, Format("Loading by [%s]", {ExtractFileName(plugin->FileName())}));
-      TryPlugin(*plugin, head.data(), offsets[o]);
+      const bool usable = TryPlugin(*plugin, head.data(), offsets[o]);
       if (!IsEmpty()) return;
       FreeHandles();
+      if (!usable) break;
     }
   }
 }

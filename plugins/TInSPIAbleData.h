@@ -108,8 +108,15 @@ class TInSPIAbleData {
   // result. A plug-in without GetPreview has no preview (-1).
   int32_t QueryPreview(const TInSPI& plugin, intptr_t offset);
   int32_t QueryPicture(const TInSPI& plugin, intptr_t offset);
-  // One candidate at one offset; records the answer in the outcome.
-  void TryPlugin(const TInSPI& plugin, const uint8_t* head, intptr_t offset);
+  // One candidate at one offset; records the answer in the outcome. False
+  // when the plug-in's process failed (its other offset is not tried).
+  bool TryPlugin(const TInSPI& plugin, const uint8_t* head, intptr_t offset);
+  // The calls of one attempt: IsSupported, the information, the picture.
+  void Attempt(const TInSPI& plugin, const uint8_t* head, intptr_t offset);
+  // Records that the plug-in's process failed in an attempt (`how`: its
+  // reason); an error of the listener raised meanwhile goes on instead.
+  void ProcessFailed(const TInSPI& plugin, intptr_t offset, LoadFailure failure,
+                     const std::string& how);
   // After a plug-in's preview or picture call with `result`: carries out
   // an error that the listener raised inside it, frees whatever a failing
   // plug-in stored, and drops a bitmap that fails the check. True when a

@@ -3,16 +3,16 @@
 namespace kevrale {
 
 const TSPIClassInfo TLoaderSPI::Class("TLoaderSPI", &TSPI::Class,
-                                      &MakeInstance<TLoaderSPI, TSPI, const std::string&>);
+                                      &MakeInstance<TLoaderSPI, TSPI, const SpiSource&>);
 
 void TLoaderSPI::Checks(const TSPI& spi) {
   TSPI::Checks(spi);
-  Require(spi, spi.EntryPoints().IsSupported != nullptr, "IsSupported");
+  Require(spi, SpiEntry::IsSupported, "IsSupported");
 }
 
 int32_t TLoaderSPI::IsSupported(const char* file_name, intptr_t dw) const {
-  Require(*this, EntryPoints().IsSupported != nullptr, "IsSupported");
-  return EntryPoints().IsSupported(file_name, dw);
+  Require(*this, SpiEntry::IsSupported, "IsSupported");
+  return Library().IsSupported(file_name, dw);
 }
 
 }  // namespace kevrale

@@ -10,7 +10,7 @@ class TLoaderSPI : public TSPI {
  public:
   static const TSPIClassInfo Class;
 
-  explicit TLoaderSPI(const std::string& file_name) : TLoaderSPI(file_name, &Checks) {}
+  explicit TLoaderSPI(const SpiSource& source) : TLoaderSPI(source, &Checks) {}
 
   TSPIClass ClassType() const override { return &Class; }
   void CheckAPIs() const override { Checks(*this); }
@@ -21,7 +21,7 @@ class TLoaderSPI : public TSPI {
   int32_t IsSupported(const char* file_name, intptr_t dw) const;
 
  protected:
-  TLoaderSPI(const std::string& file_name, Checker check) : TSPI(file_name, check) {}
+  TLoaderSPI(const SpiSource& source, Checker check) : TSPI(source, check) {}
   // GetPluginInfo, IsSupported.
   static void Checks(const TSPI& spi);
 };

@@ -13,38 +13,14 @@ namespace {
 constexpr int32_t kInfoBufferSize = 256;
 constexpr int32_t kInfoOffered = 255;
 
-template <class F>
-void Bind(const DynamicLibrary& library, const char* name, F& slot) {
-  slot = reinterpret_cast<F>(library.Symbol(name));
-}
-
 }  // namespace
 
-const TSPIClassInfo TSPI::Class("TSPI", nullptr, &MakeInstance<TSPI, TSPI, const std::string&>);
+const TSPIClassInfo TSPI::Class("TSPI", nullptr, &MakeInstance<TSPI, TSPI, const SpiSource&>);
 
-TSPI::TSPI(const std::string& file_name) : TSPI(file_name, &TSPI::Checks) {}
+TSPI::TSPI(const SpiSource& source) : TSPI(source, &TSPI::Checks) {}
 
-TSPI::TSPI(const std::string& file_name, Checker check) {
-  std::string loader_error;
-  library_ = DynamicLibrary::Open(file_name, &loader_error);
-  // The loader's own text (a missing dependency, a wrong machine type) is
-  // kept beside the message.
-  if (!library_)
-    throw ESPIFOpenErrorSPI(Format("%s:Susie Pluginがロードできませんでした", {file_name}),
-                            loader_error);
-  file_name_ = library_.Path();
-  if (file_name_.empty()) file_name_ = file_name;
-
-  Bind(library_, "GetPluginInfo", entry_points_.GetPluginInfo);
-  Bind(library_, "ConfigurationDlg", entry_points_.ConfigurationDlg);
-  Bind(library_, "IsSupported", entry_points_.IsSupported);
-  Bind(library_, "GetPictureInfo", entry_points_.GetPictureInfo);
-  Bind(library_, "GetPicture", entry_points_.GetPicture);
-  Bind(library_, "GetPreview", entry_points_.GetPreview);
-  Bind(library_, "GetArchiveInfo", entry_points_.GetArchiveInfo);
-  Bind(library_, "GetFileInfo", entry_points_.GetFileInfo);
-  Bind(library_, "GetFile", entry_points_.GetFile);
-
+TSPI::TSPI(const SpiSource& source, Checker check)
+    : library_(source.Open()), file_name_(library_->FileName()) {
   check(*this);
 
   ReadInfo(0, api_version_);
@@ -65,17 +41,17 @@ void TSPI::CheckAPIs() const {
 }
 
 void TSPI::Checks(const TSPI& spi) {
-  Require(spi, spi.entry_points_.GetPluginInfo != nullptr, "GetPluginInfo");
+  Require(spi, SpiEntry::GetPluginInfo, "GetPluginInfo");
 }
 
-void TSPI::Require(const TSPI& spi, bool present, const char* api) {
-  if (!present)
+void TSPI::Require(const TSPI& spi, SpiEntry entry, const char* api) {
+  if (!spi.Exports(entry))
     throw ESPIInvalidAPI(Format("%sは[%s]では使えないSusie Plugin APIです", {api, spi.file_name_}));
 }
 
 int32_t TSPI::GetPluginInfo(int32_t info_no, char* buf, int32_t buf_len) const {
-  Require(*this, entry_points_.GetPluginInfo != nullptr, "GetPluginInfo");
-  return entry_points_.GetPluginInfo(info_no, buf, buf_len);
+  Require(*this, SpiEntry::GetPluginInfo, "GetPluginInfo");
+  return library_->GetPluginInfo(info_no, buf, buf_len);
 }
 
 bool TSPI::ReadInfo(int32_t info_no, std::string& text) const {

@@ -1,6 +1,8 @@
-// A plug-in module: one loaded Susie plug-in library, its entry points bound
-// by name, its information strings read once, and a wrapper per entry point
-// that tests the entry point's presence before each call.
+// A plug-in module: one Susie plug-in library, its information strings read
+// once, the entry points its kind requires checked, and a wrapper per entry
+// point that tests the entry point's presence before each call. The library
+// runs where its source says: loaded into this process, or in a plug-in
+// process of its own (SpiLibrary).
 #pragma once
 
 #include <cstdint>
@@ -10,29 +12,16 @@
 
 #include "kevrale/spi.h"
 #include "platform/ClassInfo.h"
-#include "platform/DynamicLibrary.h"
+#include "plugins/SpiLibrary.h"
 
 namespace kevrale {
 
 class TSPI;
 
 // Module kinds chosen at run time are named by their class descriptor; each
-// creates a module from a library file name.
-using TSPIClassInfo = ClassInfo<TSPI, const std::string&>;
+// creates a module from a source (a library file name converts to one).
+using TSPIClassInfo = ClassInfo<TSPI, const SpiSource&>;
 using TSPIClass = const TSPIClassInfo*;
-
-// The nine entry points a plug-in may export; null when it does not.
-struct TSPIEntryPoints {
-  SpiGetPluginInfoFunc GetPluginInfo = nullptr;
-  SpiConfigurationDlgFunc ConfigurationDlg = nullptr;
-  SpiIsSupportedFunc IsSupported = nullptr;
-  SpiGetPictureInfoFunc GetPictureInfo = nullptr;
-  SpiGetPictureFunc GetPicture = nullptr;
-  SpiGetPreviewFunc GetPreview = nullptr;
-  SpiGetArchiveInfoFunc GetArchiveInfo = nullptr;
-  SpiGetFileInfoFunc GetFileInfo = nullptr;
-  SpiGetFileFunc GetFile = nullptr;
-};
 
 class TSPI {
  public:
@@ -42,11 +31,11 @@ class TSPI {
   // every information number would otherwise never let the reading end.
   static constexpr int kMaxFilterPairs = 1024;
 
-  // Loads the library (ESPIFOpenErrorSPI naming `file_name` as given when it
-  // cannot), binds the entry points, checks those this kind requires
+  // Opens the library (ESPIFOpenErrorSPI naming the file as given when it
+  // cannot be loaded), checks the entry points this kind requires
   // (ESPIInvalidAPI) and reads the information strings. On an error nothing
   // stays loaded.
-  explicit TSPI(const std::string& file_name);
+  explicit TSPI(const SpiSource& source);
   virtual ~TSPI();
   TSPI(const TSPI&) = delete;
   TSPI& operator=(const TSPI&) = delete;
@@ -57,8 +46,9 @@ class TSPI {
   // the base kind's ones first.
   virtual void CheckAPIs() const;
 
-  // The native handle of the library; modules of the same file share it.
-  void* Handle() const { return library_.Handle(); }
+  // The native handle of a library loaded into this process; modules of the
+  // same file share it. nullptr for a library in a process of its own.
+  void* Handle() const { return library_->Handle(); }
   // The full path of the library as the loader reports it (the name given
   // when it reports none).
   const std::string& FileName() const { return file_name_; }
@@ -71,7 +61,10 @@ class TSPI {
   // Information 3, 5, 7, ...: the format name of the filter string of the
   // same index.
   const std::vector<std::string>& Descriptions() const { return descriptions_; }
-  const TSPIEntryPoints& EntryPoints() const { return entry_points_; }
+  // Whether the library exports `entry`.
+  bool Exports(SpiEntry entry) const { return library_->Exports(entry); }
+  // Where the entry points are called.
+  SpiLibrary& Library() const { return *library_; }
 
   // Information `info_no` into `buf`; the number of characters stored, 0 or
   // less when there is no such information.
@@ -80,23 +73,23 @@ class TSPI {
  protected:
   // Runs the entry-point checks of the kind being built.
   using Checker = void (*)(const TSPI& spi);
-  TSPI(const std::string& file_name, Checker check);
+  TSPI(const SpiSource& source, Checker check);
 
   // The checks of this kind: GetPluginInfo.
   static void Checks(const TSPI& spi);
-  // Raises ESPIInvalidAPI naming `api` and the module unless `present`.
-  static void Require(const TSPI& spi, bool present, const char* api);
+  // Raises ESPIInvalidAPI naming `entry`'s name `api` and the module unless
+  // the library exports it.
+  static void Require(const TSPI& spi, SpiEntry entry, const char* api);
 
  private:
   bool ReadInfo(int32_t info_no, std::string& text) const;
 
-  DynamicLibrary library_;  // first member: released last
+  std::shared_ptr<SpiLibrary> library_;  // first member: released last
   std::string file_name_;
   std::string api_version_;
   std::string plugin_name_;
   std::vector<std::string> extensions_;
   std::vector<std::string> descriptions_;
-  TSPIEntryPoints entry_points_;
 };
 
 }  // namespace kevrale

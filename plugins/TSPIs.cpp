@@ -139,20 +139,47 @@ void TSPIs::Search(const std::string& mask) {
   }
 }
 
+bool TSPIs::HoldsResolved(const std::string& resolved) const {
+  return std::any_of(modules_.begin(), modules_.end(),
+                     [&](const auto& m) { return ResolvedPath(m->FileName()) == resolved; });
+}
+
+std::unique_ptr<TSPI> TSPIs::MakeModule(const std::string& file_name) {
+  try {
+    return ModuleFactory ? ModuleFactory(file_name) : LoadSPI(file_name);
+  } catch (const ESPIFOpenErrorSPI& e) {
+    skipped_.push_back({file_name, e.ClassName(), e.Message(), e.Reason()});
+  } catch (const ESPIInvalidSPI& e) {
+    skipped_.push_back({file_name, e.ClassName(), e.Message(), e.Reason()});
+  } catch (const ESPIInvalidAPI& e) {
+    // A library of a folder shared with other programs that is no plug-in
+    // of its kind: one unusable file must not stop every start.
+    skipped_.push_back({file_name, e.ClassName(), e.Message(), e.Reason()});
+  }
+  return nullptr;
+}
+
 void TSPIs::SearchFolder(const std::string& folder, const std::string& mask) {
-  // The whole listing is taken before any candidate is loaded.
-  std::vector<std::string> candidates;
+  // The whole listing is taken before any candidate is loaded. A file
+  // reached again through another spelling of its path is one library.
+  std::vector<std::pair<std::string, std::string>> candidates;  // full name, resolved
   for (const std::string& name : ListFolder(folder, mask)) {
     std::string full = folder + name;
-    if (IndexOf(full) == -1) candidates.push_back(std::move(full));
+    if (IndexOf(full) != -1) continue;
+    std::string resolved = ResolvedPath(full);
+    if (std::any_of(candidates.begin(), candidates.end(),
+                    [&](const auto& c) { return c.second == resolved; }))
+      continue;
+    candidates.emplace_back(std::move(full), std::move(resolved));
   }
 
-  for (const std::string& full : candidates) {
+  for (const auto& [full, resolved] : candidates) {
+    if (HoldsResolved(resolved)) continue;
     bool accept = true;
     if (OnSearching) OnSearching(*this, full, accept);
     if (!accept) continue;
 
-    std::unique_ptr<TSPI> module = CreateSPI(full);
+    std::unique_ptr<TSPI> module = MakeModule(full);
     if (!module) continue;
 
     TSPI* const loaded = module.get();
@@ -202,19 +229,16 @@ void TSPIs::RegisterFormats(TInSPI& spi) {
   }
 }
 
-std::unique_ptr<TSPI> CreateSPI(const std::string& file_name) {
-  // A plain module reads the version string; the kind it names loads the
+std::unique_ptr<TSPI> LoadSPI(const SpiSource& source) {
+  // A plain module reads the version string; the kind it names opens the
   // library again (sharing the loaded copy) before the plain one goes.
-  std::unique_ptr<TSPI> probe;
+  const auto probe = std::make_unique<TSPI>(source);
+  return ClassForVersion(probe->APIVersion())->Create(source);
+}
+
+std::unique_ptr<TSPI> CreateSPI(const SpiSource& source) {
   try {
-    probe = std::make_unique<TSPI>(file_name);
-  } catch (const ESPIFOpenErrorSPI&) {
-    return nullptr;
-  } catch (const ESPIInvalidSPI&) {
-    return nullptr;
-  }
-  try {
-    return ClassForVersion(probe->APIVersion())->Create(file_name);
+    return LoadSPI(source);
   } catch (const ESPIFOpenErrorSPI&) {
     return nullptr;
   } catch (const ESPIInvalidSPI&) {

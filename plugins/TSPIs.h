@@ -28,6 +28,21 @@ using TSPISearchingEvent =
 using TSPIPictureRegisterEvent =
     std::function<void(TSPIs& sender, TInSPI& aspi, const std::string& extension,
                        const std::string& description, TGraphicClass& graphic_class)>;
+// Makes the module of a library file that a search has found, as LoadSPI
+// does: raises ESPIFOpenErrorSPI, ESPIInvalidSPI or ESPIInvalidAPI for a
+// library that cannot be used.
+using TSPIModuleFactory = std::function<std::unique_ptr<TSPI>(const std::string& file_name)>;
+
+// A library that a search found and could not use.
+struct TSPISkipped {
+  std::string FileName;    // the full name the search formed
+  std::string ErrorClass;  // "ESPIInvalidAPI", ...
+  std::string Message;     // the error's message
+  std::string Reason;      // what the loader or the system said; may be empty
+
+  // The message, and the reason after it where there is one.
+  std::string Text() const { return Reason.empty() ? Message : Message + ": " + Reason; }
+};
 
 class TSPIs {
  public:
@@ -45,10 +60,15 @@ class TSPIs {
 
   // Loads the plug-in libraries that `mask` finds. A mask with a folder part
   // ("/opt/spi/*.spi") searches that folder only; a bare mask visits the
-  // places of SearchOptions in their order. Libraries that cannot be loaded
-  // are skipped; ESPIInvalidAPI from a library that lacks an entry point of
-  // its kind ends the search (the modules loaded so far stay).
+  // places of SearchOptions in their order. A library that cannot be used
+  // (it does not load, lacks an entry point of its kind, or its process
+  // does not start) is skipped and kept in Skipped(); the search goes on.
+  // A library already loaded under another spelling of its path (a
+  // symbolic link, "//", "./") is not loaded again.
   void Search(const std::string& mask);
+
+  // The libraries that searches could not use, in the order met.
+  const std::vector<TSPISkipped>& Skipped() const { return skipped_; }
 
   int Count() const { return int(modules_.size()); }
   // The module at 0 .. Count() - 1; EListError for any other index.
@@ -92,15 +112,22 @@ class TSPIs {
   TSPISearchEvent OnSearch;
   TSPISearchingEvent OnSearching;
   TSPIPictureRegisterEvent OnPictureRegister;
+  // How a search makes a module; empty: the library loaded into this
+  // process (LoadSPI).
+  TSPIModuleFactory ModuleFactory;
 
  private:
   // The folder of a search place, without or with its trailing "/"; empty
   // when the place gives none.
   std::string PlaceFolder(TSPISearchOption option) const;
   void SearchFolder(const std::string& folder, const std::string& mask);
+  // Whether a module's library is the file that `resolved` names.
+  bool HoldsResolved(const std::string& resolved) const;
+  std::unique_ptr<TSPI> MakeModule(const std::string& file_name);
   void RegisterFormats(TInSPI& spi);
 
   std::vector<std::unique_ptr<TSPI>> modules_;
+  std::vector<TSPISkipped> skipped_;
   std::optional<std::string> app_folder_;
 };
 
@@ -109,8 +136,11 @@ TSPIs* GlobalSPIs();
 
 // Loads one library as the module kind its version string names ("00IN"
 // import, "00AM" archive, "00XN", anything else a plain TSPI). nullptr when
-// the library cannot be loaded; ESPIInvalidAPI when it lacks an entry point
-// that its kind requires.
-std::unique_ptr<TSPI> CreateSPI(const std::string& file_name);
+// the library cannot be loaded (ESPIFOpenErrorSPI, ESPIInvalidSPI);
+// ESPIInvalidAPI when it lacks an entry point that its kind requires.
+std::unique_ptr<TSPI> CreateSPI(const SpiSource& source);
+
+// As CreateSPI, but a library that cannot be loaded raises its error.
+std::unique_ptr<TSPI> LoadSPI(const SpiSource& source);
 
 }  // namespace kevrale

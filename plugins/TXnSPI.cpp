@@ -3,6 +3,6 @@
 namespace kevrale {
 
 const TSPIClassInfo TXnSPI::Class("TXnSPI", &TSPI::Class,
-                                  &MakeInstance<TXnSPI, TSPI, const std::string&>);
+                                  &MakeInstance<TXnSPI, TSPI, const SpiSource&>);
 
 }  // namespace kevrale

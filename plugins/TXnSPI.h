@@ -10,13 +10,13 @@ class TXnSPI : public TSPI {
  public:
   static const TSPIClassInfo Class;
 
-  explicit TXnSPI(const std::string& file_name) : TXnSPI(file_name, &Checks) {}
+  explicit TXnSPI(const SpiSource& source) : TXnSPI(source, &Checks) {}
 
   TSPIClass ClassType() const override { return &Class; }
   void CheckAPIs() const override { Checks(*this); }
 
  protected:
-  TXnSPI(const std::string& file_name, Checker check) : TSPI(file_name, check) {}
+  TXnSPI(const SpiSource& source, Checker check) : TSPI(source, check) {}
 };
 
 }  // namespace kevrale

@@ -10,7 +10,9 @@
 #include <string>
 
 #include "kevrale/spi.h"
+#include "localmem/LocalMemoryShare.h"
 #include "platform/DynamicLibrary.h"
+#include "platform/LargeBlock.h"
 #include "runner/SpiServer.h"
 
 namespace {
@@ -109,6 +111,8 @@ int main() {
   platform.Unlock = [](void* h) { LocalUnlock(h); };
   platform.Size = [](void* h) { return LocalSize(h); };
   platform.Free = [](void* h) { LocalFree(h); };
+  platform.ShareLargeBlocks = [] { KevraleLocalShareLargeBlocks(kevrale::kLargeBlockSize); };
+  platform.BlockFd = [](void* h) { return KevraleLocalBlockFd(h); };
   platform.code_page = 0;
   platform.pointer_bits = sizeof(void*) * 8;
   return SpiServe(&platform);

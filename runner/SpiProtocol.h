@@ -33,7 +33,7 @@
 #include <stdint.h>
 
 /* Raised with every change of a message's layout. */
-#define SPI_PROTOCOL_VERSION 2u
+#define SPI_PROTOCOL_VERSION 3u
 
 #define SPI_FRAME_HEADER 8u
 /* No body is larger: memory input and the blocks of a picture fit in it. */
@@ -45,6 +45,7 @@
 #define SPI_MSG_RESULT 3u
 #define SPI_MSG_PROGRESS 4u
 #define SPI_MSG_CRASHED 5u
+#define SPI_MSG_RELEASED 6u
 /* From the host to the process: */
 #define SPI_MSG_LOAD 16u
 #define SPI_MSG_GET_PLUGIN_INFO 17u
@@ -55,6 +56,7 @@
 #define SPI_MSG_GET_PREVIEW 22u
 #define SPI_MSG_PROGRESS_REPLY 23u
 #define SPI_MSG_RELEASE 24u
+#define SPI_MSG_HAND_OVER 25u
 
 /* HELLO
  *   0  u32  SPI_PROTOCOL_VERSION
@@ -75,12 +77,20 @@
  * RESULT gives each block's address, and the process keeps its blocks until
  * it reads the host's next message, while the host copies them out of its
  * memory. Without it the bytes follow the RESULT's fixed part.
+ * With SPI_LOAD_SHARED_BLOCKS as well, a process that can keeps the large
+ * blocks of its plug-in each in a memory file (a memfd that allows
+ * sealing) and hands them over as SPI_BLOCK_SHARED: the host opens the
+ * file through the process's descriptor, sends HAND_OVER, and once the
+ * process has answered RELEASED (it has let go of its mappings) seals the
+ * file against every change and maps it, so that the blocks are checked in
+ * memory that the process can no longer change, and never copied.
  * LOADED
  *   0  i32  0: loaded; SPI_LOAD_FAILED: the library did not load
  *   4  u32  the entry points it exports (SPI_EXPORTS_* bits)
  *   8  ...  the loader's reason when it did not load (text, may be empty) */
 #define SPI_LOAD_FIXED 4u
 #define SPI_LOAD_BLOCKS_IN_PLACE 1u
+#define SPI_LOAD_SHARED_BLOCKS 2u
 #define SPI_LOADED_FIXED 8u
 #define SPI_LOAD_FAILED 1
 #define SPI_EXPORTS_GETPLUGININFO (1u << 0)
@@ -112,7 +122,10 @@
 #define SPI_HEAD_SIZE 2048u
 
 /* RELEASE: no body, no answer. The host has read the blocks of the last
- * RESULT in place; the process frees them. */
+ * RESULT in place; the process frees them.
+ * HAND_OVER: no body. As RELEASE, after the host has opened the shared
+ * blocks of the last RESULT; the process frees its own and answers
+ * RELEASED (no body) once it has. */
 
 /* SET_DATA: the body is the memory input of the picture calls that follow.
  * The process keeps it until the next SET_DATA; there is no answer. */
@@ -170,7 +183,9 @@
  *   0  u32  SPI_BLOCK_*
  *   4  u64  its size (SPI_BLOCK_DATA): the plug-in's LocalSize of it, 0 for
  *           a handle that the local-memory calls refuse
- *   12 u64  its address in the process when blocks stay in place, else 0
+ *   12 u64  its address in the process when blocks stay in place, else 0;
+ *           for SPI_BLOCK_SHARED the number of the process's descriptor of
+ *           the memory file that holds it (its bytes from offset 0)
  * Unless blocks stay in place, the bytes of every SPI_BLOCK_DATA block
  * follow the fixed part of the RESULT. The process frees the plug-in's
  * blocks once they are sent (or, in place, once the host has read them).
@@ -181,6 +196,7 @@
 #define SPI_BLOCK_DATA 1u      /* a block of the given size */
 #define SPI_BLOCK_UNCHANGED 2u /* the handle is the one the caller gave */
 #define SPI_BLOCK_SAME 3u      /* the pixel bits are the information block */
+#define SPI_BLOCK_SHARED 4u    /* a block of the given size in a memory file */
 #define SPI_PICTURE_INFO_RESULT_FIXED (4u + SPI_INFO_FIELDS_SIZE + SPI_BLOCK_SIZE)
 #define SPI_PICTURE_RESULT_FIXED (4u + 2u * SPI_BLOCK_SIZE)
 

@@ -24,6 +24,7 @@ typedef struct Block {
   void* handle;
   void* address;
   uint64_t size;
+  int fd; /* SPI_BLOCK_SHARED: the memory file's descriptor */
 } Block;
 
 typedef struct Server {
@@ -39,6 +40,8 @@ typedef struct Server {
   /* Blocks are read by the host in place (SPI_LOAD_BLOCKS_IN_PLACE); those
    * of the last RESULT wait here until the host's next message. */
   int in_place;
+  /* Large blocks are handed over in memory files (SPI_LOAD_SHARED_BLOCKS). */
+  int shared;
   Block pending[3];
   int pending_count;
   /* The memory input of the last SET_DATA. */
@@ -168,10 +171,12 @@ static void TakeBlock(Server* s, void* handle, Block* block) {
   block->state = SPI_BLOCK_DATA;
   block->address = s->p->Lock(handle);
   block->size = block->address != NULL ? s->p->Size(handle) : 0;
+  block->fd = s->shared && block->address != NULL ? s->p->BlockFd(handle) : -1;
+  if (block->fd >= 0) block->state = SPI_BLOCK_SHARED;
 }
 
 static void DropBlock(Server* s, const Block* block) {
-  if (block->state != SPI_BLOCK_DATA) return;
+  if (block->state != SPI_BLOCK_DATA && block->state != SPI_BLOCK_SHARED) return;
   if (block->address != NULL) s->p->Unlock(block->handle);
   s->p->Free(block->handle);
 }
@@ -191,12 +196,17 @@ static int WriteWithBlocks(Server* s, uint8_t* fixed, uint32_t fixed_size, uint3
   uint64_t total = fixed_size;
   for (int i = 0; i < count; ++i) {
     if (blocks[i]->size > SPI_FRAME_MAX_BODY - total) blocks[i]->size = 0;
+    if (blocks[i]->state == SPI_BLOCK_SHARED && blocks[i]->size == 0)
+      blocks[i]->state = SPI_BLOCK_DATA;
     if (!s->in_place) total += blocks[i]->size;
     uint8_t* p = fixed + blocks_at + SPI_BLOCK_SIZE * (uint32_t)i;
     const int data = blocks[i]->state == SPI_BLOCK_DATA;
+    const int shared = blocks[i]->state == SPI_BLOCK_SHARED;
     SpiPut32(p, blocks[i]->state);
-    SpiPut64(p + 4, data ? blocks[i]->size : 0);
-    SpiPut64(p + 12, data && s->in_place ? (uint64_t)(uintptr_t)blocks[i]->address : 0);
+    SpiPut64(p + 4, data || shared ? blocks[i]->size : 0);
+    SpiPut64(p + 12, shared                ? (uint64_t)blocks[i]->fd
+                     : data && s->in_place ? (uint64_t)(uintptr_t)blocks[i]->address
+                                           : 0);
   }
   int status = WriteHeader(s, SPI_MSG_RESULT, (uint32_t)total) != 0 ||
                        s->p->Write(s->p->channel, fixed, fixed_size) != 0
@@ -206,7 +216,7 @@ static int WriteWithBlocks(Server* s, uint8_t* fixed, uint32_t fixed_size, uint3
     if (status == 0 && !s->in_place && blocks[i]->size > 0 &&
         s->p->Write(s->p->channel, blocks[i]->address, (size_t)blocks[i]->size) != 0)
       status = -1;
-    if (s->in_place && blocks[i]->state == SPI_BLOCK_DATA)
+    if (s->in_place && (blocks[i]->state == SPI_BLOCK_DATA || blocks[i]->state == SPI_BLOCK_SHARED))
       s->pending[s->pending_count++] = *blocks[i];
     else
       DropBlock(s, blocks[i]);
@@ -217,7 +227,11 @@ static int WriteWithBlocks(Server* s, uint8_t* fixed, uint32_t fixed_size, uint3
 static int ServeLoad(Server* s) {
   if (s->load_tried || s->body_size < SPI_LOAD_FIXED) return -1;
   s->load_tried = 1;
-  s->in_place = (SpiGet32(s->body) & SPI_LOAD_BLOCKS_IN_PLACE) != 0;
+  const uint32_t options = SpiGet32(s->body);
+  s->in_place = (options & SPI_LOAD_BLOCKS_IN_PLACE) != 0;
+  s->shared = s->in_place && (options & SPI_LOAD_SHARED_BLOCKS) != 0 &&
+              s->p->ShareLargeBlocks != NULL && s->p->BlockFd != NULL;
+  if (s->shared) s->p->ShareLargeBlocks();
   char reason[512] = "";
   memset(&s->entries, 0, sizeof s->entries);
   const char* name = (const char*)s->body + SPI_LOAD_FIXED; /* NUL-terminated by ReadRequest */
@@ -385,6 +399,11 @@ int SpiServe(const SpiServerPlatform* platform) {
       continue;
     }
     if (type == SPI_MSG_SET_DATA || type == SPI_MSG_RELEASE) continue;
+    if (type == SPI_MSG_HAND_OVER) {
+      /* The blocks are freed above; the host may seal their files now. */
+      status = WriteFrame(&s, SPI_MSG_RELEASED, NULL, 0);
+      continue;
+    }
     if (!s.loaded) {
       status = -1;
       break;

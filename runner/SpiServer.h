@@ -71,6 +71,11 @@ typedef struct SpiServerPlatform {
   void (*Unlock)(void* handle);
   size_t (*Size)(void* handle);
   void (*Free)(void* handle);
+  /* Where the platform can (NULL where not): makes the large blocks that
+   * the plug-in allocates from now on memory files, and gives the
+   * descriptor of the one that holds a block (-1 for others). */
+  void (*ShareLargeBlocks)(void);
+  int (*BlockFd)(void* handle);
   uint32_t code_page;    /* of file names, as HELLO reports it */
   uint32_t pointer_bits; /* 32 or 64 */
 } SpiServerPlatform;

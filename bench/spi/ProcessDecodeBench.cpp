@@ -123,13 +123,13 @@ intptr_t PngLen() {
 }
 
 void PngInProcess(benchmark::State& state) {
-  kevrale::TInSPI plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi");
+  kevrale::TInSPI plugin(std::string(KEVRALE_BIN_DIR) + "/plugins/ifpng.spi");
   for (auto _ : state) Decode(state, plugin, PngBuf(), PngLen(), SPI_INPUT_MEMORY);
 }
 
 // Memory input, sent once per picture (as a new picture's bytes would be).
 void PngRunner(benchmark::State& state) {
-  kevrale::PluginProcess plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi", Options());
+  kevrale::PluginProcess plugin(std::string(KEVRALE_BIN_DIR) + "/plugins/ifpng.spi", Options());
   plugin.Start();
   const ChildCpu child(state, plugin);
   for (auto _ : state) {
@@ -139,12 +139,23 @@ void PngRunner(benchmark::State& state) {
 }
 
 void PngInProcessFile(benchmark::State& state) {
-  kevrale::TInSPI plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi");
+  kevrale::TInSPI plugin(std::string(KEVRALE_BIN_DIR) + "/plugins/ifpng.spi");
   for (auto _ : state) Decode(state, plugin, TestFiles().png_file.c_str(), 0, SPI_INPUT_FILE);
 }
 
 void PngRunnerFile(benchmark::State& state) {
-  kevrale::PluginProcess plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi", Options());
+  kevrale::PluginProcess plugin(std::string(KEVRALE_BIN_DIR) + "/plugins/ifpng.spi", Options());
+  plugin.Start();
+  const ChildCpu child(state, plugin);
+  for (auto _ : state) Decode(state, plugin, TestFiles().png_file.c_str(), 0, SPI_INPUT_FILE);
+}
+
+// The bitmap handed over in a memory file, sealed and mapped, never copied,
+// whether or not shared memory gets huge pages here.
+void PngRunnerFileShared(benchmark::State& state) {
+  kevrale::PluginProcessOptions options = Options();
+  options.shared_blocks = kevrale::PluginProcessOptions::SharedBlocks::Always;
+  kevrale::PluginProcess plugin(std::string(KEVRALE_BIN_DIR) + "/plugins/ifpng.spi", options);
   plugin.Start();
   const ChildCpu child(state, plugin);
   for (auto _ : state) Decode(state, plugin, TestFiles().png_file.c_str(), 0, SPI_INPUT_FILE);
@@ -154,7 +165,7 @@ void PngRunnerFile(benchmark::State& state) {
 // the bytes sent once for both, or once for each call.
 void PngRunnerTwoCalls(benchmark::State& state) {
   const bool once = state.range(0) != 0;
-  kevrale::PluginProcess plugin(std::string(KEVRALE_BIN_DIR) + "/ifpng.spi", Options());
+  kevrale::PluginProcess plugin(std::string(KEVRALE_BIN_DIR) + "/plugins/ifpng.spi", Options());
   plugin.Start();
   for (auto _ : state) {
     plugin.ForgetMemoryInput();
@@ -166,11 +177,11 @@ void PngRunnerTwoCalls(benchmark::State& state) {
 }
 
 std::string KvtWindows() {
-  return std::string(KEVRALE_TEST_DIR) + "/unit/runner/win/kvtwin64.spi";
+  return std::string(KEVRALE_TEST_DIR) + "/spi/win/kvtwin64.spi";
 }
 
 void KvtInProcess(benchmark::State& state) {
-  kevrale::TInSPI plugin(std::string(KEVRALE_TEST_DIR) + "/unit/decoding/spi/kvt_basic.spi");
+  kevrale::TInSPI plugin(std::string(KEVRALE_TEST_DIR) + "/spi/kvt_basic.spi");
   for (auto _ : state) Decode(state, plugin, TestFiles().kvt_file.c_str(), 0, SPI_INPUT_FILE);
 }
 
@@ -247,6 +258,7 @@ BENCHMARK(PngInProcess)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(PngRunner)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(PngInProcessFile)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(PngRunnerFile)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(PngRunnerFileShared)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(PngRunnerTwoCalls)
     ->MeasureProcessCPUTime()
     ->Arg(1)

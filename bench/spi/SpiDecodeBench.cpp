@@ -76,7 +76,7 @@ void Plugin(benchmark::State& state, bool png) {
   const std::vector<uint8_t>& bytes = Bytes(png);
   std::string error;
   kevrale::DynamicLibrary library = kevrale::DynamicLibrary::Open(
-      std::string(KEVRALE_BIN_DIR) + (png ? "/ifpng.spi" : "/ifjpeg.spi"), &error);
+      std::string(KEVRALE_BIN_DIR) + (png ? "/plugins/ifpng.spi" : "/plugins/ifjpeg.spi"), &error);
   auto get_picture =
       library ? reinterpret_cast<SpiGetPictureFunc>(library.Symbol("GetPicture")) : nullptr;
   if (get_picture == nullptr) {

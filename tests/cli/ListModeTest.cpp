@@ -10,10 +10,12 @@
 #include <sstream>
 
 #include "CliProcess.h"
+#include "Files.h"
 #include "PilReader.h"
 #include "cli/Progress.h"
 #include "picture/TBitmap.h"
 #include "picture/TPicture.h"
+#include "platform/Sanitizers.h"
 #include "thinning/ThinningEngine.h"
 
 namespace kevrale::cli {
@@ -23,17 +25,6 @@ namespace fs = std::filesystem;
 using test::Quote;
 using test::RunCli;
 using test::RunResult;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class ListModeTest : public test::CliFolderTest {
  protected:
@@ -63,8 +54,8 @@ TEST_F(ListModeTest, RunsEveryEntryLikeASingleRun) {
   const RunResult r = RunCli("--list " + Quote(WriteList("list.txt", "a.bmp\r\nb.bmp\n")));
   ASSERT_EQ(r.status, 0) << r.output;
   // Not a terminal: one plain line per entry.
-  EXPECT_TRUE(Contains(r.output, "[1/2 ")) << r.output;
-  EXPECT_TRUE(Contains(r.output, "] done " + Path("b.bmp"))) << r.output;
+  EXPECT_TRUE(test::Contains(r.output, "[1/2 ")) << r.output;
+  EXPECT_TRUE(test::Contains(r.output, "] done " + Path("b.bmp"))) << r.output;
   EXPECT_TRUE(fs::exists(Path("b_s.bmp")));
   TPicture reference;
   reference.LoadFromFile(a);
@@ -119,8 +110,8 @@ TEST_F(ListModeTest, StopsAtTheFirstFailure) {
   const RunResult r =
       RunCli("--list " + Quote(WriteList("list.txt", "a.bmp\nmissing.bmp\nc.bmp\n")));
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(Contains(r.output, "entry 2, line 2: " + Path("missing.bmp") + ": ファイル " +
-                                     Path("missing.bmp") + " は開けません"))
+  EXPECT_TRUE(test::Contains(r.output, "entry 2, line 2: " + Path("missing.bmp") + ": ファイル " +
+                                           Path("missing.bmp") + " は開けません"))
       << r.output;
   EXPECT_TRUE(fs::exists(Path("a_s.bmp")));
   EXPECT_FALSE(fs::exists(Path("c_s.bmp")));
@@ -136,22 +127,23 @@ TEST_F(ListModeTest, KeepGoingListsEveryFailureAtTheEnd) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(fs::exists(Path("a_s.bmp")));
   EXPECT_TRUE(fs::exists(Path("c_s.bmp")));
-  EXPECT_TRUE(Contains(r.output, "3 of 5 entries failed:")) << r.output;
-  EXPECT_TRUE(Contains(r.output,
-                       "entry 1, line 1: " + Path("bad.bmp") + ": ビットマップイメージが不正です"))
+  EXPECT_TRUE(test::Contains(r.output, "3 of 5 entries failed:")) << r.output;
+  EXPECT_TRUE(test::Contains(
+      r.output, "entry 1, line 1: " + Path("bad.bmp") + ": ビットマップイメージが不正です"))
       << r.output;
-  EXPECT_TRUE(Contains(r.output, "entry 3, line 3: : 拡張子 . の画像形式は処理できません"))
+  EXPECT_TRUE(test::Contains(r.output, "entry 3, line 3: : 拡張子 . の画像形式は処理できません"))
       << r.output;
-  EXPECT_TRUE(Contains(r.output, "entry 5, line 6: ")) << r.output;
+  EXPECT_TRUE(test::Contains(r.output, "entry 5, line 6: ")) << r.output;
 }
 
 TEST_F(ListModeTest, ListFileErrorsAndUsage) {
   const RunResult missing = RunCli("--list " + Quote(Path("none.txt")));
   EXPECT_EQ(missing.status, 1);
-  EXPECT_TRUE(Contains(missing.output, Path("none.txt") + ": File not found")) << missing.output;
+  EXPECT_TRUE(test::Contains(missing.output, Path("none.txt") + ": File not found"))
+      << missing.output;
   const RunResult folder = RunCli("--list " + Quote(dir_.Path()));
   EXPECT_EQ(folder.status, 1);
-  EXPECT_TRUE(Contains(folder.output, "File access denied")) << folder.output;
+  EXPECT_TRUE(test::Contains(folder.output, "File access denied")) << folder.output;
   const RunResult empty = RunCli("--list " + Quote(WriteList("empty.txt", "")));
   EXPECT_EQ(empty.status, 0) << empty.output;
 
@@ -179,7 +171,7 @@ TEST_F(ListModeTest, ParallelJobsGiveTheFilesOfASequentialRun) {
   std::vector<std::string> sequential;
   for (const char* name :
        {"p0_s.bmp", "p1_s.bmp", "p2_s.bmp", "p3_s.bmp", "p4_s.bmp", "p5_s.bmp", "p0_s_s.bmp"}) {
-    sequential.push_back(Slurp(Path(name)));
+    sequential.push_back(test::ReadText(Path(name)));
     fs::remove(Path(name));
   }
   const RunResult r = RunCli("-j 2 --list " + Quote(list_path));
@@ -187,7 +179,7 @@ TEST_F(ListModeTest, ParallelJobsGiveTheFilesOfASequentialRun) {
   size_t i = 0;
   for (const char* name :
        {"p0_s.bmp", "p1_s.bmp", "p2_s.bmp", "p3_s.bmp", "p4_s.bmp", "p5_s.bmp", "p0_s_s.bmp"})
-    EXPECT_EQ(Slurp(Path(name)), sequential[i++]) << name;
+    EXPECT_EQ(test::ReadText(Path(name)), sequential[i++]) << name;
   // No temporary file is left beside the results.
   for (const auto& e : fs::directory_iterator(dir_.Path()))
     EXPECT_FALSE(e.path().filename().string().starts_with(".")) << e.path();
@@ -202,9 +194,9 @@ TEST_F(ListModeTest, ATooWideEntryFailsAndWritesNothing) {
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(fs::exists(Path("wide_s.bmp")));
   EXPECT_TRUE(fs::exists(Path("fine_s.bmp")));
-  EXPECT_TRUE(Contains(r.output, "1 of 2 entries failed:")) << r.output;
-  EXPECT_TRUE(Contains(r.output, "entry 1, line 1: " + Path("wide.bmp") +
-                                     ": 画像の横幅が12000pixelを越えていて実行できません"))
+  EXPECT_TRUE(test::Contains(r.output, "1 of 2 entries failed:")) << r.output;
+  EXPECT_TRUE(test::Contains(r.output, "entry 1, line 1: " + Path("wide.bmp") +
+                                           ": 画像の横幅が12000pixelを越えていて実行できません"))
       << r.output;
   // Without --keep-going the run stops there.
   fs::remove(Path("fine_s.bmp"));
@@ -226,7 +218,7 @@ TEST_F(ListModeTest, OneOutputNamedTwoWaysIsWrittenInListOrder) {
   quick.SaveToFile(Path("a.png"));
   RunThinning(quick, clBlack, clWhite, {});
   quick.SaveToFile(Path("expected.bmp"));
-  const std::string expected = Slurp(Path("expected.bmp"));
+  const std::string expected = test::ReadText(Path("expected.bmp"));
   fs::create_symlink(dir_.Path(), dir_.File("link"));
   // The list is named relatively from its folder, so entry 1's output is
   // the relative name "a_s.bmp".
@@ -238,30 +230,30 @@ TEST_F(ListModeTest, OneOutputNamedTwoWaysIsWrittenInListOrder) {
         "cd " + Quote(dir_.Path()) + " && XDG_CONFIG_HOME=/nonexistent/kevrale-tests " +
         Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " -j 2 --list list.txt");
     ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_TRUE(Slurp(Path("a_s.bmp")) == expected) << "entry 1's result was written last";
+    EXPECT_TRUE(test::ReadText(Path("a_s.bmp")) == expected) << "entry 1's result was written last";
   }
 }
 
 TEST_F(ListModeTest, AnEndlessLineIsRefusedWithinBoundedMemory) {
   // The limit: the sanitizers reserve far more address space than they use,
   // so under them the resident size is bounded instead.
-#ifdef KEVRALE_SANITIZED
-  const std::string limit = "ASAN_OPTIONS=${ASAN_OPTIONS}:hard_rss_limit_mb=400 ";
-#else
-  const std::string limit = "ulimit -v 1000000 && ";
-#endif
+  const std::string limit = kReservesShadowMemory
+                                ? "ASAN_OPTIONS=${ASAN_OPTIONS}:hard_rss_limit_mb=400 "
+                                  "TSAN_OPTIONS=${TSAN_OPTIONS}:hard_rss_limit_mb=400 "
+                                : "ulimit -v 1000000 && ";
   const RunResult r =
       test::RunCommand(limit + "XDG_CONFIG_HOME=/nonexistent/kevrale-tests timeout 60 " +
                        Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " --list /dev/zero");
   EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_TRUE(Contains(r.output, "kevrale-thin: /dev/zero: line 1 is longer than 65536 bytes"))
+  EXPECT_TRUE(
+      test::Contains(r.output, "kevrale-thin: /dev/zero: line 1 is longer than 65536 bytes"))
       << r.output;
   // A long line that is not endless: its number is named.
   const std::string list =
       WriteList("long.txt", "a.bmp\n\n" + std::string(70000, 'x') + ".bmp\nb.bmp\n");
   const RunResult long_line = RunCli("--list " + Quote(list));
   EXPECT_EQ(long_line.status, 1);
-  EXPECT_TRUE(Contains(long_line.output, list + ": line 3 is longer than 65536 bytes"))
+  EXPECT_TRUE(test::Contains(long_line.output, list + ": line 3 is longer than 65536 bytes"))
       << long_line.output;
 }
 
@@ -276,8 +268,9 @@ TEST_F(ListModeTest, ControlCharactersOfNamesNeverReachTheTerminal) {
     const RunResult r = RunCli(mode + Quote(list));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << r.output;
-    EXPECT_TRUE(Contains(r.output, "failed " + Path(shown))) << r.output;
-    EXPECT_TRUE(Contains(r.output, "line 1: " + Path(shown) + ": ビットマップイメージが不正です"))
+    EXPECT_TRUE(test::Contains(r.output, "failed " + Path(shown))) << r.output;
+    EXPECT_TRUE(
+        test::Contains(r.output, "line 1: " + Path(shown) + ": ビットマップイメージが不正です"))
         << r.output;
   }
   // A name inside a message.
@@ -285,7 +278,8 @@ TEST_F(ListModeTest, ControlCharactersOfNamesNeverReachTheTerminal) {
   const std::string output = Path("missing/\r\x1b[1A" + evil);
   const RunResult r = RunCli(Quote(Path("a.bmp")) + " -o " + Quote(output));
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(Contains(r.output, "ファイル " + Path("missing/??[1A" + shown) + " を作成できません"))
+  EXPECT_TRUE(
+      test::Contains(r.output, "ファイル " + Path("missing/??[1A" + shown) + " を作成できません"))
       << r.output;
   EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << r.output;
   EXPECT_EQ(r.output.find('\r'), std::string::npos) << r.output;
@@ -301,7 +295,7 @@ TEST_F(ListModeTest, FormatSetsTheExtensionOfEverySaveName) {
     const RunResult r = RunCli("--format " + std::string(format) + " --list " + Quote(list));
     ASSERT_EQ(r.status, 0) << r.output;
     const std::string a = Path("a_s." + std::string(format));
-    EXPECT_TRUE(Slurp(a).starts_with(format == std::string("png") ? "\x89PNG" : "II*"));
+    EXPECT_TRUE(test::ReadText(a).starts_with(format == std::string("png") ? "\x89PNG" : "II*"));
     std::string missing;
     const std::string bmp = pil::Describe({Path("a_s.bmp"), Path("b_s.bmp")}, missing);
     if (!missing.empty()) GTEST_SKIP() << missing;
@@ -322,7 +316,7 @@ TEST(ProgressTest, BarLineFitsTheTerminal) {
   // 59 columns at most; each CJK character takes two.
   EXPECT_EQ(line.size() - 2 * 3 + 2 * 2, 59u) << line;
   // A path with a line break cannot break the line.
-  EXPECT_FALSE(Contains(Progress::BarLine(0, 1, seconds(0), "a\nb", 80), "\n"));
+  EXPECT_FALSE(test::Contains(Progress::BarLine(0, 1, seconds(0), "a\nb", 80), "\n"));
 }
 
 }  // namespace

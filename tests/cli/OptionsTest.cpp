@@ -105,5 +105,15 @@ TEST(CliOptionsTest, TheResultFormatComesFromTheOutputNameOrFormat) {
   for (const auto& args : bad) EXPECT_THROW(ParseOptions(args), UsageError) << args[0];
 }
 
+TEST(CliOptionsTest, PluginTimeoutInSecondsForEveryForm) {
+  EXPECT_EQ(Parse({"a.bmp"}).plugin_timeout, 60);
+  EXPECT_EQ(Parse({"--plugin-timeout", "0", "a.bmp"}).plugin_timeout, 0);
+  EXPECT_EQ(Parse({"--list", "l.txt", "--plugin-timeout", "5"}).plugin_timeout, 5);
+  EXPECT_EQ(Parse({"--formats", "--plugin-timeout", "86400"}).plugin_timeout, 86400);
+  for (const char* bad : {"-1", "", "1.5", "86401", "5s"})
+    EXPECT_THROW(ParseOptions({"--plugin-timeout", bad, "a.bmp"}), UsageError) << bad;
+  EXPECT_THROW(ParseOptions({"a.bmp", "--plugin-timeout"}), UsageError);
+}
+
 }  // namespace
 }  // namespace kevrale::cli

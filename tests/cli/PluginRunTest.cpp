@@ -1,6 +1,7 @@
 // kevrale-thin with the bundled import plug-ins of the program's folder:
 // the formats it lists, pictures in those formats thinned like BMP
-// pictures, and a plug-in folder that stops the start-up.
+// pictures, libraries of the plug-in folder that are skipped with a
+// warning, and Windows plug-ins listed with their machine type.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,8 +11,12 @@
 
 #include "CliProcess.h"
 #include "Drawings.h"
+#include "TestPlugins.h"
 #include "picture/TBitmap.h"
 #include "picture/TPicture.h"
+#include "plugins/PluginInfoCache.h"
+#include "plugins/SpiLibrary.h"
+#include "plugins/WineSetup.h"
 #include "thinning/ThinningEngine.h"
 
 namespace kevrale {
@@ -88,7 +93,7 @@ TEST_F(PluginRunTest, FormatsListsThePluginKindsNewestFirstWithTheirFiles) {
     for (size_t i = 0; i + 4 < n; ++i)
       if (lines[i].starts_with(std::string(extension) + "\t")) {
         found = true;
-        EXPECT_TRUE(Contains(lines[i], KEVRALE_BIN_DIR "/if")) << lines[i];
+        EXPECT_TRUE(Contains(lines[i], KEVRALE_BIN_DIR "/plugins/if")) << lines[i];
         EXPECT_TRUE(lines[i].ends_with(".spi")) << lines[i];
       }
     EXPECT_TRUE(found) << extension << " missing in\n" << r.output;
@@ -142,20 +147,80 @@ TEST_F(PluginRunTest, BrokenPluginFilesAreRefusedInTheProgramsWords) {
   EXPECT_FALSE(fs::exists(Path("half_s.bmp")));
 }
 
-TEST_F(PluginRunTest, ALibraryWithoutThePluginEntryPointsEndsTheStartUp) {
+TEST_F(PluginRunTest, UnusableLibrariesAreSkippedWithAWarningAndTheRunGoesOn) {
   // The Susie folder setting names a folder holding a library that is no
-  // plug-in; the program stops before it touches any file.
+  // plug-in and a file that is no library at all.
   fs::create_directories(dir_.File("config/Dravello"));
   fs::create_directories(dir_.File("plugins"));
-  fs::copy_file(KEVRALE_BIN_DIR "/libkevrale-localmem.so.1", dir_.File("plugins/notaplugin.spi"));
+  const std::string library = dir_.File("plugins/notaplugin.spi");
+  const std::string text = dir_.File("plugins/text.spi");
+  fs::copy_file(KEVRALE_BIN_DIR "/libkevrale-localmem.so.1", library);
+  std::ofstream(text) << "not a library";
   std::ofstream(dir_.File("config/Dravello/Susie.conf"))
       << "[Plug-in]\nPath=" << dir_.File("plugins") << "\n";
+  const std::string thin = "XDG_CONFIG_HOME=" + Quote(dir_.File("config")) + " " +
+                           Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " ";
+  const std::string warning_api = "kevrale-thin: warning: " + library + ": GetPluginInfoは[" +
+                                  library + "]では使えないSusie Plugin APIです";
+  const std::string warning_load =
+      "kevrale-thin: warning: " + text + ": " + text + ":Susie Pluginがロードできませんでした: ";
+
   const std::string bmp = WriteStrokes("x.bmp");
-  const RunResult r = RunCommand("XDG_CONFIG_HOME=" + Quote(dir_.File("config")) + " " +
-                                 Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " " + Quote(bmp));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(Contains(r.output, "kevrale-thin: ESPIInvalidAPI: ")) << r.output;
-  EXPECT_FALSE(fs::exists(Path("x_s.bmp")));
+  const RunResult r = RunCommand(thin + Quote(bmp));
+  EXPECT_EQ(r.status, 0) << r.output;
+  const std::vector<std::string> lines = Lines(r.output);
+  ASSERT_EQ(lines.size(), 2u) << r.output;  // one line per library, nothing else
+  EXPECT_EQ(lines[0], warning_api);
+  EXPECT_TRUE(lines[1].starts_with(warning_load)) << lines[1];
+  ExpectSamePixels(ThinnedInProcess(bmp), Path("x_s.bmp"));
+
+  // --formats lists the formats and ends with the skipped libraries.
+  const RunResult formats = RunCommand("{ " + thin + "--formats 2>/dev/null; }");
+  ASSERT_EQ(formats.status, 0) << formats.output;
+  const std::vector<std::string> listed = Lines(formats.output);
+  ASSERT_GE(listed.size(), 6u) << formats.output;
+  const size_t n = listed.size();
+  EXPECT_TRUE(listed[n - 3].starts_with("wmf\t")) << formats.output;
+  EXPECT_EQ(listed[n - 2], "(skipped)\tGetPluginInfoは[" + library +
+                               "]では使えないSusie Plugin APIです\t" + library);
+  EXPECT_TRUE(listed[n - 1].starts_with("(skipped)\t" + text + ":Susie Plugin")) << listed[n - 1];
+  EXPECT_TRUE(listed[n - 1].ends_with("\t" + text)) << listed[n - 1];
+}
+
+TEST_F(PluginRunTest, WindowsPluginsAreListedWithTheirMachineType) {
+  // A Windows plug-in known from the cache: listed without starting Wine,
+  // or, where Wine or the bridge is missing, skipped with that reason.
+  fs::create_directories(dir_.File("config/Dravello"));
+  fs::create_directories(dir_.File("plugins"));
+  const std::string dll = dir_.File("plugins/ifwin.spi");
+  test::WriteWindowsDllHeader(dll);
+  PluginInfoRecord record;
+  record.Exports = uint32_t(SpiEntry::GetPluginInfo) | uint32_t(SpiEntry::IsSupported) |
+                   uint32_t(SpiEntry::GetPictureInfo) | uint32_t(SpiEntry::GetPicture);
+  record.Answers = {{0, 255, 4, "00IN"},
+                    {1, 255, 3, "win"},
+                    {2, 255, 5, "*.win"},
+                    {3, 255, 3, "WIN"},
+                    {4, 255, 0, ""}};
+  PluginInfoCache(dir_.File("cache/kevrale")).Store(dll, record);
+  std::ofstream(dir_.File("config/Dravello/Susie.conf"))
+      << "[Plug-in]\nPath=" << dir_.File("plugins") << "\n";
+  const RunResult r = RunCommand("XDG_CONFIG_HOME=" + Quote(dir_.File("config")) +
+                                 " XDG_CACHE_HOME=" + Quote(dir_.File("cache")) + " " +
+                                 Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " --formats");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::vector<std::string> lines = Lines(r.output);
+  ASSERT_FALSE(lines.empty());
+  const WineOptions wine;
+  const bool runnable =
+      fs::exists(wine.loader64) && fs::exists(KEVRALE_BIN_DIR "/kevrale-spi-bridge64.exe");
+  if (runnable) {
+    EXPECT_EQ(lines[0], "win\tWIN\t" + dll + "\tWindows AMD64") << r.output;
+  } else {
+    EXPECT_TRUE(lines.back().starts_with("(skipped)\t" + dll +
+                                         ": the plug-in process could not be started: "))
+        << r.output;
+  }
 }
 
 }  // namespace

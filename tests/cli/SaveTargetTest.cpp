@@ -21,6 +21,8 @@
 
 #include "CliProcess.h"
 #include "Drawings.h"
+#include "FifoReader.h"
+#include "Files.h"
 #include "PilReader.h"
 #include "picture/TBitmap.h"
 #include "platform/SystemError.h"
@@ -33,17 +35,6 @@ using test::Quote;
 using test::RunCli;
 using test::RunResult;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 class SaveTargetTest : public test::CliFolderTest {
  protected:
   void SetUp() override {
@@ -51,7 +42,7 @@ class SaveTargetTest : public test::CliFolderTest {
     source_ = Path("lines.bmp");
     drawing::CrossingStrokes().SaveToFile(source_);
     ASSERT_EQ(RunCli("-o " + Quote(Path("expected.bmp")) + " " + Quote(source_)).status, 0);
-    expected_ = Slurp(Path("expected.bmp"));
+    expected_ = test::ReadText(Path("expected.bmp"));
     ASSERT_GT(expected_.size(), 54u);
   }
   std::set<std::string> Entries(const fs::path& folder) const {
@@ -73,7 +64,7 @@ TEST_F(SaveTargetTest, ALinkStaysALinkAndItsFileGetsThePicture) {
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_TRUE(fs::is_symlink(dir_.File("outer.bmp")));
   EXPECT_TRUE(fs::is_symlink(dir_.File("out/inner")));
-  EXPECT_TRUE(Slurp(Path("out/real.bmp")) == expected_);
+  EXPECT_TRUE(test::ReadText(Path("out/real.bmp")) == expected_);
   EXPECT_EQ(Entries(dir_.File("out")), (std::set<std::string>{"inner", "real.bmp"}));
 }
 
@@ -88,7 +79,7 @@ TEST_F(SaveTargetTest, AReplacedFileKeepsItsModeAndOwner) {
   ASSERT_EQ(::chmod(kept.c_str(), 0604), 0);
   const RunResult r = RunCli("-o " + Quote(kept) + " " + Quote(source_));
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_TRUE(Slurp(kept) == expected_);
+  EXPECT_TRUE(test::ReadText(kept) == expected_);
   struct stat st;
   ASSERT_EQ(::stat(kept.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0604u);
@@ -100,25 +91,9 @@ TEST_F(SaveTargetTest, AReplacedFileKeepsItsModeAndOwner) {
 
 TEST_F(SaveTargetTest, AFifoIsWrittenForTheReaderAndStays) {
   const std::string fifo = Path("pipe.bmp");
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  // Both ends are open before the run (a writer of the test's own, so that
-  // opening the reading end does not wait): a save that never opens the
-  // FIFO cannot leave the reader waiting, and closing the test's writer
-  // ends the reader's input.
-  const int keep_open = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_GE(keep_open, 0);
-  const int read_end = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(read_end, 0);
-  std::string received;
-  std::thread reader([&] {
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(read_end, buffer, sizeof buffer)) > 0;)
-      received.append(buffer, size_t(n));
-  });
+  test::FifoReader reader(fifo);
   const RunResult r = RunCli("-o " + Quote(fifo) + " " + Quote(source_));
-  ::close(keep_open);
-  reader.join();
-  ::close(read_end);
+  const std::string& received = reader.Received();
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_TRUE(received == expected_) << received.size() << " bytes";
   EXPECT_TRUE(fs::is_fifo(fifo));
@@ -141,17 +116,17 @@ TEST_F(SaveTargetTest, DashAndTheLinkToStandardOutputWriteThere) {
   const std::string args = " " + Quote(source_);
   RunResult r = RunCli("-o -" + args + " > " + Quote(Path("dash.bmp")));
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_TRUE(Slurp(Path("dash.bmp")) == expected_);
+  EXPECT_TRUE(test::ReadText(Path("dash.bmp")) == expected_);
   r = RunCli("-o -" + args + " | cat > " + Quote(Path("piped.bmp")));
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_TRUE(Slurp(Path("piped.bmp")) == expected_);
+  EXPECT_TRUE(test::ReadText(Path("piped.bmp")) == expected_);
   EXPECT_FALSE(fs::exists(Path("-")));
   // /dev/stdout is such a link; a link of the test's own stands in for it,
   // so that a faulty save replaces only that one.
   fs::create_symlink("/proc/self/fd/1", dir_.File("stdout"));
   r = RunCli("-o " + Quote(Path("stdout")) + args + " | cat > " + Quote(Path("linked.bmp")));
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_TRUE(Slurp(Path("linked.bmp")) == expected_);
+  EXPECT_TRUE(test::ReadText(Path("linked.bmp")) == expected_);
   EXPECT_TRUE(fs::is_symlink(dir_.File("stdout")));
 }
 
@@ -164,8 +139,8 @@ TEST_F(SaveTargetTest, ACreateErrorGivesTheSystemsReason) {
   for (const auto& c : cases) {
     const RunResult r = RunCli("-o " + Quote(c.output) + " " + Quote(source_));
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Contains(r.output,
-                         "ファイル " + c.output + " を作成できません: " + SystemErrorText(c.error)))
+    EXPECT_TRUE(test::Contains(
+        r.output, "ファイル " + c.output + " を作成できません: " + SystemErrorText(c.error)))
         << r.output;
   }
   EXPECT_TRUE(fs::is_directory(dir_.File("folder.bmp")));
@@ -175,8 +150,8 @@ TEST_F(SaveTargetTest, TheExtensionOfOutputChoosesTheFormatWithTheSamePixels) {
   const std::string args = " " + Quote(source_);
   for (const char* name : {"out.png", "out.TIF", "out.tiff"})
     ASSERT_EQ(RunCli("-o " + Quote(Path(name)) + args).status, 0) << name;
-  EXPECT_TRUE(Slurp(Path("out.png")).starts_with("\x89PNG"));
-  EXPECT_TRUE(Slurp(Path("out.TIF")).starts_with("II*"));
+  EXPECT_TRUE(test::ReadText(Path("out.png")).starts_with("\x89PNG"));
+  EXPECT_TRUE(test::ReadText(Path("out.TIF")).starts_with("II*"));
   std::string missing;
   const std::string bmp = pil::Describe({Path("expected.bmp")}, missing);
   if (!missing.empty()) GTEST_SKIP() << missing;
@@ -190,7 +165,7 @@ TEST_F(SaveTargetTest, TheExtensionOfOutputChoosesTheFormatWithTheSamePixels) {
 TEST_F(SaveTargetTest, FormatNamesTheResultBesideTheSource) {
   const RunResult r = RunCli("--format tif " + Quote(source_));
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_TRUE(Slurp(Path("lines_s.tif")).starts_with("II*"));
+  EXPECT_TRUE(test::ReadText(Path("lines_s.tif")).starts_with("II*"));
   EXPECT_FALSE(fs::exists(Path("lines_s.bmp")));
 }
 
@@ -220,7 +195,7 @@ TEST_F(SaveTargetTest, SigkillDuringASaveLeavesTheOldFileOrTheNewOneAndNothingEl
   fs::create_directory(dir_.File("out"));
   const std::string out = Path("out/result.bmp");
   ASSERT_EQ(RunCli("-o " + Quote(Path("reference.bmp")) + " " + Quote(big)).status, 0);
-  const std::string reference = Slurp(Path("reference.bmp"));
+  const std::string reference = test::ReadText(Path("reference.bmp"));
   const std::string old = expected_;
 
   int killed_while_saving = 0;
@@ -249,7 +224,7 @@ TEST_F(SaveTargetTest, SigkillDuringASaveLeavesTheOldFileOrTheNewOneAndNothingEl
       killed_while_saving += WIFSIGNALED(status) ? 1 : 0;
     }
     EXPECT_EQ(Entries(dir_.File("out")), std::set<std::string>{"result.bmp"});
-    const std::string now = Slurp(out);
+    const std::string now = test::ReadText(out);
     EXPECT_TRUE(now == old || now == reference) << "a file of " << now.size() << " bytes";
   }
   EXPECT_GT(killed_while_saving, 0) << "no kill met a save in progress";

@@ -32,21 +32,6 @@ uint32_t Get32(const std::vector<uint8_t>& d, size_t at) {
          uint32_t(d[at + 3]) << 24;
 }
 
-// A picture with distinct values in every channel of every pixel.
-TBitmap Sample(int width, int height, TPixelFormat format) {
-  TBitmap b(width, height, format);
-  for (int y = 0; y < height; ++y) {
-    uint8_t* p = b.ScanLine(y);
-    for (int x = 0; x < width; ++x, p += b.BytesPerPixel()) {
-      p[0] = uint8_t(x * 31 + y * 7);
-      p[1] = uint8_t(x * 5 + y * 53);
-      p[2] = uint8_t(x * 97 + y * 3 + 1);
-      if (b.HasAlpha()) p[3] = uint8_t(x * 60 + y * 11);
-    }
-  }
-  return b;
-}
-
 std::vector<uint8_t> Written(const TBitmap& b) {
   TMemoryStream stream;
   WriteBmp(b, stream);
@@ -71,7 +56,8 @@ void ExpectSame(const TBitmap& a, const TBitmap& b) {
 }
 
 TEST(BmpWriter, TwentyFourBitFile) {
-  const TBitmap b = Sample(5, 3, TPixelFormat::pf24bit);  // rows padded from 15 to 16 bytes
+  const TBitmap b =
+      pil::SampleBitmap(5, 3, TPixelFormat::pf24bit);  // rows padded from 15 to 16 bytes
   const std::vector<uint8_t> f = Written(b);
   ASSERT_EQ(f.size(), 14u + 40u + 16u * 3u);
   EXPECT_EQ(f[0], 'B');
@@ -89,7 +75,7 @@ TEST(BmpWriter, TwentyFourBitFile) {
 }
 
 TEST(BmpWriter, ThirtyTwoBitFileWithAlpha) {
-  const TBitmap b = Sample(3, 2, TPixelFormat::pf32bit);
+  const TBitmap b = pil::SampleBitmap(3, 2, TPixelFormat::pf32bit);
   const std::vector<uint8_t> f = Written(b);
   ASSERT_EQ(f.size(), 14u + 124u + 12u * 2u);
   EXPECT_EQ(Get32(f, 10), 138u);
@@ -112,8 +98,8 @@ TEST(BmpWriter, EmptyBitmapRoundTrips) {
 
 TEST(BmpWriter, FilesReadBackIdenticallyInPil) {
   TempFolder dir;
-  const TBitmap rgb = Sample(7, 5, TPixelFormat::pf24bit);
-  const TBitmap rgba = Sample(6, 4, TPixelFormat::pf32bit);
+  const TBitmap rgb = pil::SampleBitmap(7, 5, TPixelFormat::pf24bit);
+  const TBitmap rgba = pil::SampleBitmap(6, 4, TPixelFormat::pf32bit);
   rgb.SaveToFile(dir.File("rgb.bmp"));
   rgba.SaveToFile(dir.File("rgba.bmp"));
   std::string missing;
@@ -164,7 +150,7 @@ TEST(BmpWriter, FailedSaveKeepsTheOldFileAndLeavesNoTemporaryFile) {
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"picture.bmp"});
 
   // A save that succeeds replaces the file.
-  const TBitmap b = Sample(2, 2, TPixelFormat::pf24bit);
+  const TBitmap b = pil::SampleBitmap(2, 2, TPixelFormat::pf24bit);
   b.SaveToFile(target);
   ExpectSame(ReadBack(ReadBytes(target)), b);
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"picture.bmp"});
@@ -172,7 +158,7 @@ TEST(BmpWriter, FailedSaveKeepsTheOldFileAndLeavesNoTemporaryFile) {
 
 TEST(BmpWriter, SaveIntoAMissingFolderOrOntoAFolderFails) {
   TempFolder dir;
-  const TBitmap b = Sample(2, 2, TPixelFormat::pf24bit);
+  const TBitmap b = pil::SampleBitmap(2, 2, TPixelFormat::pf24bit);
   for (const std::string& path : {dir.File("no such folder/x.bmp"), dir.Path()}) {
     SCOPED_TRACE(path);
     try {

@@ -28,21 +28,6 @@ using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
 
-// Distinct values in every channel of every pixel; odd widths pad the rows.
-TBitmap Sample(int width, int height, TPixelFormat format) {
-  TBitmap b(width, height, format);
-  for (int y = 0; y < height; ++y) {
-    uint8_t* p = b.ScanLine(y);
-    for (int x = 0; x < width; ++x, p += b.BytesPerPixel()) {
-      p[0] = uint8_t(x * 31 + y * 7);
-      p[1] = uint8_t(x * 5 + y * 53);
-      p[2] = uint8_t(x * 97 + y * 3 + 1);
-      if (b.HasAlpha()) p[3] = uint8_t(x * 60 + y * 11);
-    }
-  }
-  return b;
-}
-
 std::vector<uint8_t> Head(const std::vector<uint8_t>& bytes, size_t n) {
   return std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::min(n, bytes.size()));
 }
@@ -61,8 +46,8 @@ TEST(ImageFileFormat, TheExtensionOfTheFileNameChoosesInAnyCase) {
 
 TEST(ImageWriter, PilReadsTheBitmapsPixelsAndAlphaFromEachFormat) {
   TempFolder dir;
-  const TBitmap rgb = Sample(37, 23, TPixelFormat::pf24bit);
-  const TBitmap rgba = Sample(19, 11, TPixelFormat::pf32bit);
+  const TBitmap rgb = pil::SampleBitmap(37, 23, TPixelFormat::pf24bit);
+  const TBitmap rgba = pil::SampleBitmap(19, 11, TPixelFormat::pf32bit);
   const std::vector<std::string> names = {"rgb.png",   "rgba.PNG", "rgb.tif",
                                           "rgba.Tiff", "rgb.bmp",  "rgba.bmp"};
   std::vector<std::string> files;
@@ -126,7 +111,7 @@ TEST(ImageWriter, AnEmptyBitmapIsRefusedAndTheOldFileStays) {
 
 TEST(ImageWriter, TiffThroughAPipeIsTheFileItIsOnDisk) {
   TempFolder dir;
-  const TBitmap b = Sample(41, 29, TPixelFormat::pf24bit);
+  const TBitmap b = pil::SampleBitmap(41, 29, TPixelFormat::pf24bit);
   b.SaveToFile(dir.File("disk.tif"));
   // A pipe cannot seek back to the header: the file is built first.
   const std::string fifo = dir.File("pipe.tif");
@@ -153,7 +138,7 @@ TEST(ImageWriter, TiffThroughAPipeIsTheFileItIsOnDisk) {
 
 TEST(ImageWriter, AWriteFailureInsideTheCodecIsACreateErrorWithItsReason) {
   TempFolder dir;
-  const TBitmap b = Sample(64, 64, TPixelFormat::pf32bit);
+  const TBitmap b = pil::SampleBitmap(64, 64, TPixelFormat::pf32bit);
   for (const char* name : {"full.png", "full.tif", "full.bmp"}) {
     SCOPED_TRACE(name);
     // The node of /dev/full: every write fails with ENOSPC.

@@ -23,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "FifoReader.h"
 #include "TempFolder.h"
 #include "platform/Exception.h"
 #include "platform/SystemError.h"
@@ -204,17 +205,7 @@ TEST_P(SaveFileStreamTest, AReadOnlyFolderIsACreateError) {
 
 TEST_P(SaveFileStreamTest, AFifoIsWrittenInPlaceAndStays) {
   const std::string fifo = Path("pipe.bmp");
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  // Both ends are open before the save (a writer of the test's own, so
-  // that opening the reading end does not wait): a save that never opens
-  // the FIFO cannot leave the reader waiting, and closing the test's writer
-  // ends the reader's input.
-  const int keep_open = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_GE(keep_open, 0);
-  const int read_end = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(read_end, 0);
-  std::string received;
-  std::thread reader([&] { received = ReadAll(read_end); });
+  test::FifoReader reader(fifo);
   const std::string picture(200000, 'p');  // more than a pipe holds
   {
     TSaveFileStream stream(fifo);
@@ -222,10 +213,7 @@ TEST_P(SaveFileStreamTest, AFifoIsWrittenInPlaceAndStays) {
     stream.WriteBuffer(picture.data(), picture.size());
     stream.Commit();
   }
-  ::close(keep_open);
-  reader.join();
-  ::close(read_end);
-  EXPECT_EQ(received, picture);
+  EXPECT_EQ(reader.Received(), picture);
   EXPECT_TRUE(fs::is_fifo(fifo));
   EXPECT_EQ(Entries(), std::set<std::string>{"pipe.bmp"});
 }

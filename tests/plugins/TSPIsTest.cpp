@@ -414,28 +414,83 @@ TEST_F(TSPIsTest, UnloadableFilesAreSkipped) {
   EXPECT_EQ(FileNames(*host), (std::vector<std::string>{png}));
 }
 
-TEST_F(TSPIsTest, LibraryWithoutGetPluginInfoEndsTheSearch) {
+TEST_F(TSPIsTest, LibrariesThatCannotBeUsedAreSkippedWithTheirReasons) {
   const std::string susie = temp.Sub("susie");
   const std::string app = temp.Sub("app");
   const std::string gif = CopySpi("in_gif", susie);
-  for (const char* name : {"in_png", "in_pic", "nogpi", "xn", "in_jpeg"}) CopySpi(name, app);
+  for (const char* name : {"in_png", "in_pic", "nogpi", "xn", "in_nopicture", "in_jpeg"})
+    CopySpi(name, app);
+  test::WriteText(app + "/text.spi", "not a library");
   ScopedSusieFolder setting(temp, susie);
   auto host = Host({spsSusieDir, spsAppDir, spsCurrentDir}, app);
-  std::vector<std::string> expected{gif};
-  for (const std::string& name : ListFolder(app, "*.spi")) {
-    if (name == "nogpi.spi") break;
-    expected.push_back(app + "/" + name);
-  }
-  try {
+  host->Search("*.spi");
+  // Every usable library is loaded, those after the broken ones included.
+  EXPECT_EQ(FileNames(*host),
+            (std::vector<std::string>{gif, app + "/in_jpeg.spi", app + "/in_pic.spi",
+                                      app + "/in_png.spi", app + "/xn.spi"}));
+  ASSERT_EQ(host->Skipped().size(), 3u);
+  const TSPISkipped& no_picture = host->Skipped()[0];
+  EXPECT_EQ(no_picture.FileName, app + "/in_nopicture.spi");
+  EXPECT_EQ(no_picture.ErrorClass, "ESPIInvalidAPI");
+  EXPECT_EQ(no_picture.Text(),
+            "GetPictureは[" + app + "/in_nopicture.spi]では使えないSusie Plugin APIです");
+  const TSPISkipped& no_info = host->Skipped()[1];
+  EXPECT_EQ(no_info.ErrorClass, "ESPIInvalidAPI");
+  EXPECT_EQ(no_info.Message,
+            "GetPluginInfoは[" + app + "/nogpi.spi]では使えないSusie Plugin APIです");
+  const TSPISkipped& text = host->Skipped()[2];
+  EXPECT_EQ(text.ErrorClass, "ESPIFOpenErrorSPI");
+  EXPECT_EQ(text.Message, app + "/text.spi:Susie Pluginがロードできませんでした");
+  EXPECT_FALSE(text.Reason.empty());  // the loader's own words follow the message
+  EXPECT_EQ(text.Text(), text.Message + ": " + text.Reason);
+  for (const char* name : {"/nogpi.spi", "/in_nopicture.spi"})
+    EXPECT_FALSE(DynamicLibrary::IsLoaded(app + name)) << name;
+  EXPECT_EQ(TPicture::FindGraphicClass("gif"), &kPluginGraphic);
+
+  // A second search meets them again and says so again.
+  host->Search(app + "/*.spi");
+  EXPECT_EQ(host->Skipped().size(), 6u);
+}
+
+TEST_F(TSPIsTest, OneLibraryUnderSeveralSpellingsLoadsOnce) {
+  const std::string real = temp.Sub("real");
+  const std::string png = CopySpi("in_png", real);
+  const std::string gif = CopySpi("in_gif", real);
+  // A link to a library in the same folder, and a folder reached through a
+  // link, "//" and "./".
+  std::filesystem::create_symlink("in_png.spi", real + "/alias.spi");
+  std::filesystem::create_directory_symlink(real, temp.Path() + "/link");
+  ScopedSusieFolder setting(temp, temp.Path() + "/link");
+  for (const std::string& app : {real + "//", temp.Path() + "/./real", temp.Path() + "/link"}) {
+    SCOPED_TRACE(app);
+    auto host = Host({spsSusieDir, spsAppDir}, app);
     host->Search("*.spi");
-    ADD_FAILURE() << "no exception";
-  } catch (const ESPIInvalidAPI& e) {
-    EXPECT_EQ(e.Message(),
-              "GetPluginInfoは[" + app + "/nogpi.spi]では使えないSusie Plugin APIです");
+    ASSERT_EQ(host->Count(), 2);
+    std::vector<std::string> resolved;
+    for (const std::string& name : FileNames(*host))
+      resolved.push_back(std::filesystem::canonical(name).string());
+    std::sort(resolved.begin(), resolved.end());
+    EXPECT_EQ(resolved, (std::vector<std::string>{std::filesystem::canonical(gif).string(),
+                                                  std::filesystem::canonical(png).string()}));
+    EXPECT_TRUE(host->Skipped().empty());
+    EXPECT_EQ(Registered().size(), 2u);
+    host.reset();
+    TPicture::UnregisterGraphicClass(&kPluginGraphic);
   }
-  EXPECT_EQ(FileNames(*host), expected);
-  EXPECT_FALSE(DynamicLibrary::IsLoaded(app + "/nogpi.spi"));
-  EXPECT_EQ(TPicture::FindGraphicClass("gif"), &kPluginGraphic);  // kept registered
+  // IndexOf keeps its meaning: the name as the module holds it.
+  auto host = Host({}, real);
+  host->Search(real + "/*.spi");
+  EXPECT_EQ(host->IndexOf(temp.Path() + "/link/in_png.spi"), -1);
+}
+
+TEST_F(TSPIsTest, TheMaskMatchesWithoutRegardToCase) {
+  const std::string dir = temp.Sub("dir");
+  const std::string upper = CopySpi("in_png", dir, "IFPNG.SPI");
+  const std::string mixed = CopySpi("in_gif", dir, "IfGif.Spi");
+  CopySpi("in_pic", dir, "in_pic.spx");
+  auto host = Host({}, dir);
+  host->Search(dir + "/*.spi");
+  EXPECT_EQ(FileNames(*host), (std::vector<std::string>{upper, mixed}));
 }
 
 TEST_F(TSPIsTest, RegistrationErrorDuringSearchLeavesNoFreedModuleListed) {

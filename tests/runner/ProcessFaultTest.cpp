@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "RunnerSupport.h"
+#include "platform/Sanitizers.h"
 #include "plugins/PluginProcessErrors.h"
 #include "plugins/SPIExceptions.h"
 
@@ -144,9 +145,8 @@ TEST(ProcessFaults, PluginOutputOnStdoutLeavesTheMessagesIntact) {
 }
 
 TEST(ProcessFaults, MemoryLimitBoundsTheRunner) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit would allow";
-#endif
+  if (kReservesShadowMemory)
+    GTEST_SKIP() << "the sanitizers reserve more address space than any limit allows";
   const std::vector<uint8_t> bytes = KvtBytes(TestPicture(3, 3, 2));
   PluginProcessOptions limited = TestOptions();
   limited.memory_limit = uint64_t(2) << 30;

@@ -3,6 +3,9 @@
 // byte, the same progress calls, and the same verdict of the host's check.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
 #include "RunnerSupport.h"
 
 namespace kevrale::test {
@@ -190,6 +193,52 @@ TEST(ProtocolParity, MemoryInputFollowsTheCallersBytesNotTheirAddress) {
   EXPECT_EQ(Picture(remote, input).Result, SPI_BROKEN_DATA);
   remote.ForgetMemoryInput();
   EXPECT_EQ(Picture(remote, input), Picture(local, input));
+}
+
+// The line of /proc/self/maps whose range holds `address`; empty for none.
+std::string MappingOf(const void* address) {
+  std::ifstream maps("/proc/self/maps");
+  const auto at = reinterpret_cast<uintptr_t>(address);
+  for (std::string line; std::getline(maps, line);) {
+    uintptr_t begin = 0, end = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx", &begin, &end) == 2 && at >= begin && at < end)
+      return line;
+  }
+  return std::string();
+}
+
+TEST(ProtocolParity, LargeBlocksComeOverInMemoryFilesOrAreCopiedAlike) {
+  // A picture whose pixel rows take more than 4 MiB.
+  TempFolder folder;
+  const std::string file = folder.File("large.kvt");
+  WriteBytes(file, KvtBytes(TestPicture(1200, 1200, 9, 4)));
+  TInSPI local(TestSpi("kvt_basic"));
+  const PictureOutcome expected = Picture(local, Input::FromFile(file));
+  ASSERT_EQ(expected.Result, SPI_SUCCESS);
+  ASSERT_GE(expected.Bits.Size, size_t(4) << 20);
+  using Shared = PluginProcessOptions::SharedBlocks;
+  for (const Shared mode : {Shared::Always, Shared::Never}) {
+    SCOPED_TRACE(mode == Shared::Always ? "shared" : "copied");
+    PluginProcessOptions options = TestOptions();
+    options.shared_blocks = mode;
+    PluginProcess remote(TestSpi("kvt_basic"), options);
+    SpiHandle info = nullptr, bits = nullptr;
+    ASSERT_EQ(remote.GetPicture(file.c_str(), 0, SPI_INPUT_FILE, &info, &bits, nullptr, 0),
+              SPI_SUCCESS);
+    const std::string mapping = MappingOf(LocalLock(bits));
+    if (mode == Shared::Always) {
+      // The runner's memory file, sealed and mapped read-only here.
+      EXPECT_NE(mapping.find(" r--s "), std::string::npos) << mapping;
+      EXPECT_NE(mapping.find("memfd:kevrale-block"), std::string::npos) << mapping;
+    } else {
+      EXPECT_EQ(mapping.find("memfd:"), std::string::npos) << mapping;
+    }
+    LocalUnlock(bits);
+    LocalFree(info);
+    LocalFree(bits);
+    EXPECT_EQ(Picture(remote, Input::FromFile(file)), expected);
+    EXPECT_EQ(Picture(remote, Input::FromMemory(ReadBytes(file))), expected);
+  }
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "picture/TPicture.h"
 #include "platform/Color.h"
 #include "platform/Stream.h"
+#include "plugins/ProcessSpiLibrary.h"
 #include "plugins/TSPIBitmap.h"
 #include "plugins/TSPIs.h"
 
@@ -110,18 +111,35 @@ inline Pixels FourColours() {
   });
 }
 
+// Where the decoders of a test host run.
+enum class Placement {
+  InProcess,   // loaded into this process
+  InProcesses  // in plug-in processes (the runner of the build)
+};
+
+// A module of test decoder `name`, run as `placement` says.
+inline std::unique_ptr<TSPI> TestModule(const std::string& name, Placement placement) {
+  if (placement == Placement::InProcess) return CreateSPI(TestSpi(name));
+  PluginProcessOptions options;
+  options.program_folder = KEVRALE_BIN_DIR;
+  options.time_limit_seconds = 30;
+  return CreateSPI(SpiSource(TestSpi(name), [options](const std::string& file) {
+    return ProcessSpiLibrary::Open(file, options, nullptr);
+  }));
+}
+
 // A plug-in host holding the named test decoders in the given order. On its
 // end every format of TSPIBitmap is withdrawn from the registry again.
 class TestHost {
  public:
   explicit TestHost(const std::vector<std::string>& decoders, bool mac_binary = true,
-                    bool preview = false) {
+                    bool preview = false, Placement placement = Placement::InProcess) {
     host_ = std::make_unique<TSPIs>();
     host_->SearchOptions = TSPISearchOptions{};
     host_->MacBinary = mac_binary;
     host_->GraphicPreview = preview;
     for (const std::string& name : decoders) {
-      std::unique_ptr<TSPI> spi = CreateSPI(TestSpi(name));
+      std::unique_ptr<TSPI> spi = TestModule(name, placement);
       if (!spi) throw std::runtime_error("cannot load " + name);
       host_->Add(std::move(spi));
     }

@@ -57,6 +57,22 @@ inline std::string Describe(const std::vector<std::string>& files, std::string& 
   return out;
 }
 
+// A picture with distinct values in every channel of every pixel (odd
+// widths pad the rows), for the writers' read-back checks.
+inline TBitmap SampleBitmap(int width, int height, TPixelFormat format) {
+  TBitmap b(width, height, format);
+  for (int y = 0; y < height; ++y) {
+    uint8_t* p = b.ScanLine(y);
+    for (int x = 0; x < width; ++x, p += b.BytesPerPixel()) {
+      p[0] = uint8_t(x * 31 + y * 7);
+      p[1] = uint8_t(x * 5 + y * 53);
+      p[2] = uint8_t(x * 97 + y * 3 + 1);
+      if (b.HasAlpha()) p[3] = uint8_t(x * 60 + y * 11);
+    }
+  }
+  return b;
+}
+
 // What PIL prints for a file that holds exactly the bitmap's pixels.
 inline std::string Expected(const TBitmap& b) {
   std::ostringstream out;

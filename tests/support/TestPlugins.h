@@ -3,8 +3,11 @@
 // never loads them; tests copy them where each test needs them.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 namespace kevrale::test {
 
@@ -22,6 +25,21 @@ inline std::string CopySpi(const std::string& name, const std::string& folder,
   std::filesystem::copy_file(TestSpi(name), target,
                              std::filesystem::copy_options::overwrite_existing);
   return target;
+}
+
+// Writes a file that reads as a Windows DLL for `machine` (0x8664 AMD64,
+// 0x14c i386): a PE header and nothing that runs. Enough for everything
+// that does not start it.
+inline void WriteWindowsDllHeader(const std::string& path, uint16_t machine = 0x8664) {
+  std::vector<char> bytes(1024, 0);
+  bytes[0] = 'M';
+  bytes[1] = 'Z';
+  bytes[0x3C] = 0x40;
+  bytes[0x40] = 'P';
+  bytes[0x41] = 'E';
+  bytes[0x44] = char(machine & 0xFF);
+  bytes[0x45] = char(machine >> 8);
+  std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 }  // namespace kevrale::test

@@ -7,6 +7,9 @@
  *
  *   TEST_SPI_NAME="kvt"     the name it writes into the call log
  *   KVT_FILTER="*.kvt"      its filter string (none when not defined)
+ *   KVT_MAGIC="KVT1"        the first four bytes of the data it takes (a
+ *                           fault decoder with a magic of its own leaves
+ *                           the files of the others alone)
  *   KVT_SUPPORT_NEVER, KVT_SUPPORT_ALWAYS   IsSupported says no / yes to
  *                           everything (else: yes to data that begins "KVT1")
  *   KVT_PICTURE_FAILS       GetPicture returns SPI_UNKNOWN_FORMAT
@@ -59,6 +62,9 @@
 #ifndef KVT_BITS
 #define KVT_BITS 24
 #endif
+#ifndef KVT_MAGIC
+#define KVT_MAGIC "KVT1"
+#endif
 
 #define KVT_HEADER 12
 #define KVT_MAX_SIDE 4096
@@ -109,7 +115,7 @@ static void Put32(uint8_t* p, uint32_t v) {
 }
 
 static int HasMagic(const uint8_t* p) {
-  return memcmp(p, "KVT1", 4) == 0;
+  return memcmp(p, KVT_MAGIC, 4) == 0;
 }
 
 /* The whole input: memory as given, or the file from the offset on. */

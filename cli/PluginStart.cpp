@@ -1,0 +1,32 @@
+#include "cli/PluginStart.h"
+
+#include "cli/ImageRun.h"
+#include "plugins/ProgramPluginHost.h"
+
+namespace kevrale::cli {
+
+std::string SkippedWarnings(const std::vector<TSPISkipped>& skipped) {
+  std::string text;
+  for (const TSPISkipped& s : skipped)
+    text += "kevrale-thin: warning: " + s.FileName + ": " + ForTerminal(s.Text()) + "\n";
+  return text;
+}
+
+std::unique_ptr<TSPIs> StartPluginHost(const Options& options, FILE* messages) {
+  ProgramPluginSettings settings;
+  settings.time_limit_seconds = options.plugin_timeout;
+  settings.wine.on_prefix_creation = [messages](bool making) {
+    if (!making) return;
+    const std::string prefix = DefaultWinePrefix();
+    std::fprintf(messages,
+                 "kevrale-thin: making the Wine prefix %s for Windows plug-ins (once; this "
+                 "takes some seconds)\n",
+                 prefix.c_str());
+    std::fflush(messages);
+  };
+  std::unique_ptr<TSPIs> host = CreateProgramPluginHost(settings);
+  std::fputs(SkippedWarnings(host->Skipped()).c_str(), messages);
+  return host;
+}
+
+}  // namespace kevrale::cli
