@@ -3,6 +3,7 @@
 #include <map>
 
 #include "cli/ImageRun.h"
+#include "cli/TerminalText.h"
 #include "plugins/ProcessSpiLibrary.h"
 #include "plugins/TSPIs.h"
 

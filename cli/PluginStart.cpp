@@ -1,6 +1,7 @@
 #include "cli/PluginStart.h"
 
 #include "cli/ImageRun.h"
+#include "cli/TerminalText.h"
 #include "plugins/ProgramPluginHost.h"
 
 namespace kevrale::cli {
