@@ -259,9 +259,17 @@ const std::vector<ImageRecipe>& StandardImages() {
   return images;
 }
 
+const std::vector<ImageRecipe>& LargeImages() {
+  static const std::vector<ImageRecipe> images = {
+      {"tall-20000", 12500, 20000, Strokes::kLineArt, Background::kWhite, 0.10, 2, 12},
+  };
+  return images;
+}
+
 const ImageRecipe* FindImage(const std::string& name) {
-  for (const ImageRecipe& r : StandardImages())
-    if (r.name == name) return &r;
+  for (const auto* list : {&StandardImages(), &LargeImages()})
+    for (const ImageRecipe& r : *list)
+      if (r.name == name) return &r;
   return nullptr;
 }
 

@@ -28,6 +28,10 @@ struct ImageRecipe {
 // The pictures that the engine benchmark and the CLI benchmark share:
 // lineart-4k, wide-12500, thick-bars, colour-mix.
 const std::vector<ImageRecipe>& StandardImages();
+// Pictures for the CLI's memory only, written when named: tall-20000, a
+// 12500 x 20000 line art (750 MB as a BMP file).
+const std::vector<ImageRecipe>& LargeImages();
+// One of either list by its name; null when there is none.
 const ImageRecipe* FindImage(const std::string& name);
 
 // Draws a picture. Strokes stay 16 pixels away from the edges.

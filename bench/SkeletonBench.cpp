@@ -43,7 +43,7 @@ void Trace(benchmark::State& state, const ImageRecipe& recipe) {
   const TBitmap& skeleton = Skeleton(recipe);
   size_t graph_bytes = 0, path_bytes = 0, pixels = 0, paths = 0, points = 0;
   for (auto _ : state) {
-    const SkeletonGraph graph(skeleton, clBlack);
+    const SkeletonGraph graph(skeleton, TargetRule{.target = clBlack});
     std::vector<PixelPolyline> traced = TraceSkeleton(graph);
     OrderForPen(traced);
     benchmark::DoNotOptimize(traced.data());

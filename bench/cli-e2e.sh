@@ -5,6 +5,12 @@
 #
 #   bench/cli-e2e.sh                        all four pictures
 #   bench/cli-e2e.sh lineart-4k thick-bars  only these
+#   bench/cli-e2e.sh --vs lineart-4k        beside a plain program that only
+#                                           reads the file into memory and
+#                                           writes it back (the floor), run in
+#                                           turn with kevrale-thin, and the
+#                                           ratio kevrale-thin / floor of each
+#                                           pair (median)
 #
 # Settings (environment):
 #   BUILD=build/release        build folder with bin/kevrale-thin (Release)
@@ -15,7 +21,15 @@
 #                              format: bmp, png, tif or svg (the centre lines)
 #   REPS=3
 #   ARGS=                      more options for every run, e.g. ARGS="--prune 10"
+#   BEFORE=                    with --vs: another kevrale-thin (e.g. an older
+#                              build) run in the same turns, for before/after
 set -euo pipefail
+
+VS=0
+if [ "${1:-}" = --vs ]; then
+    VS=1
+    shift
+fi
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build/release}
@@ -27,11 +41,17 @@ EXT=${EXT:-bmp}
 read -r -a EXTRA <<<"${ARGS:-}"
 CLI=$BUILD/bin/kevrale-thin
 WRITER=$IMAGES_BUILD/bench/kevrale-bench-images
+FLOOR=$BUILD/bench/kevrale-read-write-floor
+BEFORE=${BEFORE:-}
 
 die() { echo "cli-e2e.sh: $*" >&2; exit 2; }
 [ -x "$CLI" ] || die "$CLI is missing: build the target kevrale-thin in a Release build (or set BUILD)"
 [ -x "$WRITER" ] || die "$WRITER is missing: build the target kevrale-bench-images (or set IMAGES_BUILD)"
 [ -x /usr/bin/time ] || die "/usr/bin/time is missing (apt-get install time)"
+if [ "$VS" = 1 ]; then
+    [ -x "$FLOOR" ] || die "$FLOOR is missing: build the target kevrale-read-write-floor"
+    [ -z "$BEFORE" ] || [ -x "$BEFORE" ] || die "BEFORE=$BEFORE is not a program"
+fi
 
 NAMES=("$@")
 [ ${#NAMES[@]} -gt 0 ] || NAMES=(lineart-4k wide-12500 thick-bars colour-mix)
@@ -45,6 +65,66 @@ for name in "${NAMES[@]}"; do
 done
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# Runs a command under /usr/bin/time; prints "wall cpu peak-KiB", the wall
+# time to the microsecond from the clock around it (/usr/bin/time gives
+# hundredths only).
+timed() {
+    local start end
+    start=$(date +%s%N)
+    /usr/bin/time -f '%U %S %M' -o "$OUT_DIR/time.txt" "$@"
+    end=$(date +%s%N)
+    read -r user sys rss <"$OUT_DIR/time.txt"
+    awk -v w="$(((end - start) / 1000))" -v u="$user" -v s="$sys" -v r="$rss" \
+        'BEGIN { printf "%.6f %s %s\n", w / 1e6, u + s, r }'
+}
+
+# --vs: kevrale-thin (and BEFORE) and the floor in turn, REPS rounds; the
+# ratios are taken round by round, so that a machine whose speed drifts
+# does not skew them.
+if [ "$VS" = 1 ]; then
+    header=$(printf '%-12s %11s %8s %9s %8s %8s' picture size "wall s" "peak MiB" "floor s" ratio)
+    [ -z "$BEFORE" ] || header+=$(printf ' %9s %8s %10s' "before s" ratio "before MiB")
+    echo "$header"
+    for name in "${NAMES[@]}"; do
+        in=$IMAGES_DIR/$name.bmp
+        read -r width height < <(od -An -t d4 -j 18 -N 8 "$in")
+        samples=$OUT_DIR/$name.vs
+        : >"$samples"
+        for _ in $(seq "$REPS"); do
+            read -r a_wall _ a_rss < <(timed "$CLI" --target 000000 --surround FFFFFF \
+                "${EXTRA[@]}" -o "$OUT_DIR/$name-thin.$EXT" "$in")
+            b_wall=0 b_rss=0
+            if [ -n "$BEFORE" ]; then
+                read -r b_wall _ b_rss < <(timed "$BEFORE" --target 000000 --surround FFFFFF \
+                    "${EXTRA[@]}" -o "$OUT_DIR/$name-before.$EXT" "$in")
+            fi
+            read -r f_wall _ _ < <(timed "$FLOOR" "$in" "$OUT_DIR/$name-floor.bmp")
+            echo "$a_wall $a_rss $f_wall $b_wall $b_rss" >>"$samples"
+        done
+        awk -v n="$name" -v sz="${width}x${height#-}" -v before="${BEFORE:+1}" '
+            function med(a, k,   i, j, t) {
+                for (i = 1; i <= k; i++) for (j = i + 1; j <= k; j++)
+                    if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
+                return a[int((k + 1) / 2)]
+            }
+            { w[NR] = $1; r[NR] = $2; f[NR] = $3; b[NR] = $4
+              ra[NR] = $3 > 0 ? $1 / $3 : 0; rb[NR] = $3 > 0 ? $4 / $3 : 0
+              if ($2 > peak) peak = $2
+              if ($5 > before_peak) before_peak = $5 }
+            END {
+                k = NR
+                line = sprintf("%-12s %11s %8.3f %9.1f %8.3f %8.2f", n, sz, med(w, k), peak / 1024,
+                               med(f, k), med(ra, k))
+                if (before)
+                    line = line sprintf(" %9.3f %8.2f %10.1f", med(b, k), med(rb, k), before_peak / 1024)
+                print line
+            }' "$samples"
+    done
+    echo "(median of $REPS rounds; ratio: the program's wall time over the floor's in the same round;"
+    echo " peak memory: the largest of the rounds; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
+    exit 0
+fi
 
 printf '%-12s %11s %8s %8s %8s %9s %8s %9s\n' picture size "wall s" "cpu s" "max s" "peak MiB" "Mpx/s" \
     "out MB"

@@ -1,6 +1,7 @@
 #include "cli/ImageRun.h"
 
 #include "batch/SaveName.h"
+#include "cli/StreamedRun.h"
 #include "picture/LoadOutcome.h"
 #include "picture/TPicture.h"
 #include "platform/Exception.h"
@@ -17,6 +18,14 @@ TLoadLimits ThinnableLimits() {
 
 void ThinImageFile(const std::string& source, const std::string& destination,
                    const Options& options) {
+  if (StreamingAllowed(source, options) &&
+      ThinStreamed(source, destination, options, StreamThreads(options)))
+    return;
+  ThinWholePicture(source, destination, options);
+}
+
+void ThinWholePicture(const std::string& source, const std::string& destination,
+                      const Options& options) {
   TPicture picture;
   picture.LoadFromFile(source, ThinnableLimits());
 

@@ -18,8 +18,14 @@ namespace kevrale::cli {
 // the result to `destination` in ResultFormat(options) ("-": BMP to
 // standard output). Raises the picture's errors; raises Exception with the
 // width message when the picture is too wide, without writing anything.
+// A BMP file is streamed where it can be (StreamedRun.h), with the same
+// result.
 void ThinImageFile(const std::string& source, const std::string& destination,
                    const Options& options);
+
+// The same with the whole picture in memory, whatever the file.
+void ThinWholePicture(const std::string& source, const std::string& destination,
+                      const Options& options);
 
 // The name standing for standard output in place of an output file.
 inline constexpr const char* kStandardOutputName = "-";

@@ -6,8 +6,7 @@
 #include "picture/BmpReader.h"
 #include "picture/BmpWriter.h"
 #include "picture/ImageFileFormat.h"
-#include "picture/PngWriter.h"
-#include "picture/TiffWriter.h"
+#include "picture/ImageRowWriter.h"
 #include "platform/Exception.h"
 #include "platform/LargeBlock.h"
 #include "platform/Stream.h"
@@ -24,8 +23,7 @@ namespace {
 size_t CheckedStride(int width, int height, TPixelFormat format) {
   if (width < 0 || height < 0 || int64_t(width) * int64_t(height) > TBitmap::kMaxPixels)
     throw EInvalidGraphic("ビットマップイメージが不正です");
-  const size_t bpp = format == TPixelFormat::pf32bit ? 4 : 3;
-  return (size_t(width) * bpp + 3) & ~size_t(3);
+  return TBitmap::StrideOf(width, format);
 }
 
 }  // namespace
@@ -133,17 +131,7 @@ void TBitmap::SaveToStream(TStream& stream) const {
 }
 
 void TBitmap::SaveToStreamFor(TStream& stream, const std::string& file_name) const {
-  switch (ImageFileFormatFor(file_name)) {
-    case TImageFileFormat::Png:
-      WritePng(*this, stream);
-      return;
-    case TImageFileFormat::Tiff:
-      WriteTiff(*this, stream);
-      return;
-    case TImageFileFormat::Bmp:
-      WriteBmp(*this, stream);
-      return;
-  }
+  WriteImage(ImageFileFormatFor(file_name), *this, stream);
 }
 
 ArgbImage TBitmap::Render() const {

@@ -48,6 +48,9 @@ class TBitmap : public TGraphic {
 
   // Bytes per row, padded to a multiple of 4.
   size_t Stride() const { return stride_; }
+  static size_t StrideOf(int width, TPixelFormat format) {
+    return (size_t(width) * (format == TPixelFormat::pf32bit ? 4 : 3) + 3) & ~size_t(3);
+  }
   // Row y counted from the top.
   uint8_t* ScanLine(int y) { return bits_.get() + size_t(height_ - 1 - y) * stride_; }
   const uint8_t* ScanLine(int y) const { return bits_.get() + size_t(height_ - 1 - y) * stride_; }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "picture/ImageFileFormat.h"
@@ -83,76 +84,118 @@ struct TiffCloser {
   void operator()(TIFF* tif) const { TIFFClose(tif); }
 };
 
-// Writes the whole file to a stream that can seek; false when libtiff
-// failed.
-bool WriteTo(const TBitmap& bitmap, TiffSink& sink) {
-  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-  if (options == nullptr) return false;
-  TIFFOpenOptionsSetErrorHandlerExtR(options, Quiet, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, Quiet, nullptr);
-  // "m": no memory mapping, the output is a stream.
-  std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt("output", "wm", &sink, ReadProc,
-                                                          WriteProc, SeekProc, CloseProc, SizeProc,
-                                                          MapProc, UnmapProc, options));
-  TIFFOpenOptionsFree(options);
-  if (!tif) return false;
+// Writes the file on a stream that can seek.
+class SeekableTiff {
+ public:
+  SeekableTiff(TStream& stream, int64_t start, int width, int height, TPixelFormat format)
+      : sink_{&stream, start, nullptr},
+        width_(width),
+        samples_(format == TPixelFormat::pf32bit ? 4 : 3),
+        row_(size_t(width) * size_t(samples_)) {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options == nullptr) Fail();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, Quiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, Quiet, nullptr);
+    // "m": no memory mapping, the output is a stream.
+    tif_.reset(TIFFClientOpenExt("output", "wm", &sink_, ReadProc, WriteProc, SeekProc, CloseProc,
+                                 SizeProc, MapProc, UnmapProc, options));
+    TIFFOpenOptionsFree(options);
+    if (!tif_) Fail();
 
-  const bool alpha = bitmap.HasAlpha();
-  const int samples = alpha ? 4 : 3;
-  TIFF* t = tif.get();
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(bitmap.Width()));
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(bitmap.Height()));
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, samples);
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-  if (alpha) {
-    const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
-    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
-  }
-  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-  TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-  TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-  TIFFSetField(t, TIFFTAG_XRESOLUTION, 96.0f);  // as the BMP writer says
-  TIFFSetField(t, TIFFTAG_YRESOLUTION, 96.0f);
-  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
-
-  // TIFF wants red first; the bitmap's rows hold blue first.
-  std::vector<uint8_t> row(size_t(bitmap.Width()) * size_t(samples));
-  for (int y = 0; y < bitmap.Height(); ++y) {
-    const uint8_t* in = bitmap.ScanLine(y);
-    for (size_t i = 0; i < row.size(); i += size_t(samples)) {
-      row[i] = in[i + 2];
-      row[i + 1] = in[i + 1];
-      row[i + 2] = in[i];
-      if (alpha) row[i + 3] = in[i + 3];
+    TIFF* t = tif_.get();
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, samples_);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    if (samples_ == 4) {
+      const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
+      TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
     }
-    if (TIFFWriteScanline(t, row.data(), uint32_t(y), 0) < 0) return false;
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, 96.0f);  // as the BMP writer says
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, 96.0f);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
   }
-  if (!TIFFWriteDirectory(t)) return false;
-  return !sink.write_error;
-}
 
-void WriteSeekable(const TBitmap& bitmap, TStream& stream, int64_t start) {
-  TiffSink sink{&stream, start, nullptr};
-  const bool written = WriteTo(bitmap, sink);
-  if (sink.write_error) std::rethrow_exception(sink.write_error);
-  if (!written) throw EWriteError(kStreamWriteErrorMessage);
-}
+  void WriteRows(int y0, const TBitmap& band) {
+    if (!tif_ || band.Width() != width_) Fail();
+    // TIFF wants red first; the bitmap's rows hold blue first.
+    const size_t samples = size_t(samples_);
+    for (int i = 0; i < band.Height(); ++i) {
+      const uint8_t* in = band.ScanLine(i);
+      for (size_t k = 0; k < row_.size(); k += samples) {
+        row_[k] = in[k + 2];
+        row_[k + 1] = in[k + 1];
+        row_[k + 2] = in[k];
+        if (samples == 4) row_[k + 3] = in[k + 3];
+      }
+      if (TIFFWriteScanline(tif_.get(), row_.data(), uint32_t(y0 + i), 0) < 0) Fail();
+    }
+  }
+
+  void Finish() {
+    if (!tif_ || !TIFFWriteDirectory(tif_.get())) Fail();
+    tif_.reset();
+    if (sink_.write_error) Fail();
+  }
+
+ private:
+  // Raises the stream's error, or a write error of its own where libtiff
+  // itself failed; libtiff is not used again.
+  [[noreturn]] void Fail() {
+    tif_.reset();
+    if (sink_.write_error) std::rethrow_exception(sink_.write_error);
+    throw EWriteError(kStreamWriteErrorMessage);
+  }
+
+  TiffSink sink_;
+  int width_;
+  int samples_;
+  std::vector<uint8_t> row_;
+  std::unique_ptr<TIFF, TiffCloser> tif_;
+};
+
+// TIFF's directory is written last and pointed to from the header: a
+// stream that cannot seek (a pipe) gets the file built in memory first.
+class TiffRowWriter final : public ImageRowWriter {
+ public:
+  TiffRowWriter(TStream& stream, int width, int height, TPixelFormat format)
+      : stream_(stream), in_memory_(!stream.WritesAtPosition()) {
+    if (in_memory_)
+      file_.emplace(memory_, 0, width, height, format);
+    else
+      file_.emplace(stream, stream.Position(), width, height, format);
+  }
+
+  void WriteRows(int y0, const TBitmap& band) override { file_->WriteRows(y0, band); }
+
+  void Finish() override {
+    file_->Finish();
+    if (in_memory_) stream_.WriteBuffer(memory_.Memory(), size_t(memory_.Size()));
+  }
+
+ private:
+  TStream& stream_;
+  bool in_memory_;
+  TMemoryStream memory_;
+  std::optional<SeekableTiff> file_;
+};
 
 }  // namespace
 
+std::unique_ptr<ImageRowWriter> MakeTiffRowWriter(TStream& stream, int width, int height,
+                                                  TPixelFormat format) {
+  if (width <= 0 || height <= 0) throw EInvalidGraphic(Format(kEmptyPictureMessage, {"TIFF"}));
+  return std::make_unique<TiffRowWriter>(stream, width, height, format);
+}
+
 void WriteTiff(const TBitmap& bitmap, TStream& stream) {
-  if (bitmap.Empty()) throw EInvalidGraphic(Format(kEmptyPictureMessage, {"TIFF"}));
-  const int64_t start = stream.Position();
-  if (start >= 0) {
-    WriteSeekable(bitmap, stream, start);
-    return;
-  }
-  TMemoryStream memory;
-  WriteSeekable(bitmap, memory, 0);
-  stream.WriteBuffer(memory.Memory(), size_t(memory.Size()));
+  WriteImage(TImageFileFormat::Tiff, bitmap, stream);
 }
 
 }  // namespace kevrale

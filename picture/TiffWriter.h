@@ -3,6 +3,10 @@
 // with horizontal differencing, in strips.
 #pragma once
 
+#include <memory>
+
+#include "picture/ImageRowWriter.h"
+
 namespace kevrale {
 
 class TBitmap;
@@ -13,5 +17,10 @@ class TStream;
 // A stream that cannot seek (a pipe) gets the file built in memory first,
 // as TIFF's directory is written last and pointed to from the header.
 void WriteTiff(const TBitmap& bitmap, TStream& stream);
+
+// The row writer of TIFF files; a stream that cannot seek gets the whole
+// file once it is complete.
+std::unique_ptr<ImageRowWriter> MakeTiffRowWriter(TStream& stream, int width, int height,
+                                                  TPixelFormat format);
 
 }  // namespace kevrale

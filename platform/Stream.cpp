@@ -43,6 +43,22 @@ void TStream::ReadBuffer(void* buffer, size_t count) {
   }
 }
 
+size_t TStream::ReadAt(void* buffer, size_t count, int64_t offset) {
+  if (offset < 0 || Seek(offset, SeekOrigin::Beginning) != offset) return 0;
+  return Read(buffer, count);
+}
+
+void TStream::ReadBufferAt(void* buffer, size_t count, int64_t offset) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  while (count > 0) {
+    const size_t n = ReadAt(out, count, offset);
+    if (n == 0) throw EReadError(kStreamReadErrorMessage);
+    out += n;
+    count -= n;
+    offset += int64_t(n);
+  }
+}
+
 void TStream::WriteBuffer(const void* buffer, size_t count) {
   const auto* in = static_cast<const uint8_t*>(buffer);
   while (count > 0) {
@@ -112,6 +128,18 @@ size_t TFileStream::Read(void* buffer, size_t count) {
   }
 }
 
+size_t TFileStream::ReadAt(void* buffer, size_t count, int64_t offset) {
+  if (offset < 0) return 0;
+  for (;;) {
+    const ssize_t n = ::pread(fd_, buffer, count, off_t(offset));
+    if (n >= 0) return size_t(n);
+    if (errno != EINTR) {
+      last_error_ = errno;
+      throw EReadError(kStreamReadErrorMessage, errno);
+    }
+  }
+}
+
 size_t TFileStream::Write(const void* buffer, size_t count) {
   for (;;) {
     const ssize_t n = ::write(fd_, buffer, count);
@@ -128,6 +156,12 @@ int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin) {
                      : origin == SeekOrigin::Current ? SEEK_CUR
                                                      : SEEK_END;
   return int64_t(::lseek(fd_, off_t(offset), whence));
+}
+
+bool TFileStream::WritesAtPosition() {
+  if (Position() < 0) return false;
+  const int flags = ::fcntl(fd_, F_GETFL);
+  return flags >= 0 && (flags & O_APPEND) == 0;
 }
 
 int64_t TFileStream::Size() {

@@ -32,11 +32,22 @@ class TStream {
   virtual int64_t Seek(int64_t offset, SeekOrigin origin) = 0;
 
   int64_t Position() { return Seek(0, SeekOrigin::Current); }
+  // Whether a write lands where Seek put the position: not so on a stream
+  // that cannot seek (a pipe, a terminal) nor on a file opened to append.
+  virtual bool WritesAtPosition() { return Position() >= 0; }
   void SetPosition(int64_t position) { Seek(position, SeekOrigin::Beginning); }
   virtual int64_t Size();
 
   void ReadBuffer(void* buffer, size_t count);
   void WriteBuffer(const void* buffer, size_t count);
+  // Reads up to count bytes at `offset` from the beginning; returns how many
+  // were read (0 past the end). The position may move, except in a file
+  // stream, which reads without moving it (pread), so that one thread can
+  // read rows while another has the position.
+  virtual size_t ReadAt(void* buffer, size_t count, int64_t offset);
+  // Reads exactly count bytes at `offset`; a stream that ends sooner raises
+  // EReadError without an error number.
+  void ReadBufferAt(void* buffer, size_t count, int64_t offset);
   // Copies count bytes (all that remain when count is 0) from source.
   int64_t CopyFrom(TStream& source, int64_t count);
 };
@@ -57,7 +68,11 @@ class TFileStream : public TStream {
   size_t Write(const void* buffer, size_t count) override;
   int64_t Seek(int64_t offset, SeekOrigin origin) override;
   int64_t Size() override;
+  size_t ReadAt(void* buffer, size_t count, int64_t offset) override;
+  bool WritesAtPosition() override;
   const std::string& Path() const { return path_; }
+  // The file descriptor, for asking the system about the file.
+  int Handle() const { return fd_; }
   // The errno of the last read or write that failed; 0 when none did.
   int LastError() const { return last_error_; }
 

@@ -5,6 +5,7 @@
 #include "picture/TBitmap.h"
 #include "picture/TPicture.h"
 #include "thinning/RowRing.h"
+#include "thinning/ThinningRows.h"
 
 namespace kevrale {
 
@@ -25,13 +26,60 @@ constexpr int kMaxPasses = RowRing::kSlots - 2;
 // The output row lies this many rows above the newest one.
 constexpr int kWriteBackDistance = RowRing::kSlots - 1;
 
-void Sweep(TBitmap& bitmap, TColor target, TColor surround, const ThinningOptions& options,
-           bool& changed) {
-  const int width = bitmap.Width();
-  const int height = bitmap.Height();
-  if (width == 0 || height == 0) return;
+// The picture's own rows, thinned in place. Transparency needs an alpha
+// channel: the picture gets one, all opaque, just before its first pixel
+// is removed, and the rows below are loaded from the widened pixels.
+class BitmapRows final : public ThinningRows {
+ public:
+  BitmapRows(TBitmap& bitmap, bool widen) : bitmap_(bitmap), widen_(widen) {}
+
+  SweepRow Load(int y) override { return Row(y); }
+  SweepRow Output(int y, bool removes) override {
+    if (widen_ && removes && !bitmap_.HasAlpha()) bitmap_.SetPixelFormat(TPixelFormat::pf32bit);
+    return Row(y);
+  }
+  void Done(int, bool changed) override { changed_ |= changed; }
+
+  bool Changed() const { return changed_; }
+
+ private:
+  SweepRow Row(int y) { return {bitmap_.ScanLine(y), bitmap_.BytesPerPixel()}; }
+
+  TBitmap& bitmap_;
+  bool widen_;
+  bool changed_ = false;
+};
+
+}  // namespace
+
+void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks,
+                 const ThinningOptions& options) {
+  // The default cursor comes back after the width message has been closed,
+  // and after a run that fails.
+  const BusyCursorScope busy(hooks);
+  TBitmap& bitmap = picture.Bitmap();
+  if (bitmap.Width() > kMaxThinningWidth) {
+    if (hooks.ShowMessage) hooks.ShowMessage(kThinningWidthMessage);
+    return;
+  }
+  BitmapRows rows(bitmap, options.transparent_surround);
+  try {
+    ThinRows(rows, bitmap.Width(), bitmap.Height(), target, surround, options, bitmap.HasAlpha());
+  } catch (...) {
+    // Only running out of memory can get here; the rows written so far
+    // stay and are shown.
+    if (rows.Changed()) picture.Changed();
+    throw;
+  }
+  if (rows.Changed()) picture.Changed();
+}
+
+void ThinRows(ThinningRows& rows, int width, int height, TColor target, TColor surround,
+              const ThinningOptions& options, bool alpha) {
+  if (width <= 0 || height <= 0) return;
   const TargetRule rule{
-      .target = target, .tolerance = options.tolerance, .alpha = bitmap.HasAlpha()};
+      .target = target & kColorMask, .tolerance = options.tolerance, .alpha = alpha};
+  const TColor paint = surround & kColorMask;
   // What a removed pixel's alpha byte becomes.
   const uint8_t removed_alpha = options.transparent_surround ? 0 : 255;
 
@@ -40,12 +88,12 @@ void Sweep(TBitmap& bitmap, TColor target, TColor surround, const ThinningOption
   for (int step = 0;; ++step) {
     const int y = step;
     const int slot = RowRing::SlotOf(y);
-    // Read afresh: a transparent surround may have widened the pixels.
-    const int bytes_per_pixel = bitmap.BytesPerPixel();
-    if (y < height)
-      ring.Load(slot, bitmap.ScanLine(y), bytes_per_pixel, rule);
-    else
+    if (y < height) {
+      const SweepRow row = rows.Load(y);
+      ring.Load(slot, row.pixels, row.bytes_per_pixel, rule);
+    } else {
       ring.LoadEmpty(slot);
+    }
 
     // Pass t on row y - t: each row meets passes 1, 2, ... in order, and the
     // row above it has already had the same pass.
@@ -62,41 +110,18 @@ void Sweep(TBitmap& bitmap, TColor target, TColor surround, const ThinningOption
     if (step >= kWriteBackDistance) {
       const int out = step - kWriteBackDistance;
       const int out_slot = RowRing::SlotOf(out);
-      // Transparency needs an alpha channel: the picture gets one, all
-      // opaque, just before its first pixel is removed. The rows below are
-      // loaded from the widened pixels; the ring holds no pixels.
-      if (options.transparent_surround && !bitmap.HasAlpha() && ring.AnyRemoved(out_slot))
-        bitmap.SetPixelFormat(TPixelFormat::pf32bit);
-      if (ring.WriteBack(out_slot, bitmap.ScanLine(out), bitmap.BytesPerPixel(), surround,
-                         bitmap.HasAlpha() ? std::optional<uint8_t>(removed_alpha) : std::nullopt))
-        changed = true;
-      if (out + 1 > height - 1) break;
+      const bool removes = ring.AnyRemoved(out_slot);
+      const SweepRow row = rows.Output(out, removes);
+      if (row.pixels == nullptr) return;
+      // 32-bit pixels carry alpha: a removed one gets its alpha byte too.
+      const bool painted =
+          removes && ring.WriteBack(out_slot, row.pixels, row.bytes_per_pixel, paint,
+                                    row.bytes_per_pixel == 4 ? std::optional<uint8_t>(removed_alpha)
+                                                             : std::nullopt);
+      rows.Done(out, painted);
+      if (out + 1 > height - 1) return;
     }
   }
-}
-
-}  // namespace
-
-void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks,
-                 const ThinningOptions& options) {
-  // The default cursor comes back after the width message has been closed,
-  // and after a run that fails.
-  const BusyCursorScope busy(hooks);
-  TBitmap& bitmap = picture.Bitmap();
-  if (bitmap.Width() > kMaxThinningWidth) {
-    if (hooks.ShowMessage) hooks.ShowMessage(kThinningWidthMessage);
-    return;
-  }
-  bool changed = false;
-  try {
-    Sweep(bitmap, target & kColorMask, surround & kColorMask, options, changed);
-  } catch (...) {
-    // Only running out of memory can get here; the rows written so far
-    // stay and are shown.
-    if (changed) picture.Changed();
-    throw;
-  }
-  if (changed) picture.Changed();
 }
 
 }  // namespace kevrale

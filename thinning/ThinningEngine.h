@@ -13,6 +13,7 @@
 namespace kevrale {
 
 class TPicture;
+class ThinningRows;
 
 // What the engine needs of its caller besides the picture and the colours.
 struct ThinningHooks {
@@ -70,5 +71,14 @@ extern const char* const kThinningWidthMessage;
 // acts as 255; one below 0 matches no pixel.
 void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks,
                  const ThinningOptions& options = {});
+
+// The sweep of a run over rows that come from elsewhere (ThinningRows.h),
+// for a picture `width` x `height` (width at most kMaxThinningWidth; the
+// caller checks it). `alpha` tells whether the fourth byte of 32-bit rows is
+// alpha, as for a picture that has alpha; with a transparent surround the
+// rows that the caller hands out decide whether removed pixels get an
+// alpha byte (32-bit rows) or not. Whatever the rows raise goes on.
+void ThinRows(ThinningRows& rows, int width, int height, TColor target, TColor surround,
+              const ThinningOptions& options, bool alpha);
 
 }  // namespace kevrale

@@ -1,0 +1,197 @@
+#include "cli/RowPipeline.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <thread>
+
+namespace kevrale::cli {
+
+namespace {
+
+// Bands read ahead of the sweep, and bands that may wait to be written.
+constexpr size_t kReadAhead = 2;
+constexpr size_t kWriteBehind = 2;
+// Rows that the sweep holds besides the newest: it writes a row back 19
+// rows after loading it.
+constexpr int kRowsHeld = 19;
+// A band's size in bytes that BandRowsFor aims at.
+constexpr size_t kBandBytes = size_t(256) << 10;
+constexpr int kMostBandRows = 64;
+
+// Raised in the sweep when another stage has failed; the run then raises
+// that stage's error.
+struct PipelineStopped {};
+
+}  // namespace
+
+RowPipeline::RowPipeline(int width, int height, TPixelFormat format, int threads, int band_rows,
+                         ReadBand read, WriteBand write)
+    : width_(width),
+      height_(height),
+      format_(format),
+      threads_(std::max(threads, 1)),
+      band_rows_(std::max(band_rows, 1)),
+      most_bands_(size_t((kRowsHeld + band_rows_ - 1) / band_rows_ + 2) + kReadAhead +
+                  kWriteBehind),
+      read_(std::move(read)),
+      write_(std::move(write)) {}
+
+RowPipeline::~RowPipeline() = default;
+
+int RowPipeline::BandRowsFor(int width, TPixelFormat format) {
+  const size_t stride = std::max<size_t>(TBitmap::StrideOf(width, format), 1);
+  return int(std::clamp<size_t>(kBandBytes / stride, 1, kMostBandRows));
+}
+
+int RowPipeline::BandHeight(int y0) const {
+  return std::min(band_rows_, height_ - y0);
+}
+
+std::unique_ptr<RowPipeline::Band> RowPipeline::NewBand() {
+  return std::make_unique<Band>();
+}
+
+void RowPipeline::ReadInto(Band& band) {
+  const int rows = BandHeight(band.y0);
+  if (band.rows.Height() != rows || band.rows.Width() != width_)
+    band.rows.Allocate(width_, rows, format_);
+  read_(band.y0, band.rows);
+}
+
+bool RowPipeline::CanRead() const {
+  return !stopped_ && !sweep_over_ && !AllRead() && ready_.size() < kReadAhead &&
+         (!free_.empty() || bands_made_ < most_bands_);
+}
+
+void RowPipeline::Fail(std::exception_ptr error) {
+  if (!error_) error_ = std::move(error);
+  stopped_ = true;
+  changed_.notify_all();
+}
+
+void RowPipeline::Serve(bool reads, bool writes) {
+  std::unique_lock lock(mutex_);
+  try {
+    for (;;) {
+      if (stopped_) return;
+      if (writes && !finished_.empty()) {
+        std::unique_ptr<Band> band = std::move(finished_.front());
+        finished_.pop_front();
+        lock.unlock();
+        write_(band->y0, band->rows);
+        lock.lock();
+        free_.push_back(std::move(band));
+        changed_.notify_all();
+        continue;
+      }
+      if (reads && CanRead()) {
+        std::unique_ptr<Band> band;
+        if (!free_.empty()) {
+          band = std::move(free_.back());
+          free_.pop_back();
+        } else {
+          ++bands_made_;
+        }
+        const int y0 = next_read_;
+        next_read_ += BandHeight(y0);
+        lock.unlock();
+        if (!band) band = NewBand();
+        band->y0 = y0;
+        ReadInto(*band);
+        lock.lock();
+        ready_.push_back(std::move(band));
+        changed_.notify_all();
+        continue;
+      }
+      const bool reading_over = !reads || AllRead() || sweep_over_;
+      const bool writing_over = !writes || (sweep_over_ && finished_.empty());
+      if (reading_over && writing_over) return;
+      changed_.wait(lock);
+    }
+  } catch (...) {
+    if (!lock.owns_lock()) lock.lock();
+    Fail(std::current_exception());
+  }
+}
+
+void RowPipeline::Run(const std::function<void()>& sweep) {
+  std::vector<std::thread> helpers;
+  try {
+    if (threads_ == 2) {
+      helpers.emplace_back([this] { Serve(true, true); });
+    } else if (threads_ >= 3) {
+      helpers.emplace_back([this] { Serve(true, false); });
+      helpers.emplace_back([this] { Serve(false, true); });
+    }
+    sweep();
+  } catch (const PipelineStopped&) {
+    // The stage that stopped the run has left its error.
+  } catch (...) {
+    const std::lock_guard lock(mutex_);
+    Fail(std::current_exception());
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    sweep_over_ = true;
+    changed_.notify_all();
+  }
+  for (std::thread& t : helpers) t.join();
+  if (error_) std::rethrow_exception(error_);
+}
+
+SweepRow RowPipeline::Load(int y) {
+  if (y % band_rows_ == 0) {
+    std::unique_ptr<Band> band;
+    if (threads_ == 1) {
+      if (!free_.empty()) {
+        band = std::move(free_.back());
+        free_.pop_back();
+      } else {
+        band = NewBand();
+      }
+      band->y0 = y;
+      next_read_ = y + BandHeight(y);
+      ReadInto(*band);
+    } else {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return stopped_ || !ready_.empty(); });
+      if (stopped_) throw PipelineStopped{};
+      band = std::move(ready_.front());
+      ready_.pop_front();
+      changed_.notify_all();
+    }
+    if (band->y0 != y) throw std::logic_error("RowPipeline: rows out of order");
+    held_.push_back(std::move(band));
+  }
+  Band& band = *held_.back();
+  return {band.rows.ScanLine(y - band.y0), band.rows.BytesPerPixel()};
+}
+
+RowPipeline::Band& RowPipeline::HeldBand(int y) {
+  for (const std::unique_ptr<Band>& band : held_)
+    if (y >= band->y0 && y < band->y0 + band->rows.Height()) return *band;
+  throw std::logic_error("RowPipeline: a row that is not held");
+}
+
+SweepRow RowPipeline::Output(int y, bool) {
+  Band& band = HeldBand(y);
+  return {band.rows.ScanLine(y - band.y0), band.rows.BytesPerPixel()};
+}
+
+void RowPipeline::Done(int y, bool) {
+  Band& oldest = *held_.front();
+  if (y != oldest.y0 + oldest.rows.Height() - 1) return;
+  std::unique_ptr<Band> band = std::move(held_.front());
+  held_.pop_front();
+  if (threads_ == 1) {
+    write_(band->y0, band->rows);
+    free_.push_back(std::move(band));
+    return;
+  }
+  const std::lock_guard lock(mutex_);
+  if (stopped_) throw PipelineStopped{};
+  finished_.push_back(std::move(band));
+  changed_.notify_all();
+}
+
+}  // namespace kevrale::cli

@@ -1,0 +1,30 @@
+#include "picture/ImageRowWriter.h"
+
+#include "picture/BmpWriter.h"
+#include "picture/PngWriter.h"
+#include "picture/TiffWriter.h"
+
+namespace kevrale {
+
+std::unique_ptr<ImageRowWriter> MakeImageRowWriter(TImageFileFormat format, TStream& stream,
+                                                   int width, int height,
+                                                   TPixelFormat pixel_format) {
+  switch (format) {
+    case TImageFileFormat::Png:
+      return MakePngRowWriter(stream, width, height, pixel_format);
+    case TImageFileFormat::Tiff:
+      return MakeTiffRowWriter(stream, width, height, pixel_format);
+    case TImageFileFormat::Bmp:
+      break;
+  }
+  return MakeBmpRowWriter(stream, width, height, pixel_format);
+}
+
+void WriteImage(TImageFileFormat format, const TBitmap& bitmap, TStream& stream) {
+  const std::unique_ptr<ImageRowWriter> writer =
+      MakeImageRowWriter(format, stream, bitmap.Width(), bitmap.Height(), bitmap.PixelFormat());
+  writer->WriteRows(0, bitmap);
+  writer->Finish();
+}
+
+}  // namespace kevrale
