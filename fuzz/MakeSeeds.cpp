@@ -14,9 +14,9 @@
 
 namespace {
 
-using kevrale::testing::BmpSpec;
-using kevrale::testing::BuildBmp;
-using kevrale::testing::PackRows;
+using kevrale::test::BmpSpec;
+using kevrale::test::BuildBmp;
+using kevrale::test::PackRows;
 
 constexpr int kWidth = 7;
 constexpr int kHeight = 5;
@@ -166,9 +166,9 @@ void Rle(uint32_t header, int kind) {
 }
 
 void Icons(const std::filesystem::path& dir) {
-  using kevrale::testing::BuildIco;
-  using kevrale::testing::BuildIconDib;
-  using kevrale::testing::IconImage;
+  using kevrale::test::BuildIco;
+  using kevrale::test::BuildIconDib;
+  using kevrale::test::IconImage;
   auto hole = [](int x, int y) { return (x + y) % 3 == 0; };
   IconImage i8{4, 4, 8,
                BuildIconDib(
