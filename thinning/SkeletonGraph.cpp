@@ -10,39 +10,60 @@ namespace kevrale {
 
 namespace {
 
-constexpr uint8_t Bit(int direction) {
-  return uint8_t(1u << direction);
-}
+// The target pixels of one row as bits x + 1 (bit 0 and the bits past the
+// width clear), with the number of bits in the words before each word, so
+// that a node's place among the row's nodes is one population count away.
+class RowBits {
+ public:
+  explicit RowBits(int width) : words_(size_t(width + 2 + 63) / 64 + 1), before_(words_.size()) {}
 
-// Records in `near` the neighbours that the nodes [from, to) have in the
-// adjacent row [other, other_end), and in `first` where each one's search
-// of that row begins; `side` is the row's offset (-1 above, +1 below).
-void LinkRows(const std::vector<int32_t>& x, size_t from, size_t to, size_t other, size_t other_end,
-              int side, std::vector<uint32_t>& first, std::vector<uint8_t>& near) {
-  const int west = side < 0 ? SkeletonGraph::kNorthWest : SkeletonGraph::kSouthWest;
-  const int middle = side < 0 ? SkeletonGraph::kNorth : SkeletonGraph::kSouth;
-  const int east = side < 0 ? SkeletonGraph::kNorthEast : SkeletonGraph::kSouthEast;
-  size_t p = other;
-  for (size_t i = from; i < to; ++i) {
-    while (p < other_end && x[p] < x[i] - 1) ++p;
-    first[i] = uint32_t(p);
-    for (size_t k = p; k < other_end && x[k] <= x[i] + 1; ++k) {
-      const int dx = x[k] - x[i];
-      near[i] |= Bit(dx < 0 ? west : dx == 0 ? middle : east);
+  void Clear() { std::fill(words_.begin(), words_.end(), 0); }
+  void Mark(const TargetRule& rule, const TBitmap& bitmap, int y) {
+    Clear();
+    MarkTargetPixels(rule, bitmap.ScanLine(y), bitmap.Width(), bitmap.BytesPerPixel(),
+                     words_.data());
+    uint32_t count = 0;
+    for (size_t w = 0; w < words_.size(); ++w) {
+      before_[w] = count;
+      count += uint32_t(std::popcount(words_[w]));
     }
+    count_ = count;
   }
-}
+
+  const std::vector<uint64_t>& Words() const { return words_; }
+  uint32_t Count() const { return count_; }
+  // Bits b, b + 1 and b + 2 as the three low bits; b + 2 is always inside
+  // the words, as a row keeps a clear word past its end.
+  unsigned Three(size_t b) const {
+    const size_t w = b >> 6;
+    const unsigned s = unsigned(b & 63);
+    uint64_t v = words_[w] >> s;
+    if (s > 61) v |= words_[w + 1] << (64 - s);
+    return unsigned(v & 7);
+  }
+  // The set bits below bit b.
+  uint32_t Below(size_t b) const {
+    const size_t w = b >> 6;
+    return before_[w] + uint32_t(std::popcount(words_[w] & ((uint64_t(1) << (b & 63)) - 1)));
+  }
+
+ private:
+  std::vector<uint64_t> words_;
+  std::vector<uint32_t> before_;
+  uint32_t count_ = 0;
+};
 
 // The links of a node from its neighbours: every orthogonal one, and a
 // diagonal one only when neither orthogonal pixel beside it is present.
 uint8_t LinksOf(uint8_t near) {
   using G = SkeletonGraph;
-  const auto has = [near](int d) { return (near & Bit(d)) != 0; };
-  uint8_t links = near & (Bit(G::kEast) | Bit(G::kNorth) | Bit(G::kWest) | Bit(G::kSouth));
-  if (has(G::kNorthEast) && !has(G::kNorth) && !has(G::kEast)) links |= Bit(G::kNorthEast);
-  if (has(G::kNorthWest) && !has(G::kNorth) && !has(G::kWest)) links |= Bit(G::kNorthWest);
-  if (has(G::kSouthWest) && !has(G::kSouth) && !has(G::kWest)) links |= Bit(G::kSouthWest);
-  if (has(G::kSouthEast) && !has(G::kSouth) && !has(G::kEast)) links |= Bit(G::kSouthEast);
+  const auto has = [near](int d) { return (near & (1u << d)) != 0; };
+  uint8_t links =
+      near & uint8_t((1u << G::kEast) | (1u << G::kNorth) | (1u << G::kWest) | (1u << G::kSouth));
+  if (has(G::kNorthEast) && !has(G::kNorth) && !has(G::kEast)) links |= 1u << G::kNorthEast;
+  if (has(G::kNorthWest) && !has(G::kNorth) && !has(G::kWest)) links |= 1u << G::kNorthWest;
+  if (has(G::kSouthWest) && !has(G::kSouth) && !has(G::kWest)) links |= 1u << G::kSouthWest;
+  if (has(G::kSouthEast) && !has(G::kSouth) && !has(G::kEast)) links |= 1u << G::kSouthEast;
   return links;
 }
 
@@ -50,37 +71,47 @@ uint8_t LinksOf(uint8_t near) {
 
 SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, const TargetRule& rule) {
   const int width = bitmap.Width();
-  const int bpp = bitmap.BytesPerPixel();
-  // The target pixels of a row as bits x + 1, as the engine loads a row,
-  // with the clear word past the end that MarkTargetPixels may write.
-  std::vector<uint64_t> bits(size_t(width + 2 + 63) / 64 + 1);
-  size_t above_begin = 0;  // the nodes of the previous row
-  size_t above_end = 0;
-  for (int y = 0; y < bitmap.Height(); ++y) {
-    const size_t begin = x_.size();
-    std::fill(bits.begin(), bits.end(), 0);
-    MarkTargetPixels(rule, bitmap.ScanLine(y), width, bpp, bits.data());
-    for (size_t w = 0; w < bits.size(); ++w)
-      for (uint64_t word = bits[w]; word != 0; word &= word - 1)
-        x_.push_back(int32_t(w * 64 + size_t(std::countr_zero(word))) - 1);
-    const size_t end = x_.size();
-    if (end == begin) {
-      above_begin = above_end = end;
+  const int height = bitmap.Height();
+  // The row above, this row and the row below. A row's nodes are made once
+  // the row below it is read, as its links reach into both neighbours.
+  RowBits above(width), row(width), below(width);
+  if (height > 0) below.Mark(rule, bitmap, 0);
+  uint32_t above_begin = 0;  // the first node of the row above
+  for (int y = 0; y < height; ++y) {
+    std::swap(above, row);
+    std::swap(row, below);
+    if (y + 1 < height)
+      below.Mark(rule, bitmap, y + 1);
+    else
+      below.Clear();
+    if (row.Count() == 0) {
+      above_begin = uint32_t(x_.size());
       continue;
     }
-    y_.resize(end, y);
-    above_.resize(end);
-    below_.resize(end);
-    near_.resize(end, 0);
-    for (size_t i = begin; i + 1 < end; ++i)
-      if (x_[i + 1] == x_[i] + 1) {
-        near_[i] |= Bit(kEast);
-        near_[i + 1] |= Bit(kWest);
+    const size_t begin = x_.size();
+    // The nodes of the row below follow this row's.
+    const uint32_t below_begin = uint32_t(begin + row.Count());
+    x_.resize(begin + row.Count());
+    y_.resize(x_.size(), y);
+    above_.resize(x_.size());
+    below_.resize(x_.size());
+    near_.resize(x_.size());
+    size_t i = begin;
+    const std::vector<uint64_t>& words = row.Words();
+    for (size_t w = 0; w < words.size(); ++w)
+      for (uint64_t word = words[w]; word != 0; word &= word - 1, ++i) {
+        // Pixel x is bit x + 1, so bits x, x + 1 and x + 2 are the pixels
+        // x - 1, x and x + 1.
+        const size_t x = w * 64 + size_t(std::countr_zero(word)) - 1;
+        const unsigned up = above.Three(x), down = below.Three(x), side = row.Three(x);
+        x_[i] = int32_t(x);
+        above_[i] = above_begin + above.Below(x);
+        below_[i] = below_begin + below.Below(x);
+        near_[i] =
+            uint8_t((side >> 2) << kEast | (up & 4) >> 2 << kNorthEast | (up & 2) >> 1 << kNorth |
+                    (up & 1) << kNorthWest | (side & 1) << kWest | down << kSouthWest);
       }
-    LinkRows(x_, begin, end, above_begin, above_end, -1, above_, near_);
-    LinkRows(x_, above_begin, above_end, begin, end, +1, below_, near_);
-    above_begin = begin;
-    above_end = end;
+    above_begin = uint32_t(begin);
   }
   // Growth by doubling leaves up to half of each array unused.
   x_.shrink_to_fit();

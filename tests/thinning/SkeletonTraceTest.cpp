@@ -223,6 +223,39 @@ TEST(SkeletonTrace, AToleranceTracesTheNearShadesOfTheRun) {
 // Any set of pixels, not only a skeleton, is covered just as exactly: thick
 // regions, 2 x 2 blocks and noise, and every row length around the word
 // sizes of the row scan.
+// Every node's neighbours, found from the row bits, against a look at the
+// eight pixels around it, on widths around the 64-pixel words.
+TEST(SkeletonGraph, NeighboursAreThePixelsAround) {
+  for (unsigned seed = 1; seed <= 24; ++seed) {
+    std::mt19937 rng(seed);
+    const int width = (seed % 3 == 0 ? 126 : 61) + int(rng() % 8);
+    const int height = 1 + int(rng() % 12);
+    const TBitmap noise = Noise(width, height, 0.2 + 0.1 * (seed % 5), rng, seed % 2 == 0);
+    const SkeletonGraph graph(noise, TargetRule{.target = kTarget});
+    const auto target = [&](int x, int y) {
+      return x >= 0 && y >= 0 && x < width && y < height && noise.Pixel(x, y) == kTarget;
+    };
+    size_t count = 0;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) count += target(x, y);
+    ASSERT_EQ(graph.Size(), count) << "seed " << seed;
+    for (size_t node = 0; node < graph.Size(); ++node) {
+      const PixelPoint p = graph.Point(node);
+      ASSERT_TRUE(target(p.x, p.y)) << "seed " << seed;
+      for (int d = 0; d < 8; ++d) {
+        const int nx = p.x + SkeletonGraph::StepX(d), ny = p.y + SkeletonGraph::StepY(d);
+        const bool present = (graph.Neighbours(node) >> d & 1) != 0;
+        ASSERT_EQ(present, target(nx, ny)) << "seed " << seed << " node " << node << " dir " << d;
+        if (present) {
+          const PixelPoint q = graph.Point(graph.Neighbour(node, d));
+          ASSERT_EQ(q.x, nx) << "seed " << seed << " node " << node << " dir " << d;
+          ASSERT_EQ(q.y, ny) << "seed " << seed << " node " << node << " dir " << d;
+        }
+      }
+    }
+  }
+}
+
 TEST(SkeletonTrace, AnyPixelsAreTracedExactly) {
   for (unsigned seed = 1; seed <= 60; ++seed) {
     std::mt19937 rng(seed);
