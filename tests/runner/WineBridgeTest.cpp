@@ -6,15 +6,13 @@
 
 #include <filesystem>
 
+#include "Files.h"
 #include "RunnerSupport.h"
+#include "WineSupport.h"
 #include "plugins/PluginProcessErrors.h"
 
 namespace kevrale::test {
 namespace {
-
-std::string WindowsSpi(const std::string& name) {
-  return std::string(KEVRALE_TEST_SPI_DIR) + "/win/" + name + ".spi";
-}
 
 PluginProcessOptions BridgeOptions() {
   PluginProcessOptions options = TestOptions(120);
@@ -24,27 +22,6 @@ PluginProcessOptions BridgeOptions() {
 
 bool Exists(const std::string& path) {
   return access(path.c_str(), F_OK) == 0;
-}
-
-// Why the 64-bit bridge cannot be tried here; empty when it can.
-std::string Missing64() {
-  const PluginProcessOptions options = BridgeOptions();
-  if (!Exists(options.wine.loader64))
-    return "Wine is not installed (" + options.wine.loader64 + ")";
-  if (!Exists(std::string(KEVRALE_BIN_DIR) + "/kevrale-spi-bridge64.exe") ||
-      !Exists(WindowsSpi("kvtwin64")))
-    return "x86_64-w64-mingw32-gcc was not there to build the bridge and the test DLL";
-  return std::string();
-}
-
-#define REQUIRE_WINE64()                           \
-  do {                                             \
-    const std::string missing = Missing64();       \
-    if (!missing.empty()) GTEST_SKIP() << missing; \
-  } while (false)
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
 }
 
 class WineBridge : public ::testing::Test {

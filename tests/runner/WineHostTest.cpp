@@ -12,6 +12,7 @@
 #include "DecodingSupport.h"
 #include "Environment.h"
 #include "ProgramFolder.h"
+#include "WineSupport.h"
 #include "picture/TPicture.h"
 #include "plugins/ProgramPluginHost.h"
 #include "plugins/SPIBitmapRegistration.h"
@@ -22,26 +23,6 @@ namespace kevrale::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string WindowsSpi(const std::string& name) {
-  return std::string(KEVRALE_TEST_SPI_DIR) + "/win/" + name + ".spi";
-}
-
-// Why the 64-bit bridge cannot be tried here; empty when it can.
-std::string Missing64() {
-  const WineOptions wine;
-  if (!fs::exists(wine.loader64)) return "Wine is not installed (" + wine.loader64 + ")";
-  if (!fs::exists(std::string(KEVRALE_BIN_DIR) + "/kevrale-spi-bridge64.exe") ||
-      !fs::exists(WindowsSpi("kvtwin64")))
-    return "x86_64-w64-mingw32-gcc was not there to build the bridge and the test DLL";
-  return std::string();
-}
-
-#define REQUIRE_WINE64()                           \
-  do {                                             \
-    const std::string missing = Missing64();       \
-    if (!missing.empty()) GTEST_SKIP() << missing; \
-  } while (false)
 
 // A white picture with a black bar three pixels thick at row `row`.
 Pixels Bar(int row) {

@@ -1,0 +1,35 @@
+// What the Windows plug-in tests share: the test DLLs' place, and why the
+// 64-bit bridge cannot be tried on this machine.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "plugins/WineSetup.h"
+
+namespace kevrale::test {
+
+// A KVT test decoder built as a Windows DLL.
+inline std::string WindowsSpi(const std::string& name) {
+  return std::string(KEVRALE_TEST_SPI_DIR) + "/win/" + name + ".spi";
+}
+
+// Why the 64-bit bridge cannot be tried here; empty when it can.
+inline std::string Missing64(const WineOptions& wine = WineOptions()) {
+  if (!std::filesystem::exists(wine.loader64))
+    return "Wine is not installed (" + wine.loader64 + ")";
+  if (!std::filesystem::exists(std::string(KEVRALE_BIN_DIR) + "/kevrale-spi-bridge64.exe") ||
+      !std::filesystem::exists(WindowsSpi("kvtwin64")))
+    return "x86_64-w64-mingw32-gcc was not there to build the bridge and the test DLL";
+  return std::string();
+}
+
+}  // namespace kevrale::test
+
+#define REQUIRE_WINE64()                                      \
+  do {                                                        \
+    const std::string missing = ::kevrale::test::Missing64(); \
+    if (!missing.empty()) GTEST_SKIP() << missing;            \
+  } while (false)
