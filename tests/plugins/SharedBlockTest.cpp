@@ -14,24 +14,13 @@
 #include <fstream>
 #include <string>
 
+#include "Mappings.h"
 #include "TempFolder.h"
 
 namespace kevrale::test {
 namespace {
 
 constexpr size_t kSize = 5 * 4096 + 100;
-
-// The line of /proc/self/maps whose range holds `address`; empty for none.
-std::string MappingOf(const void* address) {
-  std::ifstream maps("/proc/self/maps");
-  const auto at = reinterpret_cast<uintptr_t>(address);
-  for (std::string line; std::getline(maps, line);) {
-    uintptr_t begin = 0, end = 0;
-    if (std::sscanf(line.c_str(), "%lx-%lx", &begin, &end) == 2 && at >= begin && at < end)
-      return line;
-  }
-  return std::string();
-}
 
 // A memory file that holds kSize bytes of a pattern.
 UniqueFd PatternFile() {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "Mappings.h"
 #include "RunnerSupport.h"
 
 namespace kevrale::test {
@@ -193,18 +194,6 @@ TEST(ProtocolParity, MemoryInputFollowsTheCallersBytesNotTheirAddress) {
   EXPECT_EQ(Picture(remote, input).Result, SPI_BROKEN_DATA);
   remote.ForgetMemoryInput();
   EXPECT_EQ(Picture(remote, input), Picture(local, input));
-}
-
-// The line of /proc/self/maps whose range holds `address`; empty for none.
-std::string MappingOf(const void* address) {
-  std::ifstream maps("/proc/self/maps");
-  const auto at = reinterpret_cast<uintptr_t>(address);
-  for (std::string line; std::getline(maps, line);) {
-    uintptr_t begin = 0, end = 0;
-    if (std::sscanf(line.c_str(), "%lx-%lx", &begin, &end) == 2 && at >= begin && at < end)
-      return line;
-  }
-  return std::string();
 }
 
 TEST(ProtocolParity, LargeBlocksComeOverInMemoryFilesOrAreCopiedAlike) {
