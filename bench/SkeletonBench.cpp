@@ -37,15 +37,16 @@ void SetRate(benchmark::State& state, const TBitmap& b) {
       benchmark::Counter(pixels * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
 }
 
-// Reading the skeleton into its graph and tracing it exactly, in the
-// order for the pen: all that an SVG needs before it is written.
-void Trace(benchmark::State& state, const ImageRecipe& recipe) {
+// Reading the skeleton into its graph and tracing it exactly; with
+// `order`, also ordering the paths for the pen: all that an SVG needs
+// before it is written.
+void Trace(benchmark::State& state, const ImageRecipe& recipe, bool order) {
   const TBitmap& skeleton = Skeleton(recipe);
   size_t graph_bytes = 0, path_bytes = 0, pixels = 0, paths = 0, points = 0;
   for (auto _ : state) {
     const SkeletonGraph graph(skeleton, TargetRule{.target = clBlack});
     std::vector<PixelPolyline> traced = TraceSkeleton(graph);
-    OrderForPen(traced);
+    if (order) OrderForPen(traced);
     benchmark::DoNotOptimize(traced.data());
     graph_bytes = graph.MemoryBytes();
     pixels = graph.Size();
@@ -105,7 +106,10 @@ void Prune(benchmark::State& state, const ImageRecipe& recipe) {
 
 void RegisterSkeletonBenchmarks() {
   for (const ImageRecipe& r : StandardImages()) {
-    benchmark::RegisterBenchmark(("Trace/" + r.name).c_str(), Trace, r)
+    benchmark::RegisterBenchmark(("Trace/" + r.name).c_str(), Trace, r, false)
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(1.0);
+    benchmark::RegisterBenchmark(("Trace/" + r.name + "/ordered").c_str(), Trace, r, true)
         ->Unit(benchmark::kMillisecond)
         ->MinTime(1.0);
     benchmark::RegisterBenchmark(("Svg/" + r.name).c_str(), Svg, r, 0.0)
