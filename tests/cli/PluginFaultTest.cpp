@@ -12,6 +12,7 @@
 
 #include "CliProcess.h"
 #include "DecodingSupport.h"
+#include "Files.h"
 #include "TestPlugins.h"
 #include "picture/TPicture.h"
 #include "thinning/ThinningEngine.h"
@@ -20,13 +21,10 @@ namespace kevrale {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Contains;
 using test::Quote;
 using test::RunCommand;
 using test::RunResult;
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // A white picture with a black bar three pixels thick at row `row`.
 test::Pixels Bar(int row) {

@@ -11,6 +11,7 @@
 
 #include "CliProcess.h"
 #include "Drawings.h"
+#include "Files.h"
 #include "TestPlugins.h"
 #include "picture/TBitmap.h"
 #include "picture/TPicture.h"
@@ -23,14 +24,11 @@ namespace kevrale {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Contains;
 using test::Quote;
 using test::RunCli;
 using test::RunCommand;
 using test::RunResult;
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

@@ -10,6 +10,7 @@
 
 #include "DecodingSupport.h"
 #include "Environment.h"
+#include "Files.h"
 #include "ProgramFolder.h"
 #include "TempFolder.h"
 #include "TestPlugins.h"
@@ -25,15 +26,12 @@
 namespace kevrale {
 namespace {
 
+using test::Contains;
 using test::CopySpi;
 using test::TempFolder;
 
 const TGraphicClassInfo kListedGraphic("TTestListedGraphic", &TBitmap::Class,
                                        &MakeInstance<TBitmap, TGraphic>);
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class ProgramPluginHostTest : public ::testing::Test {
  protected:

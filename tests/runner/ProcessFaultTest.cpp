@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "Files.h"
 #include "RunnerSupport.h"
 #include "platform/Sanitizers.h"
 #include "plugins/PluginProcessErrors.h"
@@ -17,10 +18,6 @@
 
 namespace kevrale::test {
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // A stand-in for the runner: a shell script in a program folder of its own.
 std::string FakeRunnerFolder(const TempFolder& folder, const std::string& script) {
