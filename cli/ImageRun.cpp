@@ -24,20 +24,25 @@ void ThinImageFile(const std::string& source, const std::string& destination,
   ThinWholePicture(source, destination, options);
 }
 
+std::optional<PixelPosition> TargetPixelIn(const std::string& source, const Options& options,
+                                           int width, int height) {
+  if (!options.target_at) return std::nullopt;
+  const PixelPosition p = *options.target_at;
+  if (p.x >= width || p.y >= height)
+    throw Exception(Format("%s: pixel (%s, %s) lies outside the picture (%s x %s)",
+                           {source, std::to_string(p.x), std::to_string(p.y), std::to_string(width),
+                            std::to_string(height)}));
+  return p;
+}
+
 void ThinWholePicture(const std::string& source, const std::string& destination,
                       const Options& options) {
   TPicture picture;
   picture.LoadFromFile(source, ThinnableLimits());
 
   TColor target = options.target;
-  if (options.target_at) {
-    const PixelPosition p = *options.target_at;
-    if (p.x >= picture.Width() || p.y >= picture.Height())
-      throw Exception(Format("%s: pixel (%s, %s) lies outside the picture (%s x %s)",
-                             {source, std::to_string(p.x), std::to_string(p.y),
-                              std::to_string(picture.Width()), std::to_string(picture.Height())}));
-    target = picture.Pixel(p.x, p.y);
-  }
+  if (const auto p = TargetPixelIn(source, options, picture.Width(), picture.Height()))
+    target = picture.Pixel(p->x, p->y);
 
   // The engine reports a refused run only through its message.
   std::string refusal;

@@ -1,6 +1,7 @@
 // Thinning one image file from the command line: load, thin, save.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "cli/Options.h"
@@ -44,5 +45,10 @@ void PruneAndSave(TPicture& picture, TColor target, const Options& options,
 // than it takes is refused with its width message as soon as the width is
 // known, before the pixels are decoded.
 TLoadLimits ThinnableLimits();
+
+// The pixel that `--target-at` names, checked against the size of the
+// picture `source`; none when the option is not given.
+std::optional<PixelPosition> TargetPixelIn(const std::string& source, const Options& options,
+                                           int width, int height);
 
 }  // namespace kevrale::cli

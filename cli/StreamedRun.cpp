@@ -12,9 +12,7 @@
 #include "picture/ImageFileFormat.h"
 #include "picture/ImageRowWriter.h"
 #include "picture/TPicture.h"
-#include "platform/Exception.h"
 #include "platform/FileSave.h"
-#include "platform/Format.h"
 #include "platform/Stream.h"
 #include "thinning/ThinningEngine.h"
 
@@ -84,14 +82,8 @@ bool ThinStreamed(const std::string& source, const std::string& destination, con
   const int height = reader.Height();
 
   TColor target = options.target;
-  if (options.target_at) {
-    const PixelPosition p = *options.target_at;
-    if (p.x >= width || p.y >= height)
-      throw Exception(Format("%s: pixel (%s, %s) lies outside the picture (%s x %s)",
-                             {source, std::to_string(p.x), std::to_string(p.y),
-                              std::to_string(width), std::to_string(height)}));
-    target = PixelOf(reader, p.x, p.y);
-  }
+  if (const auto p = TargetPixelIn(source, options, width, height))
+    target = PixelOf(reader, p->x, p->y);
 
   const bool alpha = reader.Format() == TPixelFormat::pf32bit;
   if (band_rows <= 0) band_rows = RowPipeline::BandRowsFor(width, TPixelFormat::pf32bit);
