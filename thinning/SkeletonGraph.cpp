@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 
 #include "picture/TBitmap.h"
 #include "thinning/TargetRule.h"
@@ -11,22 +12,24 @@ namespace kevrale {
 namespace {
 
 // The target pixels of one row as bits x + 1 (bit 0 and the bits past the
-// width clear), with the number of bits in the words before each word, so
-// that a node's place among the row's nodes is one population count away.
+// width clear), and how many there are.
 class RowBits {
  public:
-  explicit RowBits(int width) : words_(size_t(width + 2 + 63) / 64 + 1), before_(words_.size()) {}
+  explicit RowBits(int width) : words_(size_t(width + 2 + 63) / 64 + 1) {}
 
-  void Clear() { std::fill(words_.begin(), words_.end(), 0); }
+  void Clear() {
+    std::fill(words_.begin(), words_.end(), 0);
+    count_ = 0;
+  }
   void Mark(const TargetRule& rule, const TBitmap& bitmap, int y) {
     Clear();
     MarkTargetPixels(rule, bitmap.ScanLine(y), bitmap.Width(), bitmap.BytesPerPixel(),
                      words_.data());
+    // Most words of a skeleton are empty; counting only the others keeps
+    // the population counts, which may be calls, few.
     uint32_t count = 0;
-    for (size_t w = 0; w < words_.size(); ++w) {
-      before_[w] = count;
-      count += uint32_t(std::popcount(words_[w]));
-    }
+    for (const uint64_t word : words_)
+      if (word != 0) count += uint32_t(std::popcount(word));
     count_ = count;
   }
 
@@ -41,21 +44,27 @@ class RowBits {
     if (s > 61) v |= words_[w + 1] << (64 - s);
     return unsigned(v & 7);
   }
-  // The set bits below bit b.
-  uint32_t Below(size_t b) const {
-    const size_t w = b >> 6;
-    return before_[w] + uint32_t(std::popcount(words_[w] & ((uint64_t(1) << (b & 63)) - 1)));
-  }
 
  private:
   std::vector<uint64_t> words_;
-  std::vector<uint32_t> before_;
   uint32_t count_ = 0;
 };
 
+// For each node of `from` (a row's nodes, in column order), the first node
+// of `to` (the next or the previous row's) whose column is at least one
+// less: one merge of the two rows.
+void FirstNear(const std::vector<int32_t>& x, size_t from_begin, size_t from_end, size_t to_begin,
+               size_t to_end, std::vector<uint32_t>& first) {
+  size_t t = to_begin;
+  for (size_t f = from_begin; f < from_end; ++f) {
+    while (t < to_end && x[t] < x[f] - 1) ++t;
+    first[f] = uint32_t(t);
+  }
+}
+
 // The links of a node from its neighbours: every orthogonal one, and a
 // diagonal one only when neither orthogonal pixel beside it is present.
-uint8_t LinksOf(uint8_t near) {
+constexpr uint8_t LinksOf(uint8_t near) {
   using G = SkeletonGraph;
   const auto has = [near](int d) { return (near & (1u << d)) != 0; };
   uint8_t links =
@@ -67,16 +76,26 @@ uint8_t LinksOf(uint8_t near) {
   return links;
 }
 
+// LinksOf for every set of neighbours: the tests above branch on the
+// picture, and a lookup does not.
+struct LinkTable {
+  uint8_t links[256];
+  constexpr LinkTable() : links() {
+    for (int near = 0; near < 256; ++near) links[near] = LinksOf(uint8_t(near));
+  }
+};
+constexpr LinkTable kLinkTable;
+
 }  // namespace
 
 SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, const TargetRule& rule) {
   const int width = bitmap.Width();
   const int height = bitmap.Height();
-  // The row above, this row and the row below. A row's nodes are made once
-  // the row below it is read, as its links reach into both neighbours.
+  // The row above, this row and the row below: a node's neighbours are
+  // read from the three rows' bits.
   RowBits above(width), row(width), below(width);
   if (height > 0) below.Mark(rule, bitmap, 0);
-  uint32_t above_begin = 0;  // the first node of the row above
+  size_t above_begin = 0;  // the first node of the row above
   for (int y = 0; y < height; ++y) {
     std::swap(above, row);
     std::swap(row, below);
@@ -84,18 +103,13 @@ SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, const TargetRule& rule) {
       below.Mark(rule, bitmap, y + 1);
     else
       below.Clear();
-    if (row.Count() == 0) {
-      above_begin = uint32_t(x_.size());
-      continue;
-    }
     const size_t begin = x_.size();
-    // The nodes of the row below follow this row's.
-    const uint32_t below_begin = uint32_t(begin + row.Count());
-    x_.resize(begin + row.Count());
-    y_.resize(x_.size(), y);
-    above_.resize(x_.size());
-    below_.resize(x_.size());
-    near_.resize(x_.size());
+    const size_t end = begin + row.Count();
+    x_.resize(end);
+    y_.resize(end, y);
+    above_.resize(end);
+    below_.resize(end);
+    near_.resize(end);
     size_t i = begin;
     const std::vector<uint64_t>& words = row.Words();
     for (size_t w = 0; w < words.size(); ++w)
@@ -105,14 +119,18 @@ SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, const TargetRule& rule) {
         const size_t x = w * 64 + size_t(std::countr_zero(word)) - 1;
         const unsigned up = above.Three(x), down = below.Three(x), side = row.Three(x);
         x_[i] = int32_t(x);
-        above_[i] = above_begin + above.Below(x);
-        below_[i] = below_begin + below.Below(x);
         near_[i] =
             uint8_t((side >> 2) << kEast | (up & 4) >> 2 << kNorthEast | (up & 2) >> 1 << kNorth |
                     (up & 1) << kNorthWest | (side & 1) << kWest | down << kSouthWest);
       }
-    above_begin = uint32_t(begin);
+    // Both rows' nodes are known now: link this row up and the row above
+    // down.
+    FirstNear(x_, begin, end, above_begin, begin, above_);
+    FirstNear(x_, above_begin, begin, begin, end, below_);
+    above_begin = begin;
   }
+  // The last row has nothing below it.
+  std::fill(below_.begin() + std::ptrdiff_t(above_begin), below_.end(), uint32_t(x_.size()));
   // Growth by doubling leaves up to half of each array unused.
   x_.shrink_to_fit();
   y_.shrink_to_fit();
@@ -120,7 +138,7 @@ SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, const TargetRule& rule) {
   below_.shrink_to_fit();
   near_.shrink_to_fit();
   links_.resize(near_.size());
-  for (size_t i = 0; i < near_.size(); ++i) links_[i] = LinksOf(near_[i]);
+  for (size_t i = 0; i < near_.size(); ++i) links_[i] = kLinkTable.links[near_[i]];
 }
 
 size_t SkeletonGraph::Neighbour(size_t node, int direction) const {

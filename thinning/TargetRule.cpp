@@ -52,6 +52,19 @@ inline __m128i Near(__m128i v, __m128i key, __m128i limit) {
   return _mm_cmpeq_epi8(_mm_subs_epu8(diff, limit), _mm_setzero_si128());
 }
 
+// Sixteen 24-bit pixels from the byte results of their 48 bytes (0xFF where
+// a byte passed). Most groups of a picture have no byte that passes at all,
+// and one test of the three vectors together skips them.
+struct Bytes48 {
+  __m128i v[3];
+};
+inline uint32_t PixelsOf24(const Bytes48& passed) {
+  const __m128i any = _mm_or_si128(passed.v[0], _mm_or_si128(passed.v[1], passed.v[2]));
+  if (_mm_movemask_epi8(any) == 0) return 0;
+  const auto mask = [&](int i) { return uint64_t(uint32_t(_mm_movemask_epi8(passed.v[i]))); };
+  return PixelsOfBytes(mask(0) | mask(1) << 16 | mask(2) << 32);
+}
+
 // The key and limit bytes for sixteen 24-bit pixels, in three vectors.
 struct Pattern24 {
   __m128i v[3];
@@ -118,18 +131,14 @@ int MarkVector(const TargetRule& rule, const uint8_t* pixels, int width, int byt
     const Pattern24 key(b, g, r);
     if (limit == 0)
       return MarkGroups<3>(bits, pixels, width, [&key](const uint8_t* p) {
-        const auto eq = [&](int i) {
-          return uint64_t(
-              uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(Load16(p + 16 * i), key.v[i]))));
-        };
-        return PixelsOfBytes(eq(0) | eq(1) << 16 | eq(2) << 32);
+        return PixelsOf24({_mm_cmpeq_epi8(Load16(p), key.v[0]),
+                           _mm_cmpeq_epi8(Load16(p + 16), key.v[1]),
+                           _mm_cmpeq_epi8(Load16(p + 32), key.v[2])});
       });
     const __m128i near = _mm_set1_epi8(char(limit));
     return MarkGroups<3>(bits, pixels, width, [&key, near](const uint8_t* p) {
-      const auto ok = [&](int i) {
-        return uint64_t(uint32_t(_mm_movemask_epi8(Near(Load16(p + 16 * i), key.v[i], near))));
-      };
-      return PixelsOfBytes(ok(0) | ok(1) << 16 | ok(2) << 32);
+      return PixelsOf24({Near(Load16(p), key.v[0], near), Near(Load16(p + 16), key.v[1], near),
+                         Near(Load16(p + 32), key.v[2], near)});
     });
   }
 
