@@ -11,25 +11,36 @@ namespace kevrale {
 
 namespace {
 
+// The bits set in a word, in a few arithmetic steps: std::popcount is a
+// library call where the target may lack the instruction.
+inline uint32_t BitCount(uint64_t v) {
+  v -= (v >> 1) & 0x5555555555555555u;
+  v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return uint32_t((v * 0x0101010101010101u) >> 56);
+}
+
 // The target pixels of one row as bits x + 1 (bit 0 and the bits past the
-// width clear), and how many there are.
+// width clear), with the number of bits in the words before each word, so
+// that a node's place among the row's nodes is one count away.
 class RowBits {
  public:
-  explicit RowBits(int width) : words_(size_t(width + 2 + 63) / 64 + 1) {}
+  explicit RowBits(int width) : words_(size_t(width + 2 + 63) / 64 + 1), before_(words_.size()) {}
 
   void Clear() {
     std::fill(words_.begin(), words_.end(), 0);
+    std::fill(before_.begin(), before_.end(), 0);
     count_ = 0;
   }
   void Mark(const TargetRule& rule, const TBitmap& bitmap, int y) {
-    Clear();
+    std::fill(words_.begin(), words_.end(), 0);
     MarkTargetPixels(rule, bitmap.ScanLine(y), bitmap.Width(), bitmap.BytesPerPixel(),
                      words_.data());
-    // Most words of a skeleton are empty; counting only the others keeps
-    // the population counts, which may be calls, few.
     uint32_t count = 0;
-    for (const uint64_t word : words_)
-      if (word != 0) count += uint32_t(std::popcount(word));
+    for (size_t w = 0; w < words_.size(); ++w) {
+      before_[w] = count;
+      if (words_[w] != 0) count += BitCount(words_[w]);
+    }
     count_ = count;
   }
 
@@ -44,23 +55,17 @@ class RowBits {
     if (s > 61) v |= words_[w + 1] << (64 - s);
     return unsigned(v & 7);
   }
+  // The set bits below bit b.
+  uint32_t Below(size_t b) const {
+    const size_t w = b >> 6;
+    return before_[w] + BitCount(words_[w] & ((uint64_t(1) << (b & 63)) - 1));
+  }
 
  private:
   std::vector<uint64_t> words_;
+  std::vector<uint32_t> before_;
   uint32_t count_ = 0;
 };
-
-// For each node of `from` (a row's nodes, in column order), the first node
-// of `to` (the next or the previous row's) whose column is at least one
-// less: one merge of the two rows.
-void FirstNear(const std::vector<int32_t>& x, size_t from_begin, size_t from_end, size_t to_begin,
-               size_t to_end, std::vector<uint32_t>& first) {
-  size_t t = to_begin;
-  for (size_t f = from_begin; f < from_end; ++f) {
-    while (t < to_end && x[t] < x[f] - 1) ++t;
-    first[f] = uint32_t(t);
-  }
-}
 
 // The links of a node from its neighbours: every orthogonal one, and a
 // diagonal one only when neither orthogonal pixel beside it is present.
@@ -95,7 +100,7 @@ SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, const TargetRule& rule) {
   // read from the three rows' bits.
   RowBits above(width), row(width), below(width);
   if (height > 0) below.Mark(rule, bitmap, 0);
-  size_t above_begin = 0;  // the first node of the row above
+  uint32_t above_begin = 0;  // the first node of the row above
   for (int y = 0; y < height; ++y) {
     std::swap(above, row);
     std::swap(row, below);
@@ -105,6 +110,8 @@ SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, const TargetRule& rule) {
       below.Clear();
     const size_t begin = x_.size();
     const size_t end = begin + row.Count();
+    // The nodes of the row below follow this row's.
+    const uint32_t below_begin = uint32_t(end);
     x_.resize(end);
     y_.resize(end, y);
     above_.resize(end);
@@ -119,18 +126,14 @@ SkeletonGraph::SkeletonGraph(const TBitmap& bitmap, const TargetRule& rule) {
         const size_t x = w * 64 + size_t(std::countr_zero(word)) - 1;
         const unsigned up = above.Three(x), down = below.Three(x), side = row.Three(x);
         x_[i] = int32_t(x);
+        above_[i] = above_begin + above.Below(x);
+        below_[i] = below_begin + below.Below(x);
         near_[i] =
             uint8_t((side >> 2) << kEast | (up & 4) >> 2 << kNorthEast | (up & 2) >> 1 << kNorth |
                     (up & 1) << kNorthWest | (side & 1) << kWest | down << kSouthWest);
       }
-    // Both rows' nodes are known now: link this row up and the row above
-    // down.
-    FirstNear(x_, begin, end, above_begin, begin, above_);
-    FirstNear(x_, above_begin, begin, begin, end, below_);
-    above_begin = begin;
+    above_begin = uint32_t(begin);
   }
-  // The last row has nothing below it.
-  std::fill(below_.begin() + std::ptrdiff_t(above_begin), below_.end(), uint32_t(x_.size()));
   // Growth by doubling leaves up to half of each array unused.
   x_.shrink_to_fit();
   y_.shrink_to_fit();
