@@ -99,7 +99,7 @@ TEST_F(WineHost, TheCommandLineThinsAListOfAHundredFilesThroughIt) {
   fs::create_directory_symlink(KEVRALE_TEST_WINE_PREFIX, temp_.File("data/kevrale/wine"));
   std::ofstream list(temp_.File("list.txt"));
   for (int i = 0; i < 100; ++i) {
-    const std::string name = "e" + std::to_string(i) + ".kvt";
+    const std::string name = std::string("e") + std::to_string(i) + ".kvt";
     WriteBytes(temp_.File(name), KvtBytes(Bar(i % 9)));
     list << name << "\n";
   }
@@ -121,7 +121,7 @@ TEST_F(WineHost, TheCommandLineThinsAListOfAHundredFilesThroughIt) {
   }
   for (int i = 0; i < 100; ++i) {
     TPicture result;
-    result.LoadFromFile(temp_.File("e" + std::to_string(i) + "_s.bmp"));
+    result.LoadFromFile(temp_.File(std::string("e") + std::to_string(i) + "_s.bmp"));
     EXPECT_EQ(PixelsOf(result.Bitmap()), expected[size_t(i % 9)]) << i;
   }
 

@@ -12,7 +12,7 @@ namespace kevrale::test {
 namespace {
 
 std::string At(PixelPoint p) {
-  return "(" + std::to_string(p.x) + ", " + std::to_string(p.y) + ")";
+  return std::string("(") + std::to_string(p.x) + ", " + std::to_string(p.y) + ")";
 }
 
 using Step = std::pair<std::pair<int, int>, std::pair<int, int>>;
