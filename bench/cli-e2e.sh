@@ -23,6 +23,11 @@
 #   ARGS=                      more options for every run, e.g. ARGS="--prune 10"
 #   BEFORE=                    with --vs: another kevrale-thin (e.g. an older
 #                              build) run in the same turns, for before/after
+#   REPLACE=0                  with --vs: 1 lets each run replace the result
+#                              of the round before; by default each writes a
+#                              new file, since deleting the replaced 48 MB
+#                              file is the file system's work (15-20 ms on
+#                              ext4), the same for every program
 set -euo pipefail
 
 VS=0
@@ -43,6 +48,7 @@ CLI=$BUILD/bin/kevrale-thin
 WRITER=$IMAGES_BUILD/bench/kevrale-bench-images
 FLOOR=$BUILD/bench/kevrale-read-write-floor
 BEFORE=${BEFORE:-}
+REPLACE=${REPLACE:-0}
 
 die() { echo "cli-e2e.sh: $*" >&2; exit 2; }
 [ -x "$CLI" ] || die "$CLI is missing: build the target kevrale-thin in a Release build (or set BUILD)"
@@ -71,6 +77,13 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # hundredths only).
 timed() {
     local start end
+    if [ "$VS" = 1 ]; then
+        # Untimed: the earlier results go (unless they are to be replaced),
+        # and the disk finishes writing them, so that no program waits for
+        # what ran before it.
+        [ "$REPLACE" = 1 ] || rm -f "$OUT_DIR"/*-thin.* "$OUT_DIR"/*-before.* "$OUT_DIR"/*-floor.*
+        sync
+    fi
     start=$(date +%s%N)
     /usr/bin/time -f '%U %S %M' -o "$OUT_DIR/time.txt" "$@"
     end=$(date +%s%N)
@@ -122,7 +135,10 @@ if [ "$VS" = 1 ]; then
             }' "$samples"
     done
     echo "(median of $REPS rounds; ratio: the program's wall time over the floor's in the same round;"
-    echo " peak memory: the largest of the rounds; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
+    what="new files"
+    [ "$REPLACE" = 0 ] || what="each replacing the last round's"
+    echo " peak memory: the largest of the rounds; results: $what, in $OUT_DIR"
+    echo " ($(df --output=fstype "$OUT_DIR" | tail -1)); $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
     exit 0
 fi
 
