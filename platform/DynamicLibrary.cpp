@@ -66,13 +66,7 @@ std::string DynamicLibrary::Path() const {
   link_map* map = nullptr;
   if (dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr)
     return std::string();
-  std::string path = map->l_name;
-  if (path.empty() || path.front() == '/') return path;
-  while (path.size() > 2 && path.compare(0, 2, "./") == 0) path.erase(0, 2);
-  std::string folder = CurrentFolder();
-  if (folder.empty()) return path;
-  if (folder.back() != '/') folder += '/';
-  return folder + path;
+  return AbsoluteName(map->l_name);
 }
 
 void DynamicLibrary::Close() {

@@ -57,6 +57,15 @@ std::string CurrentFolder() {
   }
 }
 
+std::string AbsoluteName(std::string name) {
+  if (name.empty() || name.front() == '/') return name;
+  while (name.size() > 2 && name.compare(0, 2, "./") == 0) name.erase(0, 2);
+  std::string folder = CurrentFolder();
+  if (folder.empty()) return name;
+  if (folder.back() != '/') folder += '/';
+  return folder + name;
+}
+
 std::vector<std::string> ListFolder(const std::string& folder, const std::string& mask) {
   std::vector<std::string> names;
   const std::string where = folder.empty() ? std::string(".") : folder;

@@ -14,6 +14,12 @@ std::string ProgramFolder();
 // The process's current folder; empty when it cannot be determined.
 std::string CurrentFolder();
 
+// `name` made absolute as the dynamic loader reports a library it loaded:
+// leading "./" dropped and the current folder put in front of a relative
+// name; left as it is when absolute, or when the current folder is unknown.
+// Links, "." and ".." elsewhere stay.
+std::string AbsoluteName(std::string name);
+
 // The names of the regular files in `folder` (and of symbolic links to
 // regular files) whose names match `mask`, a shell-style pattern such as
 // "*.spi", ASCII letters compared without regard to case (IFPNG.SPI is a

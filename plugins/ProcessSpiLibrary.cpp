@@ -21,21 +21,6 @@ static_assert(uint32_t(SpiEntry::GetPluginInfo) == SPI_EXPORTS_GETPLUGININFO &&
                   uint32_t(SpiEntry::GetFile) == SPI_EXPORTS_GETFILE,
               "the export bits of the protocol are those of SpiEntry");
 
-namespace {
-
-// The name made absolute as the loader would report it: "./" dropped, the
-// current folder in front of a relative name.
-std::string AbsoluteName(std::string name) {
-  if (name.empty() || name.front() == '/') return name;
-  while (name.size() > 2 && name.compare(0, 2, "./") == 0) name.erase(0, 2);
-  std::string folder = CurrentFolder();
-  if (folder.empty()) return name;
-  if (folder.back() != '/') folder += '/';
-  return folder + name;
-}
-
-}  // namespace
-
 ProcessSpiLibrary::ProcessSpiLibrary(std::string file_name, PluginProcessOptions options,
                                      std::shared_ptr<const PluginInfoCache> cache)
     : file_name_(std::move(file_name)),
@@ -48,6 +33,8 @@ ProcessSpiLibrary::~ProcessSpiLibrary() = default;
 std::shared_ptr<ProcessSpiLibrary> ProcessSpiLibrary::Open(
     const std::string& file_name, const PluginProcessOptions& options,
     std::shared_ptr<const PluginInfoCache> cache) {
+  // Named as a library loaded in this process names itself, so that one
+  // file is one library whichever way it runs.
   std::shared_ptr<ProcessSpiLibrary> library(
       new ProcessSpiLibrary(AbsoluteName(file_name), options, std::move(cache)));
   const bool windows = library->machine_.kind != PeMachine::Kind::NotPe;
