@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Draws the README's picture of centre lines, docs/centre-lines.png: the
+# Draws the manual's picture of centre lines, docs/centre-lines.png: the
 # bundled sample made to look scanned (blurred, grainy, thresholded), the
 # thinned and pruned picture, and its SVG drawn in red over the scan, each
 # a part of the picture at three times its size.
