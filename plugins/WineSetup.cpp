@@ -138,12 +138,14 @@ std::string EnsureWinePrefix(const WineOptions& options, const std::string& load
   if (state == PrefixState::Ready) return std::string();
 
   if (options.on_prefix_creation) options.on_prefix_creation(true);
-  // A prefix in use may only lack its 32-bit part: it is updated in place.
+  // A prefix that only lacks its 32-bit part is updated in place.
   const bool update = state == PrefixState::Lacks32BitPart;
   std::string reason = Run({loader, "wineboot", update ? "--update" : "--init"}, prefix, options);
   // The new registry is written out when the Wine server ends, some seconds
   // after its last program: end it now (nothing else can be using a prefix
   // that is not ready yet), so that a prefix marked ready is on disk whole.
+  // An updated prefix may be in use by other bridges: its server is left
+  // to end by itself.
   const std::string server = std::string(ExtractFilePath(loader)) + "wineserver";
   if (reason.empty() && !update && access(server.c_str(), X_OK) == 0)
     reason = Run({server, "-k"}, prefix, options);
