@@ -138,17 +138,23 @@ std::string EnsureWinePrefix(const WineOptions& options, const std::string& load
   if (state == PrefixState::Ready) return std::string();
 
   if (options.on_prefix_creation) options.on_prefix_creation(true);
-  // A prefix that only lacks its 32-bit part is updated in place.
-  const bool update = state == PrefixState::Lacks32BitPart;
-  std::string reason = Run({loader, "wineboot", update ? "--update" : "--init"}, prefix, options);
+  // Wine fills a prefix's 32-bit system folder only when it makes the
+  // prefix (an update does not): one that lacks it is made anew. It holds
+  // nothing of the user's; it is moved aside first, as a program of another
+  // run may still be using it.
+  const std::string old = prefix + ".old";
+  if (state == PrefixState::Lacks32BitPart) {
+    std::filesystem::remove_all(old, error);
+    std::filesystem::rename(prefix, old, error);
+  }
+  std::string reason = Run({loader, "wineboot", "--init"}, prefix, options);
   // The new registry is written out when the Wine server ends, some seconds
   // after its last program: end it now (nothing else can be using a prefix
   // that is not ready yet), so that a prefix marked ready is on disk whole.
-  // An updated prefix may be in use by other bridges: its server is left
-  // to end by itself.
   const std::string server = std::string(ExtractFilePath(loader)) + "wineserver";
-  if (reason.empty() && !update && access(server.c_str(), X_OK) == 0)
+  if (reason.empty() && access(server.c_str(), X_OK) == 0)
     reason = Run({server, "-k"}, prefix, options);
+  if (state == PrefixState::Lacks32BitPart) std::filesystem::remove_all(old, error);
   if (reason.empty()) {
     const UniqueFd ready(open(mark.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     const std::string text = HasWine32Dlls(options) ? kMadeWith32 : "";

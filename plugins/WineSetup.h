@@ -46,8 +46,8 @@ std::vector<std::string> WineEnvironment(const std::string& prefix,
 // Makes the prefix unless it is ready: runs `loader` wineboot --init. One
 // process at a time makes it (a lock file beside it); the others wait for
 // it. A prefix made before Wine's 32-bit Windows DLLs were installed lacks
-// its 32-bit system folder and is updated (wineboot --update) once they
-// are. Returns an empty string when the prefix is ready, else the reason.
+// its 32-bit system folder and is made anew once they are. Returns an
+// empty string when the prefix is ready, else the reason.
 std::string EnsureWinePrefix(const WineOptions& options, const std::string& loader);
 
 }  // namespace kevrale

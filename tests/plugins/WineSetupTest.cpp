@@ -1,6 +1,6 @@
 // Kevrale's Wine prefix and environment, with a stand-in "Wine" that notes
 // how it was run: Wine's 32-bit Windows DLLs lead WINEDLLPATH where they are
-// installed, and a prefix made before they were is updated once.
+// installed, and a prefix made before they were is made anew once.
 #include "plugins/WineSetup.h"
 
 #include <gtest/gtest.h>
@@ -73,13 +73,17 @@ TEST_F(WineSetupTest, The32BitDllsLeadWinePathWhereTheyAreInstalled) {
     unsetenv("WINEDLLPATH");
 }
 
-TEST_F(WineSetupTest, APrefixMadeBeforeThe32BitDllsIsUpdatedOnce) {
+TEST_F(WineSetupTest, APrefixMadeBeforeThe32BitDllsIsMadeAnewOnce) {
   // Made when only 64-bit Wine was there: ready, but no 32-bit system folder.
   std::filesystem::create_directories(options.prefix);
   test::WriteText(options.prefix + "/.kevrale-ready", "");
+  test::WriteText(options.prefix + "/system.reg", "old");
   ASSERT_EQ(EnsureWinePrefix(options, loader), "");
-  EXPECT_EQ(Runs(), "wineboot --update " + dlls32 + "\n");
+  EXPECT_EQ(Runs(), "wineboot --init " + dlls32 + "\n");
   EXPECT_EQ(heard, (std::vector<bool>{true, false}));
+  EXPECT_TRUE(std::filesystem::exists(Kernel32()));
+  EXPECT_FALSE(std::filesystem::exists(options.prefix + "/system.reg"));
+  EXPECT_FALSE(std::filesystem::exists(options.prefix + ".old"));
   ASSERT_EQ(EnsureWinePrefix(options, loader), "");
   EXPECT_EQ(heard.size(), 2u);
 
