@@ -27,7 +27,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 # Japanese glyphs and Qt's own texts in Japanese.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-translations-l10n")
-# Windows plug-ins run under Wine, when it is there.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine")
+# Windows plug-ins run under Wine, when it is there; 32-bit ones need its
+# i386 part as well (wine32 is installed from the i386 architecture).
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, wine32")
 
 include(CPack)

@@ -77,6 +77,7 @@ ChildProcess::~ChildProcess() {
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)),
+      group_(other.group_),
       input_(std::move(other.input_)),
       output_(std::move(other.output_)) {}
 
@@ -84,6 +85,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   if (this != &other) {
     Kill();
     pid_ = std::exchange(other.pid_, -1);
+    group_ = other.group_;
     input_ = std::move(other.input_);
     output_ = std::move(other.output_);
   }
@@ -112,7 +114,12 @@ ChildProcess ChildProcess::Start(const ChildLaunch& launch, std::string& error, 
   sigaddset(&defaults, SIGPIPE);
   posix_spawnattr_setsigmask(&spawn.attr, &none);
   posix_spawnattr_setsigdefault(&spawn.attr, &defaults);
-  posix_spawnattr_setflags(&spawn.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (launch.own_process_group) {
+    posix_spawnattr_setpgroup(&spawn.attr, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  }
+  posix_spawnattr_setflags(&spawn.attr, flags);
 
   std::vector<char*> argv, envp;
   for (const std::string& a : launch.argv) argv.push_back(const_cast<char*>(a.c_str()));
@@ -129,6 +136,7 @@ ChildProcess ChildProcess::Start(const ChildLaunch& launch, std::string& error, 
     return ChildProcess();
   }
   child.pid_ = pid;
+  child.group_ = launch.own_process_group;
   if (launch.address_space_limit != 0) {
     // Set from outside: the limit holds from the runner's first request on,
     // before it has loaded anything large.
@@ -167,7 +175,8 @@ std::string ChildProcess::End(std::chrono::milliseconds grace) {
   if (done == pid_) {
     how = Describe(status);
   } else {
-    kill(pid_, SIGKILL);
+    // The group is still there: its leader is not reaped yet.
+    kill(group_ ? -pid_ : pid_, SIGKILL);
     while ((done = waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
     }
     how = "killed";

@@ -38,6 +38,9 @@ struct ChildLaunch {
   std::vector<std::string> environment;  // "NAME=value", the whole environment
   uint64_t address_space_limit = 0;      // bytes; 0: none
   bool errors_to_output = false;         // standard error joins standard output
+  // The process leads a process group of its own, and killing it kills the
+  // group: what it starts, and leaves in its group, goes with it.
+  bool own_process_group = false;
 };
 
 class ChildProcess {
@@ -72,6 +75,7 @@ class ChildProcess {
 
  private:
   pid_t pid_ = -1;
+  bool group_ = false;
   UniqueFd input_;
   UniqueFd output_;
 };

@@ -48,6 +48,10 @@ class OwnedBlock {
   SpiHandle handle_ = nullptr;
 };
 
+bool Executable(const std::string& program) {
+  return access(program.c_str(), X_OK) == 0;
+}
+
 std::vector<std::string> OwnEnvironment() {
   std::vector<std::string> env;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) env.emplace_back(*e);
@@ -139,15 +143,23 @@ std::string PluginProcess::StartObstacle() const {
   const bool i386 = machine_.kind == PeMachine::Kind::I386;
   if (!i386 && machine_.kind != PeMachine::Kind::Amd64)
     return "it is a DLL for " + PeMachineName(machine_) + ", which no bridge runs";
-  const std::string& loader = i386 ? options_.wine.loader32 : options_.wine.loader64;
+  const WineOptions& wine = options_.wine;
   const std::string bridge = ProgramPath(i386 ? kBridge32 : kBridge64);
-  if (access(options_.wine.loader64.c_str(), X_OK) != 0 && access(loader.c_str(), X_OK) != 0)
-    return "Wine is not installed (" + options_.wine.loader64 + " is missing)";
-  if (access(loader.c_str(), X_OK) != 0)
-    return i386 ? "it is a 32-bit DLL and 32-bit Wine is not installed (" + loader + " is missing)"
-                : "64-bit Wine is not installed (" + loader + " is missing)";
+  const bool runs64 = Executable(wine.loader64);
+  if (!runs64 && !Executable(i386 ? wine.loader32 : wine.loader64))
+    return "Wine is not installed (" + wine.loader64 + " is missing)";
+  if (!i386 && !runs64) return "64-bit Wine is not installed (" + wine.loader64 + " is missing)";
+  // Without the 32-bit loader, the 64-bit one runs a 32-bit DLL given
+  // Wine's 32-bit Windows DLLs.
+  if (i386 && !Executable(wine.loader32) && !HasWine32Dlls(wine))
+    return "it is a 32-bit DLL and 32-bit Wine is not installed (" + wine.loader32 + " is missing)";
   if (access(bridge.c_str(), R_OK) != 0) return bridge + " is missing";
   return std::string();
+}
+
+const std::string& PluginProcess::WineLoader() const {
+  return machine_.kind == PeMachine::Kind::I386 && !through_loader64_ ? options_.wine.loader32
+                                                                      : options_.wine.loader64;
 }
 
 void PluginProcess::StartProcess() {
@@ -167,7 +179,8 @@ void PluginProcess::StartProcess() {
     launch.environment = OwnEnvironment();
   } else {
     const bool i386 = machine_.kind == PeMachine::Kind::I386;
-    const std::string& loader = i386 ? options_.wine.loader32 : options_.wine.loader64;
+    if (i386 && !Executable(options_.wine.loader32)) through_loader64_ = true;
+    const std::string& loader = WineLoader();
     const std::string bridge = ProgramPath(i386 ? kBridge32 : kBridge64);
     // The prefix is made by the 64-bit loader where there is one, so that
     // both machine types share it.
@@ -178,15 +191,31 @@ void PluginProcess::StartProcess() {
     const std::string prefix =
         options_.wine.prefix.empty() ? DefaultWinePrefix() : options_.wine.prefix;
     launch.argv = {loader, bridge};
-    launch.environment = WineEnvironment(prefix);
+    launch.environment = WineEnvironment(prefix, options_.wine);
+    // Wine's 64-bit loader starts a 32-bit program as a process of its
+    // own, below the one started here: the group ends with this one.
+    launch.own_process_group = through_loader64_;
   }
 
   std::string error;
   int error_code = 0;
   process_ = ChildProcess::Start(launch, error, error_code);
   if (!process_.IsRunning()) {
-    if (error_code == ENOEXEC && machine_.kind == PeMachine::Kind::I386)
-      throw start_failed("it is a 32-bit DLL and this machine cannot run 32-bit programs");
+    if (error_code == ENOEXEC && machine_.kind == PeMachine::Kind::I386 && !through_loader64_) {
+      // The kernel runs no 32-bit programs: the 64-bit loader stands in.
+      const std::string& loader64 = options_.wine.loader64;
+      const bool dlls32 = HasWine32Dlls(options_.wine);
+      if (dlls32 && Executable(loader64)) {
+        through_loader64_ = true;
+        return StartProcess();
+      }
+      throw start_failed(
+          "it is a 32-bit DLL and this machine cannot run 32-bit programs, and Wine's 64-bit "
+          "loader cannot run it instead: " +
+          (dlls32 ? loader64 + " is missing"
+                  : "Wine's 32-bit Windows DLLs are not installed (" + options_.wine.dlls32 +
+                        "/i386-windows is missing)"));
+    }
     throw start_failed(launch.argv[0] + ": " + error);
   }
   channel_ = std::make_unique<MessageChannel>(process_.Input(), process_.Output(),
@@ -205,7 +234,7 @@ void PluginProcess::StartProcess() {
     code_page_ = Get32(hello + 4);
     if (windows && names_ == nullptr) names_ = std::make_unique<WindowsFileNames>(code_page_);
     in_place_ = false;
-    if (options_.blocks_in_place) {
+    if (options_.blocks_in_place && !through_loader64_) {
       // Blocks are read in place where the probe reads back as it should.
       char probe[SPI_PROBE_SIZE] = {};
       try {

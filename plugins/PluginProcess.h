@@ -83,6 +83,12 @@ class PluginProcess {
   pid_t ProcessId() const { return process_.Pid(); }
   // Whether the running process's blocks are read in place.
   bool BlocksInPlace() const { return in_place_; }
+  // Whether a 32-bit DLL runs through Wine's 64-bit loader: where 32-bit
+  // Wine's loader is missing or the machine cannot run it, Wine runs the
+  // 32-bit code itself, given its 32-bit Windows DLLs. The bridge is then
+  // not the process started but one that Wine starts, so its blocks always
+  // come through the pipe.
+  bool Through64BitLoader() const { return through_loader64_; }
   // Ends the process; the next call starts a fresh one.
   void Stop();
   bool IsRunning() const;
@@ -110,6 +116,8 @@ class PluginProcess {
   struct Input;
 
   void StartProcess();
+  // The loader that starts the bridge of this Windows DLL.
+  const std::string& WineLoader() const;
   void Require(uint32_t entry, const char* name);
   // Converts the input of a picture call into its fields; sends memory
   // input first unless the process holds it.
@@ -157,6 +165,7 @@ class PluginProcess {
   uint32_t code_page_ = 0;
   bool in_place_ = false;
   bool shared_ = false;  // large blocks come in memory files
+  bool through_loader64_ = false;
   uint32_t exports_ = 0;
   std::string load_failure_;
   // The memory input that the process holds: where it was in the caller's

@@ -14,6 +14,11 @@ struct WineOptions {
   // where the i386 part of Wine is installed.
   std::string loader64 = "/usr/lib/wine/wine64";
   std::string loader32 = "/usr/lib/wine/wine";
+  // The folder of Wine's 32-bit Windows DLLs (Debian's libwine:i386), the
+  // one that holds i386-windows. Given to Wine as WINEDLLPATH, it lets the
+  // 64-bit loader run 32-bit Windows code itself where the machine runs no
+  // 32-bit programs.
+  std::string dlls32 = "/usr/lib/i386-linux-gnu/wine";
   // Empty: DefaultWinePrefix().
   std::string prefix;
   // Called with true before the prefix is made (which takes some seconds)
@@ -27,15 +32,22 @@ struct WineOptions {
 // neither variable says where the user's data lives.
 std::string DefaultWinePrefix();
 
+// Whether Wine's 32-bit Windows DLLs are installed in `options.dlls32`.
+bool HasWine32Dlls(const WineOptions& options);
+
 // The environment of a Wine process in `prefix`: this process's own, with
 // the prefix set, Wine's debug output off, no prompt to install Mono or
 // Gecko, and no display (the plug-ins need none, and a bridge must never
-// open a window on the user's screen).
-std::vector<std::string> WineEnvironment(const std::string& prefix);
+// open a window on the user's screen). Where Wine's 32-bit Windows DLLs are
+// installed, their folder leads WINEDLLPATH.
+std::vector<std::string> WineEnvironment(const std::string& prefix,
+                                         const WineOptions& options = WineOptions());
 
 // Makes the prefix unless it is ready: runs `loader` wineboot --init. One
 // process at a time makes it (a lock file beside it); the others wait for
-// it. Returns an empty string when the prefix is ready, else the reason.
+// it. A prefix made before Wine's 32-bit Windows DLLs were installed lacks
+// its 32-bit system folder and is made anew once they are. Returns an
+// empty string when the prefix is ready, else the reason.
 std::string EnsureWinePrefix(const WineOptions& options, const std::string& loader);
 
 }  // namespace kevrale

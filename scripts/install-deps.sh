@@ -10,6 +10,8 @@ while read -r pkg; do
   pkg=${pkg%%#*}
   pkg=${pkg// /}
   [ -n "$pkg" ] || continue
+  # The i386 part of a package exists only beside amd64.
+  [[ $pkg != *:i386 ]] || [ "$(dpkg --print-architecture)" = amd64 ] || continue
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
     missing+=("$pkg")
   fi
@@ -24,5 +26,16 @@ echo "install-deps: installing ${missing[*]}"
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
+# A package of another architecture (name:arch) needs that architecture
+# known to dpkg first.
+for pkg in "${missing[@]}"; do
+  [[ $pkg == *:* ]] || continue
+  arch=${pkg##*:}
+  if [ "$arch" != "$(dpkg --print-architecture)" ] &&
+    ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    echo "install-deps: adding the $arch architecture"
+    "${sudo[@]}" dpkg --add-architecture "$arch"
+  fi
+done
 "${sudo[@]}" apt-get update -qq
 "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -2,9 +2,12 @@
 // plug-in called in this process: the bundled PNG plug-in through the
 // native runner, and the KVT test decoder as a Windows DLL through a warm
 // bridge under Wine (against the native KVT decoder), plus the first
-// Windows decode of a run, Wine's start included. Meant for a Release build
-// with the tests built (the KVT decoders come from the test tree).
+// Windows decode of a run, Wine's start included; the same for the KVT
+// decoder as a 32-bit DLL by either loader, and a list of a hundred smaller
+// files through it. Meant for a Release build with the tests built (the KVT
+// decoders come from the test tree).
 #include <benchmark/benchmark.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -38,6 +41,22 @@ void Write(const std::string& path, const uint8_t* data, size_t size) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+// A picture in the KVT form: "KVT1", width, height, RGB rows from the top.
+std::vector<uint8_t> KvtBytes(const uint8_t* rgb, int width, int height) {
+  std::vector<uint8_t> kvt = {'K', 'V', 'T', '1'};
+  for (const uint32_t v : {uint32_t(width), uint32_t(height)})
+    for (int i = 0; i < 4; ++i) kvt.push_back(uint8_t(v >> (8 * i)));
+  kvt.insert(kvt.end(), rgb, rgb + size_t(width) * size_t(height) * 3);
+  return kvt;
+}
+
+std::string BenchFolder() {
+  const std::string folder =
+      (std::filesystem::temp_directory_path() / "kevrale-process-bench").string();
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
 const Files& TestFiles() {
   static const Files files = [] {
     Files f;
@@ -47,16 +66,10 @@ const Files& TestFiles() {
     if (png == nullptr) throw std::runtime_error("encoding failed");
     f.png.assign(png, png + size);
     std::free(png);
-    const std::string folder =
-        (std::filesystem::temp_directory_path() / "kevrale-process-bench").string();
-    std::filesystem::create_directories(folder);
+    const std::string folder = BenchFolder();
     f.png_file = folder + "/picture.png";
     Write(f.png_file, f.png.data(), f.png.size());
-    // The KVT form: "KVT1", width, height, RGB rows from the top.
-    std::vector<uint8_t> kvt = {'K', 'V', 'T', '1'};
-    for (const uint32_t v : {uint32_t(kSide), uint32_t(kSide)})
-      for (int i = 0; i < 4; ++i) kvt.push_back(uint8_t(v >> (8 * i)));
-    kvt.insert(kvt.end(), rgb.get(), rgb.get() + size_t(kSide) * kSide * 3);
+    const std::vector<uint8_t> kvt = KvtBytes(rgb.get(), kSide, kSide);
     f.kvt_file = folder + "/picture.kvt";
     Write(f.kvt_file, kvt.data(), kvt.size());
     return f;
@@ -254,6 +267,93 @@ void KvtFirstBridgeDecode(benchmark::State& state) {
   }
 }
 
+// The KVT decoder as a 32-bit DLL, by the route of range 0: 0 as this
+// machine allows (32-bit Wine's loader where the kernel runs 32-bit
+// programs), 1 through the 64-bit loader, forced by a "32-bit loader" that
+// is no program. The label says which loader served.
+std::string Kvt32() {
+  return std::string(KEVRALE_TEST_DIR) + "/spi/win/kvtwin32.spi";
+}
+
+kevrale::PluginProcessOptions Options32(const benchmark::State& state) {
+  kevrale::PluginProcessOptions options = Options();
+  if (state.range(0) == 1) {
+    options.wine.loader32 = BenchFolder() + "/not-a-program";
+    const uint8_t text[] = "neither ELF nor script\n";
+    Write(options.wine.loader32, text, sizeof text - 1);
+    chmod(options.wine.loader32.c_str(), 0755);
+  }
+  return options;
+}
+
+void Label(benchmark::State& state, const kevrale::PluginProcess& plugin) {
+  state.SetLabel(plugin.Through64BitLoader() ? "64-bit loader" : "32-bit loader");
+}
+
+// A run's first decode: the Wine server is not running, the prefix exists.
+void Kvt32FirstDecode(benchmark::State& state) {
+  {
+    kevrale::PluginProcess warm_up(Kvt32(), Options32(state));  // makes the prefix if needed
+    try {
+      warm_up.Start();
+    } catch (const std::exception& e) {
+      state.SkipWithError(e.what());
+      return;
+    }
+    Label(state, warm_up);
+  }
+  const std::string stop_server = "WINEPREFIX='" + kevrale::DefaultWinePrefix() +
+                                  "' /usr/lib/wine/wineserver -k >/dev/null 2>&1";
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (std::system(stop_server.c_str()) < 0) state.SkipWithError("wineserver -k failed");
+    state.ResumeTiming();
+    kevrale::PluginProcess plugin(Kvt32(), Options32(state));
+    Decode(state, plugin, TestFiles().kvt_file.c_str(), 0, SPI_INPUT_FILE);
+  }
+}
+
+void Kvt32WarmDecode(benchmark::State& state) {
+  kevrale::PluginProcess plugin(Kvt32(), Options32(state));
+  try {
+    plugin.Start();
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+    return;
+  }
+  Label(state, plugin);
+  for (auto _ : state) Decode(state, plugin, TestFiles().kvt_file.c_str(), 0, SPI_INPUT_FILE);
+}
+
+// A list of a hundred 512 x 512 files through one bridge, its start
+// included (the Wine server running, as in a run that has opened a
+// Windows plug-in's file before).
+void Kvt32List100(benchmark::State& state) {
+  static const std::vector<std::string> files = [] {
+    constexpr int side = 512;
+    std::unique_ptr<uint8_t, decltype(&std::free)> rgb(BenchPicture(side, side), &std::free);
+    const std::vector<uint8_t> kvt = KvtBytes(rgb.get(), side, side);
+    std::vector<std::string> names;
+    for (int i = 0; i < 100; ++i) {
+      names.push_back(BenchFolder() + "/list" + std::to_string(i) + ".kvt");
+      Write(names.back(), kvt.data(), kvt.size());
+    }
+    return names;
+  }();
+  kevrale::PluginProcess warm_up(Kvt32(), Options32(state));  // keeps the server up
+  try {
+    warm_up.Start();
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+    return;
+  }
+  Label(state, warm_up);
+  for (auto _ : state) {
+    kevrale::PluginProcess plugin(Kvt32(), Options32(state));
+    for (const std::string& file : files) Decode(state, plugin, file.c_str(), 0, SPI_INPUT_FILE);
+  }
+}
+
 BENCHMARK(PngInProcess)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(PngRunner)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(PngInProcessFile)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
@@ -274,6 +374,9 @@ BENCHMARK(KvtFirstBridgeDecode)
     ->MeasureProcessCPUTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(Kvt32FirstDecode)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Kvt32WarmDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Kvt32List100)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

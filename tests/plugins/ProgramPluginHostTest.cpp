@@ -46,6 +46,8 @@ class ProgramPluginHostTest : public ::testing::Test {
     settings.program_folder = program.Path();
     settings.cache_folder = temp.Sub("cache");
     settings.wine.prefix = temp.Path() + "/wine";
+    // Whatever this machine has: Wine's 32-bit Windows DLLs are not there.
+    settings.wine.dlls32 = temp.File("no-wine32-dlls");
     return settings;
   }
 
@@ -255,6 +257,49 @@ TEST_F(WindowsPluginCacheTest, WithoutWineACachedPluginIsSkippedWithTheReason) {
                        "it is a 32-bit DLL and 32-bit Wine is not "
                        "installed"))
       << host->Skipped()[0].Message;
+}
+
+// A 32-bit DLL where 32-bit Wine's loader is missing, or is no program the
+// machine runs: the 64-bit loader starts its bridge when Wine's 32-bit
+// Windows DLLs are there (and finds them through WINEDLLPATH); else the
+// reason says why neither loader can run it.
+TEST_F(WindowsPluginCacheTest, A32BitPluginGoesThroughThe64BitLoaderWhereThe32BitOneCannotRun) {
+  test::WriteWindowsDllHeader(dll, 0x14C);
+  const std::string bridge = program.Path() + "/kevrale-spi-bridge32.exe";
+  if (!std::filesystem::exists(bridge)) test::WriteText(bridge, "not run");
+  const std::string dlls32 = temp.Sub("wine32-dlls");
+  std::filesystem::create_directories(dlls32 + "/i386-windows");
+  test::WriteText(dlls32 + "/i386-windows/kernel32.dll", "");
+  // The prefix has its 32-bit part, so it is not updated first.
+  std::filesystem::create_directories(temp.Path() + "/wine/drive_c/windows/syswow64");
+  test::WriteText(temp.Path() + "/wine/drive_c/windows/syswow64/kernel32.dll", "");
+  test::WriteText(loader, "#!/bin/sh\necho \"$@\" \"$WINEDLLPATH\" >> '" + runs + "'\nexit 1\n");
+  const std::string no_program = temp.Write("not-a-program", "neither ELF nor script\n");
+  chmod(no_program.c_str(), 0755);
+
+  for (const std::string& loader32 : {temp.File("no-wine"), no_program}) {
+    SCOPED_TRACE(loader32);
+    std::filesystem::remove(runs);
+    ProgramPluginSettings settings = WineSettings();
+    settings.wine.loader32 = loader32;
+    settings.wine.dlls32 = dlls32;
+    std::unique_ptr<TSPIs> host = CreateProgramPluginHost(settings);
+    ASSERT_EQ(host->Skipped().size(), 1u);  // the stand-in loader runs nothing
+    EXPECT_EQ(test::ReadText(runs), program.Path() + "/kevrale-spi-bridge32.exe " + dlls32 + "\n");
+  }
+
+  std::filesystem::remove(runs);
+  ProgramPluginSettings settings = WineSettings();
+  settings.wine.loader32 = no_program;
+  std::unique_ptr<TSPIs> host = CreateProgramPluginHost(settings);
+  ASSERT_EQ(host->Skipped().size(), 1u);
+  EXPECT_EQ(host->Skipped()[0].Message,
+            dll +
+                ": the plug-in process could not be started: it is a 32-bit DLL and this "
+                "machine cannot run 32-bit programs, and Wine's 64-bit loader cannot run it "
+                "instead: Wine's 32-bit Windows DLLs are not installed (" +
+                settings.wine.dlls32 + "/i386-windows is missing)");
+  EXPECT_FALSE(std::filesystem::exists(runs));
 }
 
 }  // namespace

@@ -2,9 +2,12 @@
 // its pictures match the native decoder's byte for byte, its progress calls
 // reach the caller, the caller can abort it, and a crash is reported.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "Files.h"
 #include "RunnerSupport.h"
@@ -22,6 +25,42 @@ PluginProcessOptions BridgeOptions() {
 
 bool Exists(const std::string& path) {
   return access(path.c_str(), F_OK) == 0;
+}
+
+// The two ways a 32-bit DLL runs: as this machine allows (32-bit Wine's
+// loader where the kernel runs 32-bit programs, else the 64-bit one), and
+// through the 64-bit loader, forced by a "32-bit loader" that is no program.
+enum class Route32 { AsTheMachineAllows, Through64BitLoader };
+
+const char* Name(Route32 route) {
+  return route == Route32::AsTheMachineAllows ? "as the machine allows"
+                                              : "through the 64-bit loader";
+}
+
+PluginProcessOptions Options32(Route32 route, const TempFolder& folder, int time_limit = 120) {
+  PluginProcessOptions options = BridgeOptions();
+  options.time_limit_seconds = time_limit;
+  if (route == Route32::Through64BitLoader) {
+    options.wine.loader32 = folder.Write("not-a-program", "neither ELF nor script\n");
+    chmod(options.wine.loader32.c_str(), 0755);
+  }
+  return options;
+}
+
+// The processes of process group `group` that have not ended.
+int LiveMembers(pid_t group) {
+  int live = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+    // After the name: state, parent, group.
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    char state = 0;
+    long parent = 0, pgrp = 0;
+    if (fields >> state >> parent >> pgrp && pgrp == group && state != 'Z') ++live;
+  }
+  return live;
 }
 
 class WineBridge : public ::testing::Test {
@@ -142,27 +181,63 @@ TEST_F(WineBridge, NamesOutsideTheAnsiCodePageAreReached) {
   }
 }
 
-TEST_F(WineBridge, ThirtyTwoBitDllsRunWhereTheMachineRunsThem) {
-  if (!Exists(WindowsSpi("kvtwin32"))) GTEST_SKIP() << "i686-w64-mingw32-gcc is not installed";
-  PluginProcess windows(WindowsSpi("kvtwin32"), BridgeOptions());
-  EXPECT_EQ(windows.Machine().kind, PeMachine::Kind::I386);
-  if (!Exists(BridgeOptions().wine.loader32)) {
-    try {
-      windows.Start();
-      FAIL() << "no error";
-    } catch (const EPluginStartFailed& e) {
-      EXPECT_TRUE(Contains(e.Message(), "32-bit Wine is not installed")) << e.Message();
-    }
-    GTEST_SKIP() << "32-bit Wine is not installed, so 32-bit DLLs cannot run here";
-  }
-  try {
-    windows.Start();
-  } catch (const EPluginStartFailed& e) {
-    if (Contains(e.Message(), "cannot run 32-bit programs")) GTEST_SKIP() << e.Message();
-    throw;
-  }
+TEST_F(WineBridge, ThirtyTwoBitDllsMatchTheNativeDecoderThroughEitherLoader) {
+  REQUIRE_WINE32();
   TInSPI native(TestSpi("kvt_basic"));
-  for (const Input& input : Inputs()) EXPECT_EQ(Picture(windows, input), Picture(native, input));
+  for (const Route32 route : {Route32::AsTheMachineAllows, Route32::Through64BitLoader}) {
+    SCOPED_TRACE(Name(route));
+    PluginProcess windows(WindowsSpi("kvtwin32"), Options32(route, folder_));
+    EXPECT_EQ(windows.Machine().kind, PeMachine::Kind::I386);
+    windows.Start();
+    if (route == Route32::AsTheMachineAllows)
+      RecordProperty("route32", windows.Through64BitLoader() ? "64-bit loader" : "32-bit loader");
+    if (route == Route32::Through64BitLoader) {
+      EXPECT_TRUE(windows.Through64BitLoader());
+    }
+    // Through the 64-bit loader the bridge is not the process started, so
+    // the blocks come through the pipe.
+    EXPECT_EQ(windows.BlocksInPlace(), !windows.Through64BitLoader());
+    for (const Input& input : Inputs()) {
+      SCOPED_TRACE((input.Memory() ? "memory at " : "file at ") + std::to_string(input.Offset));
+      EXPECT_EQ(Picture(windows, input), Picture(native, input));
+    }
+    EXPECT_EQ(Picture(windows, Input::FromFile(plain_), true),
+              Picture(native, Input::FromFile(plain_), true));
+  }
+}
+
+TEST_F(WineBridge, ThirtyTwoBitCrashOrHangEndsTheWholeProcessTree) {
+  REQUIRE_WINE32();
+  for (const Route32 route : {Route32::AsTheMachineAllows, Route32::Through64BitLoader}) {
+    SCOPED_TRACE(Name(route));
+    PluginProcess crashing(WindowsSpi("kvtwin32_crash"), Options32(route, folder_));
+    try {
+      Picture(crashing, Input::FromFile(plain_));
+      FAIL() << "no error";
+    } catch (const EPluginCrashed& e) {
+      EXPECT_EQ(e.Message(),
+                WindowsSpi("kvtwin32_crash") + ": the plug-in crashed (exception 0xC0000005)");
+    }
+    EXPECT_EQ(PictureInfo(crashing, Input::FromFile(plain_)).Width, picture_.width);
+
+    // The crashing one's bridge keeps the Wine server up, so the next one
+    // starts well within its short limit.
+    PluginProcess hanging(WindowsSpi("kvtwin32_hang"), Options32(route, folder_, 5));
+    hanging.Start();
+    const pid_t started = hanging.ProcessId();
+    if (hanging.Through64BitLoader()) {
+      EXPECT_GE(LiveMembers(started), 2);  // Wine and the bridge
+    }
+    try {
+      Picture(hanging, Input::FromFile(plain_));
+      FAIL() << "no error";
+    } catch (const EPluginNoAnswer& e) {
+      EXPECT_EQ(e.Message(),
+                WindowsSpi("kvtwin32_hang") + ": the plug-in gave no answer within 5 s");
+    }
+    EXPECT_EQ(LiveMembers(started), 0);
+    EXPECT_EQ(PictureInfo(hanging, Input::FromFile(plain_)).Width, picture_.width);
+  }
 }
 
 TEST(WineSetup, MissingWineIsAClearStartFailure) {

@@ -1,7 +1,8 @@
-// A Windows plug-in in the Susie folder, as a user installs one: the host
-// runs it through the bridge under Wine and opens its files, keeps its
-// answers so that the next start lists it without starting Wine, and the
-// command line thins a list of a hundred of its files with two workers.
+// A Windows plug-in in the Susie folder, as a user installs one, 64-bit and
+// 32-bit: the host runs it through the bridge under Wine and opens its
+// files, keeps its answers so that the next start lists it without starting
+// Wine, and the command line thins a list of a hundred of its files with two
+// workers.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,17 +32,22 @@ Pixels Bar(int row) {
   });
 }
 
-class WineHost : public ::testing::Test {
+class WineHost : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    REQUIRE_WINE64();
+    if (I386())
+      REQUIRE_WINE32();
+    else
+      REQUIRE_WINE64();
     dll_ = susie_ + "/ifkvtwin.spi";
-    fs::copy_file(WindowsSpi("kvtwin64"), dll_);
+    fs::copy_file(WindowsSpi(GetParam()), dll_);
     // The tests share the build tree's prefix, made once under its lock.
     WineOptions wine;
     wine.prefix = KEVRALE_TEST_WINE_PREFIX;
     ASSERT_EQ(EnsureWinePrefix(wine, wine.loader64), "");
   }
+
+  static bool I386() { return std::string(GetParam()) == "kvtwin32"; }
 
   ProgramPluginSettings Settings() const {
     ProgramPluginSettings settings;
@@ -59,7 +65,7 @@ class WineHost : public ::testing::Test {
   std::string dll_;
 };
 
-TEST_F(WineHost, APluginOfTheSusieFolderOpensItsFilesAndIsListedFromTheCacheNextTime) {
+TEST_P(WineHost, APluginOfTheSusieFolderOpensItsFilesAndIsListedFromTheCacheNextTime) {
   SPIBitmapRegistration registration;
   const std::string file = temp_.File("picture.kvt");
   WriteBytes(file, KvtBytes(FourColours()));
@@ -68,7 +74,7 @@ TEST_F(WineHost, APluginOfTheSusieFolderOpensItsFilesAndIsListedFromTheCacheNext
     ASSERT_EQ(host->Count(), 1) << (host->Skipped().empty() ? "" : host->Skipped()[0].Text());
     const auto& library = dynamic_cast<const ProcessSpiLibrary&>(host->Items(0).Library());
     EXPECT_FALSE(library.FromCache());
-    EXPECT_EQ(library.Machine().kind, PeMachine::Kind::Amd64);
+    EXPECT_EQ(library.Machine().kind, I386() ? PeMachine::Kind::I386 : PeMachine::Kind::Amd64);
     EXPECT_EQ(host->Items(0).Extensions(), std::vector<std::string>{"*.kvt"});
     TPicture picture;
     picture.LoadFromFile(file);
@@ -82,6 +88,7 @@ TEST_F(WineHost, APluginOfTheSusieFolderOpensItsFilesAndIsListedFromTheCacheNext
   chmod(loader.c_str(), 0755);
   ProgramPluginSettings settings = Settings();
   settings.wine.loader64 = loader;
+  settings.wine.loader32 = loader;
   std::unique_ptr<TSPIs> host = CreateProgramPluginHost(settings);
   ASSERT_EQ(host->Count(), 1);
   const auto& library = dynamic_cast<const ProcessSpiLibrary&>(host->Items(0).Library());
@@ -93,7 +100,7 @@ TEST_F(WineHost, APluginOfTheSusieFolderOpensItsFilesAndIsListedFromTheCacheNext
   EXPECT_FALSE(fs::exists(runs));
 }
 
-TEST_F(WineHost, TheCommandLineThinsAListOfAHundredFilesThroughIt) {
+TEST_P(WineHost, TheCommandLineThinsAListOfAHundredFilesThroughIt) {
   // Kevrale's prefix in the user's data folder is the build tree's one.
   fs::create_directories(temp_.File("data/kevrale"));
   fs::create_directory_symlink(KEVRALE_TEST_WINE_PREFIX, temp_.File("data/kevrale/wine"));
@@ -128,8 +135,10 @@ TEST_F(WineHost, TheCommandLineThinsAListOfAHundredFilesThroughIt) {
   const RunResult formats = RunCommand(thin + "--formats");
   ASSERT_EQ(formats.status, 0) << formats.output;
   EXPECT_EQ(formats.output.substr(0, formats.output.find('\n')),
-            "kvt\tKVT test image\t" + dll_ + "\tWindows AMD64");
+            "kvt\tKVT test image\t" + dll_ + (I386() ? "\tWindows i386" : "\tWindows AMD64"));
 }
+
+INSTANTIATE_TEST_SUITE_P(MachineTypes, WineHost, ::testing::Values("kvtwin64", "kvtwin32"));
 
 }  // namespace
 }  // namespace kevrale::test

@@ -10,6 +10,7 @@
  * 1 x 1 DIB of the top-left pixel.
  *
  *   KVT_CRASH    GetPicture writes through a null pointer
+ *   KVT_HANG     GetPicture never returns
  *   KVT_CHATTY   every call prints a line on standard output
  */
 #include <stdio.h>
@@ -188,6 +189,9 @@ EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned int flag, HLOCAL
   CHAT("GetPicture");
 #ifdef KVT_CRASH
   *(volatile int*)(INT_PTR)0 = 1;
+#endif
+#ifdef KVT_HANG
+  for (;;) Sleep(1000);
 #endif
   return Decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, 0);
 }
