@@ -7,13 +7,16 @@
 #include <thread>
 
 #include "cli/ImageRun.h"
+#include "cli/ResultLayout.h"
 #include "cli/RowPipeline.h"
-#include "picture/BmpRowReader.h"
 #include "picture/ImageFileFormat.h"
+#include "picture/ImageRowSource.h"
 #include "picture/ImageRowWriter.h"
 #include "picture/TPicture.h"
+#include "platform/FileName.h"
 #include "platform/FileSave.h"
 #include "platform/Stream.h"
+#include "plugins/TSPIs.h"
 #include "thinning/ThinningEngine.h"
 
 namespace kevrale::cli {
@@ -51,17 +54,76 @@ bool IsSameFile(int source_fd, const std::string& destination) {
 }
 
 // The colour of pixel (x, y), read from its row alone.
-TColor PixelOf(BmpRowReader& reader, int x, int y) {
+TColor PixelOf(ImageRowSource& reader, int x, int y) {
   TBitmap row;
   row.Allocate(reader.Width(), 1, reader.Format());
   reader.ReadRows(y, row);
   return row.Pixel(x, 0);
 }
 
+// The colours of every pixel of the source, read band by band until the
+// table overflows.
+void AddSourcePixels(ImageRowSource& reader, int band_rows, ColourTable& table) {
+  TBitmap band;
+  for (int y0 = 0; y0 < reader.Height() && !table.Overflowed(); y0 += band_rows) {
+    const int rows = std::min(band_rows, reader.Height() - y0);
+    if (band.Height() != rows) band.Allocate(reader.Width(), rows, reader.Format());
+    reader.ReadRows(y0, band);
+    for (int y = 0; y < rows && !table.Overflowed(); ++y)
+      table.AddRow(band.ScanLine(y), band.Width(), band.BytesPerPixel());
+  }
+}
+
+// The bundled plug-ins by their names; the first three are those whose
+// formats the program's own decoders stream.
+constexpr std::string_view kBundledPlugins[] = {
+    "Kevrale PNG plug-in 1.0", "Kevrale TIFF plug-in 1.0", "Kevrale JPEG plug-in 1.0",
+    "Kevrale GIF plug-in 1.0", "Kevrale WebP plug-in 1.0"};
+constexpr size_t kStreamedCodecs = 3;
+
+// A plug-in that came with the program: loaded into this process (those of
+// the user's places run in processes of their own) under a bundled name.
+// Returns its place in kBundledPlugins, or -1.
+int BundledIndex(const TSPI& module) {
+  if (module.Handle() == nullptr) return -1;
+  for (size_t i = 0; i < std::size(kBundledPlugins); ++i)
+    if (module.PluginName() == kBundledPlugins[i]) return int(i);
+  return -1;
+}
+
+// Whether the bundled plug-ins are the ones that would decode `source` in
+// the whole-picture run: those of PNG, TIFF and JPEG are loaded, and every
+// plug-in that claims the file's extension is a bundled one (a plug-in
+// that does not claim it is asked after the bundled ones, which are loaded
+// first, and each bundled plug-in knows its format by its first bytes).
+bool BundledPluginsDecode(const std::string& source) {
+  const TSPIs* host = GlobalSPIs();
+  if (host == nullptr) return false;
+  const std::string_view extension = ExtractFileExt(source);
+  size_t codecs = 0;
+  for (int i = 0; i < host->Count(); ++i) {
+    const TSPI& module = host->Items(i);
+    const int bundled = BundledIndex(module);
+    if (bundled >= 0) {
+      codecs += size_t(bundled) < kStreamedCodecs;
+      continue;
+    }
+    if (extension.empty()) continue;
+    for (const std::string& filter : module.Extensions())
+      if (SameTextAscii(ExtractFileExt(filter), extension)) return false;
+  }
+  return codecs == kStreamedCodecs;
+}
+
+bool OwnBmpReaderLoads(const std::string& source) {
+  return TPicture::FindGraphicClass(TPicture::ExtensionOf(source)) == &TBitmap::Class;
+}
+
 }  // namespace
 
 bool StreamingAllowed(const std::string& source, const Options& options) {
-  return TPicture::FindGraphicClass(TPicture::ExtensionOf(source)) == &TBitmap::Class &&
+  const TGraphicClass kind = TPicture::FindGraphicClass(TPicture::ExtensionOf(source));
+  return (kind == &TBitmap::Class || (kind != nullptr && kind == TSPIs::DefaultGraphicClass())) &&
          ResultFormat(options) != OutputFormat::kSvg && options.prune == 0;
 }
 
@@ -72,11 +134,10 @@ int StreamThreads(const Options& options) {
   return int(std::clamp(std::thread::hardware_concurrency(), 1u, 3u));
 }
 
-bool ThinStreamed(const std::string& source, const std::string& destination, const Options& options,
-                  int threads, int band_rows) {
-  TFileStream file(source, TFileStream::Mode::Read);
-  BmpRowReader reader(file, ThinnableLimits());
-  if (!reader.Streams() || IsSameFile(file.Handle(), destination)) return false;
+namespace {
+
+void RunStreamed(ImageRowSource& reader, const std::string& source, const std::string& destination,
+                 const Options& options, int threads, int band_rows) {
   reader.Check();
   const int width = reader.Width();
   const int height = reader.Height();
@@ -101,9 +162,19 @@ bool ThinStreamed(const std::string& source, const std::string& destination, con
     if (probe.Found()) format = TPixelFormat::pf32bit;
   }
 
+  const TImageFileFormat file_format =
+      destination == kStandardOutputName ? TImageFileFormat::Bmp : ImageFileFormatFor(destination);
+  RasterLayout layout;
+  if (file_format != TImageFileFormat::Bmp) {
+    ColourTable colours = SourceColours(
+        reader.Facts(), [&](ColourTable& table) { AddSourcePixels(reader, band_rows, table); });
+    layout = ResultLayout(std::move(colours), reader.Facts(), options,
+                          format == TPixelFormat::pf32bit, file_format);
+  }
+
   const auto save = [&](TStream& out) {
     const std::unique_ptr<ImageRowWriter> writer =
-        MakeImageRowWriter(ImageFileFormatFor(destination), out, width, height, format);
+        MakeImageRowWriter(file_format, out, width, height, format, layout);
     RowPipeline rows(width, height, format, threads, band_rows, read,
                      [&writer](int y0, const TBitmap& band) { writer->WriteRows(y0, band); });
     rows.Run(
@@ -114,6 +185,29 @@ bool ThinStreamed(const std::string& source, const std::string& destination, con
     SaveStandardOutputWith(save);
   else
     SaveFileWith(destination, save);
+}
+
+}  // namespace
+
+bool ThinStreamed(const std::string& source, const std::string& destination, const Options& options,
+                  int threads, int band_rows) {
+  TFileStream file(source, TFileStream::Mode::Read);
+  const bool bmp = OwnBmpReaderLoads(source);
+  // A file of a plug-in's format streams where the bundled plug-ins would
+  // decode it, and not to standard output, which cannot take back what a
+  // broken file has let through.
+  if (!bmp && (destination == kStandardOutputName || !BundledPluginsDecode(source))) return false;
+  try {
+    const std::unique_ptr<ImageRowSource> reader =
+        OpenRowSource(file, bmp ? RowSourceKind::Bmp : RowSourceKind::Codec, ThinnableLimits());
+    if (!reader || IsSameFile(file.Handle(), destination)) return false;
+    RunStreamed(*reader, source, destination, options, threads, band_rows);
+  } catch (const ERowSourceFailed&) {
+    // A broken file: the whole-picture run says what is wrong with it, as
+    // it does for a file that does not stream. The save has kept the old
+    // result.
+    return false;
+  }
   return true;
 }
 
