@@ -61,18 +61,79 @@ TColor PixelOf(ImageRowSource& reader, int x, int y) {
   return row.Pixel(x, 0);
 }
 
-// The colours of every pixel of the source, read band by band until the
-// table overflows.
-void AddSourcePixels(ImageRowSource& reader, int band_rows, ColourTable& table) {
-  TBitmap band;
-  for (int y0 = 0; y0 < reader.Height() && !table.Overflowed(); y0 += band_rows) {
-    const int rows = std::min(band_rows, reader.Height() - y0);
-    if (band.Height() != rows) band.Allocate(reader.Width(), rows, reader.Format());
-    reader.ReadRows(y0, band);
-    for (int y = 0; y < rows && !table.Overflowed(); ++y)
-      table.AddRow(band.ScanLine(y), band.Width(), band.BytesPerPixel());
+// The most pixels whose colour codes a run keeps from the scan of the
+// source's colours: a byte each.
+constexpr int64_t kMostScannedPixels = int64_t(32) << 20;
+
+// The source's colours, found by reading every pixel until the table
+// overflows; while they fit in a byte and the picture is not too large,
+// each pixel's code is kept, so that the run reads the rows from here
+// instead of decoding the file a second time.
+class ScannedPixels {
+ public:
+  void Scan(ImageRowSource& reader, int band_rows, ColourTable& table) {
+    width_ = reader.Width();
+    const int height = reader.Height();
+    keep_ = int64_t(width_) * height <= kMostScannedPixels;
+    if (keep_) codes_.resize(size_t(width_) * size_t(height));
+    TBitmap band;
+    for (int y0 = 0; y0 < height && !table.Overflowed(); y0 += band_rows) {
+      const int rows = std::min(band_rows, height - y0);
+      if (band.Height() != rows) band.Allocate(width_, rows, reader.Format());
+      reader.ReadRows(y0, band);
+      for (int y = 0; y < rows && !table.Overflowed(); ++y)
+        AddRow(band.ScanLine(y), band.BytesPerPixel(), size_t(y0 + y), table);
+    }
+    keep_ = keep_ && !table.Overflowed();
+    if (!keep_) {
+      std::vector<uint8_t>().swap(codes_);
+      return;
+    }
+    colours_ = table.Colours();
   }
-}
+
+  // Whether every pixel's code is kept.
+  bool Kept() const { return keep_; }
+
+  // Fills a band with rows y0 .. from the codes, as the source gives them.
+  void Fill(int y0, TBitmap& band) const {
+    const int out_bytes = band.BytesPerPixel();
+    for (int i = 0; i < band.Height(); ++i) {
+      const uint8_t* code = codes_.data() + size_t(y0 + i) * size_t(width_);
+      uint8_t* out = band.ScanLine(i);
+      for (int x = 0; x < width_; ++x, out += out_bytes) {
+        const uint32_t c = colours_[code[x]];
+        out[0] = uint8_t(c);
+        out[1] = uint8_t(c >> 8);
+        out[2] = uint8_t(c >> 16);
+        if (out_bytes == 4) out[3] = uint8_t(c >> 24);
+      }
+      std::fill(out, band.ScanLine(i) + band.Stride(), uint8_t(0));  // the padding
+    }
+  }
+
+ private:
+  void AddRow(const uint8_t* row, int bytes, size_t y, ColourTable& table) {
+    uint8_t* codes = keep_ ? codes_.data() + y * size_t(width_) : nullptr;
+    uint32_t last = ~ColourAt(row, bytes);
+    uint8_t code = 0;
+    for (int x = 0; x < width_; ++x, row += bytes) {
+      const uint32_t c = ColourAt(row, bytes);
+      if (c != last) {
+        table.Add(c);
+        if (table.Overflowed()) return;
+        code = uint8_t(table.Find(c));
+        last = c;
+      }
+      if (codes != nullptr) codes[x] = code;
+    }
+  }
+
+  int width_ = 0;
+  bool keep_ = false;
+  std::vector<uint8_t> codes_;
+  std::vector<uint32_t> colours_;
+};
 
 // The bundled plug-ins by their names; the first three are those whose
 // formats the program's own decoders stream.
@@ -148,7 +209,22 @@ void RunStreamed(ImageRowSource& reader, const std::string& source, const std::s
 
   const bool alpha = reader.Format() == TPixelFormat::pf32bit;
   if (band_rows <= 0) band_rows = RowPipeline::BandRowsFor(width, TPixelFormat::pf32bit);
-  const auto read = [&reader](int y0, TBitmap& band) { reader.ReadRows(y0, band); };
+
+  // A PNG or TIFF result's colours: those the file declares, or those its
+  // pixels have, read (and kept where they fit) before the run.
+  const TImageFileFormat file_format =
+      destination == kStandardOutputName ? TImageFileFormat::Bmp : ImageFileFormatFor(destination);
+  ColourTable colours;
+  ScannedPixels scanned;
+  if (file_format != TImageFileFormat::Bmp)
+    colours = SourceColours(reader.Facts(),
+                            [&](ColourTable& table) { scanned.Scan(reader, band_rows, table); });
+  const auto read = [&reader, &scanned](int y0, TBitmap& band) {
+    if (scanned.Kept())
+      scanned.Fill(y0, band);
+    else
+      reader.ReadRows(y0, band);
+  };
 
   // A transparent surround gives a picture without alpha an alpha channel
   // once a pixel is removed, and leaves it as it was when none is: find out
@@ -162,15 +238,10 @@ void RunStreamed(ImageRowSource& reader, const std::string& source, const std::s
     if (probe.Found()) format = TPixelFormat::pf32bit;
   }
 
-  const TImageFileFormat file_format =
-      destination == kStandardOutputName ? TImageFileFormat::Bmp : ImageFileFormatFor(destination);
   RasterLayout layout;
-  if (file_format != TImageFileFormat::Bmp) {
-    ColourTable colours = SourceColours(
-        reader.Facts(), [&](ColourTable& table) { AddSourcePixels(reader, band_rows, table); });
+  if (file_format != TImageFileFormat::Bmp)
     layout = ResultLayout(std::move(colours), reader.Facts(), options,
                           format == TPixelFormat::pf32bit, file_format);
-  }
 
   const auto save = [&](TStream& out) {
     const std::unique_ptr<ImageRowWriter> writer =

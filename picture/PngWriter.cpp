@@ -1,6 +1,7 @@
 #include "picture/PngWriter.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <exception>
@@ -59,18 +60,24 @@ void OnWrite(png_structp png, png_bytep data, size_t size) {
 
 void OnFlush(png_structp) {}
 
-// Line art compresses best with the rows as they are: no filter for packed
-// samples, "sub" for colour, and a fast level (see bench/png-compression.py).
-void SetCompression(png_structp png, bool packed) {
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, packed ? PNG_FILTER_NONE : PNG_FILTER_SUB);
-  png_set_compression_level(png, 6);
-}
-
 extern "C" void OnError(png_structp png, png_const_charp) {
   longjmp(png_jmpbuf(png), 1);
 }
 
 extern "C" void OnWarning(png_structp, png_const_charp) {}
+
+// What bench/png-compression.py measured on line art and scans: rows
+// differenced from the row above ("up") and zlib's run-length strategy
+// give packed samples files a tenth smaller than PIL's default save, in a
+// tenth of the time; colour rows compress best differenced from the pixel
+// before ("sub"), within 2 % of PIL's size. Large output buffers keep the
+// chunks, and the writes, few.
+void SetCompression(png_structp png, bool packed) {
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, packed ? PNG_FILTER_UP : PNG_FILTER_SUB);
+  png_set_compression_strategy(png, Z_RLE);
+  png_set_compression_level(png, 1);
+  png_set_compression_buffer_size(png, size_t(1) << 17);
+}
 
 bool Packed(const PngJob& job) {
   return job.layout->kind == RasterKind::Grey || job.layout->kind == RasterKind::Palette;

@@ -64,9 +64,32 @@ void ColourTable::Add(uint32_t colour) {
   has_last_ = true;
 }
 
+namespace {
+
+// Calls add(colour) for each pixel whose colour differs from the one
+// before it, while keep_going() holds.
+template <int kBytes, typename Add, typename KeepGoing>
+void ForEachChange(const uint8_t* row, int count, uint32_t last, bool has_last, Add add,
+                   KeepGoing keep_going) {
+  for (int x = 0; x < count; ++x, row += kBytes) {
+    const uint32_t c = ColourAt(row, kBytes);
+    if (has_last && c == last) continue;
+    add(x, c);
+    if (!keep_going()) return;
+    last = c;
+    has_last = true;
+  }
+}
+
+}  // namespace
+
 void ColourTable::AddRow(const uint8_t* row, int count, int bytes_per_pixel) {
-  for (int x = 0; x < count && !overflowed_; ++x, row += bytes_per_pixel)
-    Add(ColourAt(row, bytes_per_pixel));
+  const auto add = [this](int, uint32_t c) { Add(c); };
+  const auto keep_going = [this] { return !overflowed_; };
+  if (bytes_per_pixel == 4)
+    ForEachChange<4>(row, count, last_, has_last_, add, keep_going);
+  else
+    ForEachChange<3>(row, count, last_, has_last_, add, keep_going);
 }
 
 RasterLayout ChooseLayout(const ColourTable& table, bool alpha, TImageFileFormat format) {
@@ -122,27 +145,35 @@ RowPacker::RowPacker(const RasterLayout& layout) : bits_(layout.bits) {
                          : uint8_t(i));
 }
 
-void RowPacker::Pack(const uint8_t* row, int width, int bytes_per_pixel, uint8_t* out) const {
-  uint32_t last = 0;
-  unsigned sample = 0;
-  bool has_last = false;
+namespace {
+
+// Packs `width` pixels of `kBytes` bytes into samples of `bits`, each
+// found through `sample_of` where the colour changes.
+template <int kBytes, typename SampleOf>
+void PackRow(const uint8_t* row, int width, int bits, uint8_t* out, SampleOf sample_of) {
+  uint32_t last = ColourAt(row, kBytes);
+  unsigned sample = sample_of(last);
+  if (bits == 8) {
+    for (int x = 0; x < width; ++x, row += kBytes) {
+      const uint32_t colour = ColourAt(row, kBytes);
+      if (colour != last) {
+        sample = sample_of(colour);
+        last = colour;
+      }
+      out[x] = uint8_t(sample);
+    }
+    return;
+  }
   unsigned byte = 0;
   int filled = 0;
-  for (int x = 0; x < width; ++x, row += bytes_per_pixel) {
-    const uint32_t colour = ColourAt(row, bytes_per_pixel);
-    if (!has_last || colour != last) {
-      const int code = table_.Find(colour);
-      if (code < 0) throw std::logic_error("RowPacker: a colour outside the file's colours");
-      sample = codes_[size_t(code)];
+  for (int x = 0; x < width; ++x, row += kBytes) {
+    const uint32_t colour = ColourAt(row, kBytes);
+    if (colour != last) {
+      sample = sample_of(colour);
       last = colour;
-      has_last = true;
     }
-    if (bits_ == 8) {
-      *out++ = uint8_t(sample);
-      continue;
-    }
-    byte = byte << bits_ | sample;
-    filled += bits_;
+    byte = byte << bits | sample;
+    filled += bits;
     if (filled == 8) {
       *out++ = uint8_t(byte);
       byte = 0;
@@ -150,6 +181,21 @@ void RowPacker::Pack(const uint8_t* row, int width, int bytes_per_pixel, uint8_t
     }
   }
   if (filled > 0) *out = uint8_t(byte << (8 - filled));
+}
+
+}  // namespace
+
+void RowPacker::Pack(const uint8_t* row, int width, int bytes_per_pixel, uint8_t* out) const {
+  if (width <= 0) return;
+  const auto sample_of = [this](uint32_t colour) -> unsigned {
+    const int code = table_.Find(colour);
+    if (code < 0) throw std::logic_error("RowPacker: a colour outside the file's colours");
+    return codes_[size_t(code)];
+  };
+  if (bytes_per_pixel == 4)
+    PackRow<4>(row, width, bits_, out, sample_of);
+  else
+    PackRow<3>(row, width, bits_, out, sample_of);
 }
 
 }  // namespace kevrale

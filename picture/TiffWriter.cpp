@@ -138,7 +138,7 @@ class SeekableTiff {
         TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
       if (layout.kind == RasterKind::Palette) SetColourMap(t, layout);
       TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-      TIFFSetField(t, TIFFTAG_ZIPQUALITY, 6);
+      TIFFSetField(t, TIFFTAG_ZIPQUALITY, 1);
       // Differences between neighbours help 8-bit samples of colour or grey;
       // palette indices and packed samples compress better as they are.
       if (!packed || (layout.kind == RasterKind::Grey && layout.bits == 8))
