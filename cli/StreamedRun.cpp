@@ -1,9 +1,11 @@
 #include "cli/StreamedRun.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 #include "cli/ImageRun.h"
@@ -51,6 +53,22 @@ bool IsSameFile(int source_fd, const std::string& destination) {
   const int found = destination == kStandardOutputName ? ::fstat(STDOUT_FILENO, &target)
                                                        : ::stat(destination.c_str(), &target);
   return found == 0 && source.st_dev == target.st_dev && source.st_ino == target.st_ino;
+}
+
+// Hands back the memory that caches the file a result is about to replace,
+// so that the result's pages are written into memory just freed, as when
+// a file is overwritten in place, instead of into memory the system has
+// yet to find (on a virtual machine, to be given by the host); replaced at
+// the end of the save, the old file would give its memory back only then.
+// Pages of the old file that are not on disk yet stay; the file itself is
+// untouched, and kept if the save fails.
+void ReleaseCachedPages(const std::string& destination) {
+  struct stat st;
+  if (::stat(destination.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return;
+  const int fd = ::open(destination.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return;
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
 }
 
 // The colour of pixel (x, y), read from its row alone.
@@ -190,9 +208,16 @@ bool StreamingAllowed(const std::string& source, const Options& options) {
 
 int StreamThreads(const Options& options) {
   if (options.jobs > 1) return 1;
+  const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 3u);
+  // A helper thread only gains where a core is free for it: on a machine
+  // busy with other work, every band handed between threads waits for
+  // one of them to be scheduled again, which costs more than the reading
+  // and writing that the helper would take off the sweep.
+  double load = 0;
+  if (cores > 1 && ::getloadavg(&load, 1) == 1 && load + 1 > double(cores)) return 1;
   // On two cores one helper that both reads and writes beside the sweep
   // beats two helpers, which take turns with the sweep for the cores.
-  return int(std::clamp(std::thread::hardware_concurrency(), 1u, 3u));
+  return int(cores);
 }
 
 namespace {
@@ -252,10 +277,12 @@ void RunStreamed(ImageRowSource& reader, const std::string& source, const std::s
         [&] { ThinRows(rows, width, height, target, options.surround, options.thinning, alpha); });
     writer->Finish();
   };
-  if (destination == kStandardOutputName)
+  if (destination == kStandardOutputName) {
     SaveStandardOutputWith(save);
-  else
+  } else {
+    ReleaseCachedPages(destination);
     SaveFileWith(destination, save);
+  }
 }
 
 }  // namespace
