@@ -1,6 +1,8 @@
 #include "picture/ImageRowSource.h"
 
+#include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "picture/BmpHeader.h"
 #include "picture/BmpRowReader.h"
@@ -69,6 +71,61 @@ class BmpRowSource final : public ImageRowSource {
 };
 
 }  // namespace
+
+bool StreamableSize(uint64_t width, uint64_t height, const TLoadLimits& limits) {
+  if (width == 0 || height == 0) return false;
+  if (limits.MaxWidth > 0 && width > uint64_t(limits.MaxWidth)) return false;
+  return width * height <= uint64_t(TBitmap::kMaxPixels);
+}
+
+std::vector<uint32_t> GreyRamp(uint32_t levels, bool inverted) {
+  std::vector<uint32_t> table;
+  for (uint32_t i = 0; i < levels; ++i) {
+    const uint32_t level = levels > 1 ? (i * 255 + (levels - 1) / 2) / (levels - 1) : 0;
+    const uint32_t v = inverted ? 255 - level : level;
+    table.push_back(0xFF000000u | v << 16 | v << 8 | v);
+  }
+  return table;
+}
+
+void SequentialRowSource::RequireRows(int y0, const TBitmap& band) const {
+  if (!checked_ || band.Width() != width_ || y0 < 0 || band.Height() > height_ - y0)
+    throw std::logic_error("row source: rows outside the picture");
+}
+
+const uint8_t* SequentialRowSource::Decode(int y0, int count) {
+  if (!started_ || y0 < next_row_) {
+    started_ = false;
+    Restart();
+    started_ = true;
+    next_row_ = 0;
+    buffer_.resize(StoredRowBytes() * kRowsAtOnce);
+  }
+  while (next_row_ < y0) {
+    const int skip = std::min(kRowsAtOnce, y0 - next_row_);
+    DecodeNext(buffer_.data(), skip);
+    next_row_ += skip;
+  }
+  DecodeNext(buffer_.data(), count);
+  next_row_ += count;
+  return buffer_.data();
+}
+
+void SequentialRowSource::ReadRows(int y0, TBitmap& band) {
+  RequireRows(y0, band);
+  const int out_bytes = band.BytesPerPixel();
+  const size_t used = size_t(width_) * size_t(out_bytes);
+  for (int done = 0; done < band.Height();) {
+    const int count = std::min(kRowsAtOnce, band.Height() - done);
+    const uint8_t* rows = Decode(y0 + done, count);
+    for (int i = 0; i < count; ++i) {
+      uint8_t* out = band.ScanLine(done + i);
+      Convert(rows + size_t(i) * StoredRowBytes(), out, out_bytes);
+      std::memset(out + used, 0, band.Stride() - used);
+    }
+    done += count;
+  }
+}
 
 std::unique_ptr<ImageRowSource> OpenRowSource(TStream& stream, RowSourceKind kind,
                                               const TLoadLimits& limits) {

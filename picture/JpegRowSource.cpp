@@ -179,9 +179,7 @@ JpegPlan PlanOf(const jpeg_decompress_struct& cinfo) {
   plan.height = cinfo.image_height;
   if (cinfo.jpeg_color_space == JCS_GRAYSCALE) {
     plan.colours = Colours::Grey;
-    std::vector<uint32_t> ramp;
-    for (uint32_t v = 0; v < 256; ++v) ramp.push_back(0xFF000000u | v << 16 | v << 8 | v);
-    plan.facts.colours = std::move(ramp);
+    plan.facts.colours = GreyRamp(256);
   } else if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK) {
     plan.colours = Colours::Cmyk;
   }
@@ -196,50 +194,55 @@ JpegPlan PlanOf(const jpeg_decompress_struct& cinfo) {
   return plan;
 }
 
-class JpegRowSource final : public ImageRowSource {
+class JpegRowSource final : public SequentialRowSource {
  public:
-  JpegRowSource(TStream& stream, JpegPlan plan) : stream_(stream), plan_(std::move(plan)) {
+  JpegRowSource(TStream& stream, JpegPlan plan)
+      : SequentialRowSource(plan.colours == Colours::Grey   ? 1
+                            : plan.colours == Colours::Cmyk ? 4
+                                                            : 3),
+        stream_(stream),
+        plan_(std::move(plan)) {
     width_ = int(plan_.width);
     height_ = int(plan_.height);
     facts_ = plan_.facts;
-    stored_bytes_ = plan_.colours == Colours::Grey ? 1 : plan_.colours == Colours::Cmyk ? 4 : 3;
   }
 
   void Check() override { checked_ = true; }
 
-  void ReadRows(int y0, TBitmap& band) override {
-    if (!checked_ || band.Width() != width_ || y0 < 0 || band.Height() > height_ - y0)
-      throw std::logic_error("JpegRowSource: rows outside the picture");
-    const int out_bytes = band.BytesPerPixel();
-    for (int done = 0; done < band.Height();) {
-      const int count = std::min(kRowsAtOnce, band.Height() - done);
-      Decode(y0 + done, count);
-      for (int i = 0; i < count; ++i) {
-        const uint8_t* in = buffer_.data() + size_t(i) * RowBytes();
-        uint8_t* out = band.ScanLine(done + i);
-        for (int x = 0; x < width_; ++x, in += stored_bytes_, out += out_bytes) {
-          if (plan_.colours == Colours::Grey) {
-            out[0] = out[1] = out[2] = in[0];
-          } else if (plan_.colours == Colours::Rgb) {
-            out[0] = in[0];
-            out[1] = in[1];
-            out[2] = in[2];
-          } else {
-            CmykToBgr(in, out);
-          }
-          if (out_bytes == 4) out[3] = 255;
-        }
-        const size_t used = size_t(width_) * size_t(out_bytes);
-        std::memset(band.ScanLine(done + i) + used, 0, band.Stride() - used);
-      }
-      done += count;
-    }
+ private:
+  void Restart() override {
+    pass_.reset();
+    pass_ = Start(stream_);
+    jpeg_decompress_struct& cinfo = pass_->cinfo;
+    cinfo.out_color_space = plan_.colours == Colours::Grey   ? JCS_GRAYSCALE
+                            : plan_.colours == Colours::Cmyk ? JCS_CMYK
+                                                             : JCS_EXT_BGR;
+    Run(*pass_, StartDecompress);
+    if (cinfo.output_width != plan_.width || cinfo.output_height != plan_.height)
+      throw ERowSourceFailed("JPEG: an unexpected size");
+    inverted_ = cinfo.saw_Adobe_marker != 0;
   }
 
- private:
-  static constexpr int kRowsAtOnce = 16;
+  void DecodeNext(uint8_t* rows, int count) override {
+    pointers_.resize(size_t(count));
+    for (int i = 0; i < count; ++i) pointers_[size_t(i)] = rows + size_t(i) * StoredRowBytes();
+    pass_->rows = pointers_.data();
+    pass_->count = count;
+    Run(*pass_, ReadScanlines);
+  }
 
-  size_t RowBytes() const { return size_t(width_) * size_t(stored_bytes_); }
+  void Convert(const uint8_t* in, uint8_t* out, int out_bytes) const override {
+    for (int x = 0; x < width_; ++x, out += out_bytes) {
+      if (plan_.colours == Colours::Grey) {
+        out[0] = out[1] = out[2] = in[x];
+      } else if (plan_.colours == Colours::Rgb) {
+        std::memcpy(out, in + 3 * x, 3);
+      } else {
+        CmykToBgr(in + 4 * x, out);
+      }
+      if (out_bytes == 4) out[3] = 255;
+    }
+  }
 
   // Adobe's CMYK files store inverted inks; others store them plainly.
   void CmykToBgr(const uint8_t* in, uint8_t* out) const {
@@ -255,45 +258,10 @@ class JpegRowSource final : public ImageRowSource {
     out[2] = uint8_t((c * k + 127) / 255);
   }
 
-  // Decodes rows y0 .. y0 + count - 1 into the buffer, starting the file
-  // over for rows above the next one.
-  void Decode(int y0, int count) {
-    if (!pass_ || y0 < next_row_) {
-      pass_.reset();
-      pass_ = Start(stream_);
-      jpeg_decompress_struct& cinfo = pass_->cinfo;
-      cinfo.out_color_space = plan_.colours == Colours::Grey   ? JCS_GRAYSCALE
-                              : plan_.colours == Colours::Cmyk ? JCS_CMYK
-                                                               : JCS_EXT_BGR;
-      Run(*pass_, StartDecompress);
-      if (cinfo.output_width != plan_.width || cinfo.output_height != plan_.height)
-        throw ERowSourceFailed("JPEG: an unexpected size");
-      inverted_ = cinfo.saw_Adobe_marker != 0;
-      next_row_ = 0;
-      buffer_.resize(RowBytes() * kRowsAtOnce);
-      pointers_.resize(kRowsAtOnce);
-      for (int i = 0; i < kRowsAtOnce; ++i)
-        pointers_[size_t(i)] = buffer_.data() + size_t(i) * RowBytes();
-    }
-    while (next_row_ < y0) Read(std::min(kRowsAtOnce, y0 - next_row_));
-    Read(count);
-  }
-
-  void Read(int count) {
-    pass_->rows = pointers_.data();
-    pass_->count = count;
-    Run(*pass_, ReadScanlines);
-    next_row_ += count;
-  }
-
   TStream& stream_;
   JpegPlan plan_;
-  int stored_bytes_ = 3;
-  bool checked_ = false;
   bool inverted_ = false;
   std::unique_ptr<JpegPass> pass_;
-  int next_row_ = 0;
-  std::vector<uint8_t> buffer_;
   std::vector<JSAMPROW> pointers_;
 };
 
@@ -310,9 +278,7 @@ std::optional<JpegPlan> ReadPlan(TStream& stream) {
 
 std::unique_ptr<ImageRowSource> OpenJpegRowSource(TStream& stream, const TLoadLimits& limits) {
   std::optional<JpegPlan> plan = ReadPlan(stream);
-  if (!plan || plan->width == 0 || plan->height == 0) return nullptr;
-  if (limits.MaxWidth > 0 && plan->width > uint32_t(limits.MaxWidth)) return nullptr;
-  if (uint64_t(plan->width) * plan->height > uint64_t(TBitmap::kMaxPixels)) return nullptr;
+  if (!plan || !StreamableSize(plan->width, plan->height, limits)) return nullptr;
   return std::make_unique<JpegRowSource>(stream, std::move(*plan));
 }
 

@@ -132,12 +132,7 @@ PngPlan PlanOf(PngPass& pass) {
                            uint32_t(palette[i].green) << 8 | palette[i].blue);
     plan.indexed = true;
   } else if (plan.colour_type == PNG_COLOR_TYPE_GRAY && !trns) {
-    // The plug-in's grey ramp: n levels from black to white, rounded.
-    const uint32_t n = 1u << std::min(plan.depth, 8);
-    for (uint32_t i = 0; i < n; ++i) {
-      const uint32_t v = n > 1 ? (i * 255 + (n - 1) / 2) / (n - 1) : 0;
-      plan.table.push_back(0xFF000000u | v << 16 | v << 8 | v);
-    }
+    plan.table = GreyRamp(1u << std::min(plan.depth, 8));
     plan.indexed = true;
   } else {
     plan.has_alpha = trns || (plan.colour_type & PNG_COLOR_MASK_ALPHA) != 0;
@@ -168,108 +163,78 @@ void Transform(PngPass& pass, const PngPlan& plan) {
   Run(pass, UpdateInfo);
 }
 
-class PngRowSource final : public ImageRowSource {
+class PngRowSource final : public SequentialRowSource {
  public:
-  PngRowSource(TStream& stream, PngPlan plan) : stream_(stream), plan_(std::move(plan)) {
+  PngRowSource(TStream& stream, PngPlan plan)
+      : SequentialRowSource(plan.indexed     ? 1
+                            : plan.has_alpha ? 4
+                                             : 3),
+        stream_(stream),
+        plan_(std::move(plan)) {
     width_ = int(plan_.width);
     height_ = int(plan_.height);
     facts_ = plan_.facts;
     format_ = plan_.has_alpha ? TPixelFormat::pf32bit : TPixelFormat::pf24bit;
-    stored_bytes_ = plan_.indexed ? 1 : plan_.has_alpha ? 4 : 3;
   }
 
   void Check() override {
-    if (checked_ || !plan_.has_alpha) {
-      checked_ = true;
-      return;
+    if (checked_) return;
+    if (plan_.has_alpha) {
+      // The bitmap keeps the alpha of the plug-in's 32-bit rows only where
+      // it varies, or is one value other than 0 and 255.
+      AlphaBytes alpha;
+      for (int y0 = 0; y0 < height_ && !alpha.Mixed(); y0 += kRowsAtOnce) {
+        const int count = std::min(kRowsAtOnce, height_ - y0);
+        const uint8_t* rows = Decode(y0, count);
+        for (int i = 0; i < count; ++i)
+          alpha.Add(rows + size_t(i) * StoredRowBytes(), size_t(width_));
+      }
+      if (!alpha.Mixed()) format_ = TPixelFormat::pf24bit;
     }
-    // The bitmap keeps the alpha of the plug-in's 32-bit rows only where
-    // it varies, or is one value other than 0 and 255.
-    AlphaBytes alpha;
-    for (int y0 = 0; y0 < height_ && !alpha.Mixed(); y0 += kRowsAtOnce) {
-      const int count = std::min(kRowsAtOnce, height_ - y0);
-      const uint8_t* rows = Decode(y0, count);
-      for (int i = 0; i < count; ++i) alpha.Add(rows + size_t(i) * RowBytes(), size_t(width_));
-    }
-    if (!alpha.Mixed()) format_ = TPixelFormat::pf24bit;
     checked_ = true;
   }
 
-  void ReadRows(int y0, TBitmap& band) override {
-    if (!checked_ || band.Width() != width_ || y0 < 0 || band.Height() > height_ - y0)
-      throw std::logic_error("PngRowSource: rows outside the picture");
-    const int out_bytes = band.BytesPerPixel();
-    // Alpha goes into the band only from a picture that keeps it.
-    const bool keep_alpha = out_bytes == 4 && format_ == TPixelFormat::pf32bit;
-    for (int done = 0; done < band.Height();) {
-      const int count = std::min(kRowsAtOnce, band.Height() - done);
-      const uint8_t* rows = Decode(y0 + done, count);
-      for (int i = 0; i < count; ++i) {
-        const uint8_t* in = rows + size_t(i) * RowBytes();
-        uint8_t* out = band.ScanLine(done + i);
-        if (plan_.indexed) {
-          for (int x = 0; x < width_; ++x, out += out_bytes) {
-            // An index past the palette is the plug-in's index 0.
-            const uint32_t c = in[x] < plan_.table.size() ? plan_.table[in[x]] : plan_.table[0];
-            out[0] = uint8_t(c);
-            out[1] = uint8_t(c >> 8);
-            out[2] = uint8_t(c >> 16);
-            if (out_bytes == 4) out[3] = 255;
-          }
-        } else {
-          for (int x = 0; x < width_; ++x, in += stored_bytes_, out += out_bytes) {
-            out[0] = in[0];
-            out[1] = in[1];
-            out[2] = in[2];
-            if (out_bytes == 4) out[3] = keep_alpha ? in[3] : 255;
-          }
-        }
-        const size_t used = size_t(width_) * size_t(out_bytes);
-        std::memset(band.ScanLine(done + i) + used, 0, band.Stride() - used);
-      }
-      done += count;
-    }
-  }
-
  private:
-  static constexpr int kRowsAtOnce = 16;
-
-  size_t RowBytes() const { return size_t(width_) * size_t(stored_bytes_); }
-
-  // Decodes rows y0 .. y0 + count - 1 (count at most kRowsAtOnce) into the
-  // buffer, starting the file over for rows above the next one.
-  const uint8_t* Decode(int y0, int count) {
-    if (!pass_ || y0 < next_row_) {
-      pass_.reset();
-      pass_ = std::make_unique<PngPass>();
-      Start(*pass_, stream_);
-      Transform(*pass_, plan_);
-      next_row_ = 0;
-      buffer_.resize(RowBytes() * kRowsAtOnce);
-    }
-    while (next_row_ < y0) {
-      const int skip = std::min(kRowsAtOnce, y0 - next_row_);
-      Read(skip);
-    }
-    Read(count);
-    return buffer_.data();
+  void Restart() override {
+    pass_.reset();
+    pass_ = std::make_unique<PngPass>();
+    Start(*pass_, stream_);
+    Transform(*pass_, plan_);
   }
 
-  void Read(int count) {
-    pass_->rows = buffer_.data();
-    pass_->row_bytes = RowBytes();
+  void DecodeNext(uint8_t* rows, int count) override {
+    pass_->rows = rows;
+    pass_->row_bytes = StoredRowBytes();
     pass_->count = count;
     Run(*pass_, ReadRowsStep);
-    next_row_ += count;
+  }
+
+  void Convert(const uint8_t* in, uint8_t* out, int out_bytes) const override {
+    if (plan_.indexed) {
+      for (int x = 0; x < width_; ++x, out += out_bytes) {
+        // An index past the palette is the plug-in's index 0.
+        const uint32_t c = in[x] < plan_.table.size() ? plan_.table[in[x]] : plan_.table[0];
+        out[0] = uint8_t(c);
+        out[1] = uint8_t(c >> 8);
+        out[2] = uint8_t(c >> 16);
+        if (out_bytes == 4) out[3] = 255;
+      }
+      return;
+    }
+    // Alpha goes into a band only from a picture that keeps it.
+    const bool keep_alpha = format_ == TPixelFormat::pf32bit;
+    const int in_bytes = plan_.has_alpha ? 4 : 3;
+    for (int x = 0; x < width_; ++x, in += in_bytes, out += out_bytes) {
+      out[0] = in[0];
+      out[1] = in[1];
+      out[2] = in[2];
+      if (out_bytes == 4) out[3] = keep_alpha ? in[3] : 255;
+    }
   }
 
   TStream& stream_;
   PngPlan plan_;
-  int stored_bytes_ = 3;
-  bool checked_ = false;
   std::unique_ptr<PngPass> pass_;
-  int next_row_ = 0;
-  std::vector<uint8_t> buffer_;
 };
 
 // The header of the file; nullopt when it cannot be read.
@@ -287,9 +252,8 @@ std::optional<PngPlan> ReadPlan(TStream& stream) {
 
 std::unique_ptr<ImageRowSource> OpenPngRowSource(TStream& stream, const TLoadLimits& limits) {
   std::optional<PngPlan> plan = ReadPlan(stream);
-  if (!plan || plan->interlaced || plan->width == 0 || plan->height == 0) return nullptr;
-  if (limits.MaxWidth > 0 && plan->width > uint32_t(limits.MaxWidth)) return nullptr;
-  if (uint64_t(plan->width) * plan->height > uint64_t(TBitmap::kMaxPixels)) return nullptr;
+  if (!plan || plan->interlaced || !StreamableSize(plan->width, plan->height, limits))
+    return nullptr;
   return std::make_unique<PngRowSource>(stream, std::move(*plan));
 }
 

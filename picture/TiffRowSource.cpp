@@ -15,6 +15,7 @@
 
 #include "picture/BmpHeader.h"
 #include "picture/RowDecoders.h"
+#include "picture/TiffClient.h"
 #include "platform/Stream.h"
 
 namespace kevrale {
@@ -63,28 +64,9 @@ toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
   return target;
 }
 
-int CloseProc(thandle_t) {
-  return 0;
-}
-
 toff_t SizeProc(thandle_t handle) {
   return toff_t(static_cast<TiffInput*>(handle)->size);
 }
-
-int MapProc(thandle_t, void**, toff_t*) {
-  return 0;
-}
-
-void UnmapProc(thandle_t, void*, toff_t) {}
-
-int Quiet(TIFF*, void*, const char*, const char*, va_list) {
-  return 1;
-}
-
-struct TiffCloser {
-  void operator()(TIFF* tif) const { TIFFClose(tif); }
-};
-using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 
 enum class Route { Indexed, Rgb8, Rgba };
 
@@ -122,17 +104,6 @@ void ReadDensity(TIFF* tif, SourceFacts& facts) {
 
 uint32_t Opaque(uint32_t r, uint32_t g, uint32_t b) {
   return 0xFF000000u | r << 16 | g << 8 | b;
-}
-
-// The plug-in's grey ramp of n levels, black to white or white to black.
-std::vector<uint32_t> GreyRamp(uint32_t n, bool inverted) {
-  std::vector<uint32_t> table;
-  for (uint32_t i = 0; i < n; ++i) {
-    const uint32_t level = n > 1 ? (i * 255 + (n - 1) / 2) / (n - 1) : 0;
-    const uint32_t v = inverted ? 255 - level : level;
-    table.push_back(Opaque(v, v, v));
-  }
-  return table;
 }
 
 std::vector<uint32_t> ColourTable(TIFF* tif, const Page& page) {
@@ -188,7 +159,7 @@ Page ReadPage(TIFF* tif) {
   } else {
     page.route = Route::Rgba;
     page.bits = page.grey ? 8 : page.alpha ? 32 : 24;
-    if (page.grey) page.table = GreyRamp(256, false);
+    if (page.grey) page.table = GreyRamp(256);
   }
   if (page.bits == 8) page.facts.colours = page.table;
   ReadDensity(tif, page.facts);
@@ -196,16 +167,7 @@ Page ReadPage(TIFF* tif) {
 }
 
 TiffHandle Open(TiffInput& input) {
-  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-  if (options == nullptr) return nullptr;
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxAlloc);
-  TIFFOpenOptionsSetErrorHandlerExtR(options, Quiet, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, Quiet, nullptr);
-  // "m": no memory mapping, the input is a stream.
-  TiffHandle tif(TIFFClientOpenExt("input", "rm", &input, ReadProc, WriteProc, SeekProc, CloseProc,
-                                   SizeProc, MapProc, UnmapProc, options));
-  TIFFOpenOptionsFree(options);
-  return tif;
+  return OpenTiffClient("r", &input, ReadProc, WriteProc, SeekProc, SizeProc, kMaxAlloc);
 }
 
 // Un-premultiplies a colour value by its alpha, as the plug-in does.
@@ -449,9 +411,7 @@ std::unique_ptr<ImageRowSource> OpenTiffRowSource(TStream& stream, const TLoadLi
   std::optional<OpenedPage> opened = OpenPage(stream);
   if (!opened) return nullptr;
   const Page& page = opened->page;
-  if (page.width == 0 || page.height == 0) return nullptr;
-  if (limits.MaxWidth > 0 && page.width > uint32_t(limits.MaxWidth)) return nullptr;
-  if (uint64_t(page.width) * page.height > uint64_t(TBitmap::kMaxPixels)) return nullptr;
+  if (!StreamableSize(page.width, page.height, limits)) return nullptr;
   try {
     return std::make_unique<TiffRowSource>(std::move(opened->input), std::move(opened->tif),
                                            std::move(opened->page));

@@ -12,6 +12,7 @@
 #include "picture/ImageFileFormat.h"
 #include "picture/RasterLayout.h"
 #include "picture/TBitmap.h"
+#include "picture/TiffClient.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/Stream.h"
@@ -60,31 +61,11 @@ toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
   return position < sink->start ? toff_t(-1) : toff_t(position - sink->start);
 }
 
-int CloseProc(thandle_t) {
-  return 0;
-}
-
 toff_t SizeProc(thandle_t handle) {
   auto* sink = static_cast<TiffSink*>(handle);
   const int64_t size = sink->stream->Size();
   return size < sink->start ? 0 : toff_t(size - sink->start);
 }
-
-int MapProc(thandle_t, void**, toff_t*) {
-  return 0;
-}
-
-void UnmapProc(thandle_t, void*, toff_t) {}
-
-// libtiff's messages would go to the terminal; a failure shows in the
-// results of its calls.
-int Quiet(TIFF*, void*, const char*, const char*, va_list) {
-  return 1;
-}
-
-struct TiffCloser {
-  void operator()(TIFF* tif) const { TIFFClose(tif); }
-};
 
 // Writes the file on a stream that can seek.
 class SeekableTiff {
@@ -103,14 +84,7 @@ class SeekableTiff {
     } else {
       row_.resize(size_t(width) * size_t(samples_));
     }
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (options == nullptr) Fail();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, Quiet, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, Quiet, nullptr);
-    // "m": no memory mapping, the output is a stream.
-    tif_.reset(TIFFClientOpenExt("output", "wm", &sink_, ReadProc, WriteProc, SeekProc, CloseProc,
-                                 SizeProc, MapProc, UnmapProc, options));
-    TIFFOpenOptionsFree(options);
+    tif_ = OpenTiffClient("w", &sink_, ReadProc, WriteProc, SeekProc, SizeProc);
     if (!tif_) Fail();
 
     TIFF* t = tif_.get();
@@ -219,7 +193,7 @@ class SeekableTiff {
   bool bilevel_ = false;
   std::optional<RowPacker> packer_;
   std::vector<uint8_t> row_;
-  std::unique_ptr<TIFF, TiffCloser> tif_;
+  TiffHandle tif_;
 };
 
 // TIFF's directory is written last and pointed to from the header: a
