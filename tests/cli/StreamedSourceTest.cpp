@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "CliProcess.h"
+#include "FileSizeLimit.h"
 #include "Files.h"
 #include "PilReader.h"
 #include "TempFolder.h"
@@ -438,6 +439,36 @@ TEST_F(StreamedSourceTest, AFileBrokenHalfWayFailsAsInTheWholePictureRunAndKeeps
       EXPECT_EQ(test::ReadText(out), "old");
     } else {
       EXPECT_EQ(test::ReadText(out), test::ReadText(File("whole.png")));
+    }
+  }
+}
+
+TEST_F(StreamedSourceTest, ASaveThatFailsHalfWayKeepsTheOldFileAndLeavesNoOther) {
+  if (!MakeSources(300, 200)) GTEST_SKIP() << "/usr/bin/python3 cannot write the sources";
+  for (const char* name : {"rgb.png", "grey8.png", "rgb-strips.tif", "rgb.jpg"}) {
+    if (!fs::exists(File(name))) continue;
+    for (const char* ext : kExtensions) {
+      SCOPED_TRACE(std::string(name) + " into " + ext);
+      const size_t full_size =
+          Whole(File(name), File("full." + std::string(ext)), Options{}).size();
+      const std::string folder = dir_.Sub(std::string(name) + "-" + ext);
+      const std::string out = folder + "/result." + ext;
+      test::WriteText(out, "the old result");
+      bool failed = false;
+      {
+        // Room for the header and some rows, not all of them.
+        const test::FileSizeLimit limit(full_size / 2);
+        try {
+          ThinStreamed(File(name), out, Options{}, 2, 0);
+        } catch (const std::exception&) {
+          failed = true;
+        }
+      }
+      EXPECT_TRUE(failed);
+      EXPECT_EQ(test::ReadText(out), "the old result");
+      size_t entries = 0;
+      for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder)) ++entries;
+      EXPECT_EQ(entries, 1u);
     }
   }
 }
