@@ -11,6 +11,16 @@
 #                                           turn with kevrale-thin, and the
 #                                           ratio kevrale-thin / floor of each
 #                                           pair (median)
+#   bench/cli-e2e.sh --formats              the line art as PNG (grey and
+#                                           RGB), TIFF and JPEG into PNG and
+#                                           TIFF results, against BMP -> BMP
+#                                           and PIL reading and writing the
+#                                           same file; a 12500 x 20000 grey
+#                                           PNG and TIFF scan (peak memory);
+#                                           BMP -> BMP replacing its last
+#                                           result against cp onto its last
+#                                           copy; sizes against PIL's default
+#                                           save of the result (python3-pil)
 #
 # Settings (environment):
 #   BUILD=build/release        build folder with bin/kevrale-thin (Release)
@@ -31,8 +41,12 @@
 set -euo pipefail
 
 VS=0
+FORMATS=0
 if [ "${1:-}" = --vs ]; then
     VS=1
+    shift
+elif [ "${1:-}" = --formats ]; then
+    FORMATS=1
     shift
 fi
 
@@ -61,6 +75,7 @@ fi
 
 NAMES=("$@")
 [ ${#NAMES[@]} -gt 0 ] || NAMES=(lineart-4k wide-12500 thick-bars colour-mix)
+[ "$FORMATS" = 0 ] || NAMES=(lineart-4k)
 
 mkdir -p "$IMAGES_DIR" "$OUT_DIR"
 # Pictures are drawn once; a picture is redrawn when the writer is newer.
@@ -83,6 +98,8 @@ timed() {
         # what ran before it.
         [ "$REPLACE" = 1 ] || rm -f "$OUT_DIR"/*-thin.* "$OUT_DIR"/*-before.* "$OUT_DIR"/*-floor.*
         sync
+    elif [ "$FORMATS" = 1 ]; then
+        sync  # the caller has removed the one file to be written
     fi
     start=$(date +%s%N)
     /usr/bin/time -f '%U %S %M' -o "$OUT_DIR/time.txt" "$@"
@@ -91,6 +108,104 @@ timed() {
     awk -v w="$(((end - start) / 1000))" -v u="$user" -v s="$sys" -v r="$rss" \
         'BEGIN { printf "%.6f %s %s\n", w / 1e6, u + s, r }'
 }
+
+# --formats: every case in turn with BMP -> BMP and PIL, REPS rounds, the
+# ratios taken round by round; each run writes a new file after an untimed
+# clean-up and sync, except the replacing pair, which replaces its last
+# result and copy.
+if [ "$FORMATS" = 1 ]; then
+    PY=/usr/bin/python3
+    "$PY" -c 'import PIL' 2>/dev/null || die "$PY with PIL (python3-pil) is needed"
+    "$PY" "$ROOT/bench/format-sources.py" "$IMAGES_DIR"
+    img=$IMAGES_DIR
+    # case name, source, result extension
+    CASES=(
+        "bmp->bmp lineart-4k.bmp bmp"
+        "grey-png->png lineart-4k-grey.png png"
+        "rgb-png->png lineart-4k-rgb.png png"
+        "tif->tif lineart-4k-deflate.tif tif"
+        "jpg->png lineart-4k-q90.jpg png"
+        "jpg->tif lineart-4k-q90.jpg tif"
+        "bmp->png lineart-4k.bmp png"
+        "big-png->png scan-12500x20000.png png"
+        "big-tif->tif scan-12500x20000.tif tif"
+    )
+    pil_rw='import sys
+from PIL import Image
+Image.MAX_IMAGE_PIXELS = None
+Image.open(sys.argv[1]).save(sys.argv[2])'
+    samples=$OUT_DIR/formats.samples
+    : >"$samples"
+    cp "$img/lineart-4k.bmp" "$OUT_DIR/replace-copy.bmp"
+    "$CLI" --target 000000 --surround FFFFFF -o "$OUT_DIR/replace-last.bmp" "$img/lineart-4k.bmp"
+    for round in $(seq "$REPS"); do
+        rm -f "$OUT_DIR/base.bmp"
+        read -r base_wall _ _ < <(timed "$CLI" --target 000000 --surround FFFFFF \
+            -o "$OUT_DIR/base.bmp" "$img/lineart-4k.bmp")
+        for c in "${CASES[@]}"; do
+            read -r name src ext <<<"$c"
+            out=$OUT_DIR/$name-thin.$ext
+            out=${out//->/-to-}
+            rm -f "$out" "$OUT_DIR/$name-pil.${src##*.}"
+            read -r wall cpu rss < <(timed "$CLI" --target 000000 --surround FFFFFF -o "$out" "$img/$src")
+            pw=0 pc=0
+            case $name in big-*) ;; *)
+                read -r pw pc _ < <(timed "$PY" -c "$pil_rw" "$img/$src" "$OUT_DIR/$name-pil.${src##*.}") ;;
+            esac
+            echo "$round $name $wall $cpu $rss $base_wall $pw $pc $(stat -c %s "$out")" >>"$samples"
+        done
+        # Replacing the last result, against cp onto the last copy: the disk
+        # quiet first (sync) for each.
+        sync
+        start=$(date +%s%N)
+        "$CLI" --target 000000 --surround FFFFFF -o "$OUT_DIR/replace-last.bmp" "$img/lineart-4k.bmp"
+        end=$(date +%s%N)
+        sync
+        cstart=$(date +%s%N)
+        cp "$img/lineart-4k.bmp" "$OUT_DIR/replace-copy.bmp"
+        cend=$(date +%s%N)
+        echo "$round replace $(((end - start) / 1000)) $(((cend - cstart) / 1000))" >>"$OUT_DIR/formats.replace"
+    done
+    # The size of PIL's default save of each result, in the result's own
+    # colour type and format.
+    pil_size='import io, sys
+from PIL import Image
+Image.MAX_IMAGE_PIXELS = None
+for path in sys.argv[1:]:
+    im = Image.open(path)
+    b = io.BytesIO()
+    im.save(b, im.format)
+    print(path, im.mode, b.tell())'
+    "$PY" -c "$pil_size" "$OUT_DIR"/*-thin.png "$OUT_DIR"/*-thin.tif >"$OUT_DIR/formats.pil"
+    "$PY" - "$samples" "$OUT_DIR/formats.pil" "$OUT_DIR/formats.replace" <<'PYEOF'
+import statistics as st, sys
+rows = [l.split() for l in open(sys.argv[1])]
+pil = {l.split()[0].rsplit('/', 1)[1]: l.split()[1:] for l in open(sys.argv[2])}
+names = list(dict.fromkeys(r[1] for r in rows))
+print(f"{'case':15} {'wall s':>7} {'cpu s':>6} {'peak MiB':>8} {'/bmp':>5} {'PIL s':>6} {'PIL cpu':>7}"
+      f" {'/PIL':>5} {'KB':>8} {'mode':>5} {'PIL KB':>8} {'size/PIL':>8}")
+for n in names:
+    r = [x for x in rows if x[1] == n]
+    med = lambda i: st.median(float(x[i]) for x in r)
+    ratio = st.median(float(x[2]) / float(x[5]) for x in r)
+    pil_ratio = st.median(float(x[2]) / float(x[6]) for x in r) if float(r[0][6]) > 0 else 0
+    key = n.replace('->', '-to-') + '-thin.' + ('png' if n.endswith('png') else 'tif' if n.endswith('tif') else 'bmp')
+    mode, pil_bytes = pil.get(key, ['-', '0'])
+    size = int(r[-1][8])
+    print(f"{n:15} {med(2):7.3f} {med(3):6.2f} {max(float(x[4]) for x in r) / 1024:8.1f} {ratio:5.2f}"
+          f" {med(6):6.3f} {med(7):7.2f} {pil_ratio:5.2f} {size / 1000:8.1f} {mode:>5}"
+          f" {int(pil_bytes) / 1000:8.1f} {size / int(pil_bytes) if int(pil_bytes) else 0:8.2f}")
+rep = [l.split() for l in open(sys.argv[3])]
+print(f"bmp->bmp replacing its last result {st.median(float(x[2]) for x in rep) / 1e6:.3f} s,"
+      f" cp onto its last copy {st.median(float(x[3]) for x in rep) / 1e6:.3f} s,"
+      f" ratio {st.median(float(x[2]) / float(x[3]) for x in rep):.2f} (median of rounds)")
+PYEOF
+    rm -f "$OUT_DIR/formats.replace"
+    echo "(median of $REPS rounds; /bmp: wall time over BMP -> BMP in the same round; /PIL: over PIL"
+    echo " reading and writing the same file; size/PIL: the result over PIL's default save of it in"
+    echo " its own colour type; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg))"
+    exit 0
+fi
 
 # --vs: kevrale-thin (and BEFORE) and the floor in turn, REPS rounds; the
 # ratios are taken round by round, so that a machine whose speed drifts

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "cli/Options.h"
+#include "picture/ImageRowSource.h"
+#include "picture/RasterLayout.h"
 #include "picture/TGraphic.h"
 #include "platform/Color.h"
 
@@ -35,11 +37,20 @@ inline constexpr const char* kStandardOutputName = "-";
 // the source with the extension of the result's format.
 std::string DestinationFor(const std::string& source, const Options& options);
 
+// What the colour type of a PNG or TIFF result is decided from
+// (ResultLayout.h), taken from the source before the run.
+struct SourceColourFacts {
+  ColourTable colours;
+  SourceFacts facts;
+};
+
 // What follows a completed run: the spurs shorter than options.prune go
 // (in the surround colour), then the picture is saved to `destination`,
-// in its raster format or as the SVG of its `target`-coloured lines.
+// in its raster format or as the SVG of its `target`-coloured lines. A PNG
+// or TIFF result is written in the layout that `colours` gives, where it
+// holds the picture, and otherwise in that of the picture's own colours.
 void PruneAndSave(TPicture& picture, TColor target, const Options& options,
-                  const std::string& destination);
+                  const std::string& destination, const SourceColourFacts* colours = nullptr);
 
 // The command line loads only what the engine can thin: a picture wider
 // than it takes is refused with its width message as soon as the width is

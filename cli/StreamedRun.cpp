@@ -1,20 +1,25 @@
 #include "cli/StreamedRun.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 #include <thread>
 
 #include "cli/ImageRun.h"
+#include "cli/ResultLayout.h"
 #include "cli/RowPipeline.h"
-#include "picture/BmpRowReader.h"
 #include "picture/ImageFileFormat.h"
+#include "picture/ImageRowSource.h"
 #include "picture/ImageRowWriter.h"
 #include "picture/TPicture.h"
+#include "platform/FileName.h"
 #include "platform/FileSave.h"
 #include "platform/Stream.h"
+#include "plugins/TSPIs.h"
 #include "thinning/ThinningEngine.h"
 #include "thinning/ThinningMask.h"
 
@@ -52,33 +57,175 @@ bool IsSameFile(int source_fd, const std::string& destination) {
   return found == 0 && source.st_dev == target.st_dev && source.st_ino == target.st_ino;
 }
 
+// Hands back the memory that caches the file a result is about to replace,
+// so that the result's pages are written into memory just freed, as when
+// a file is overwritten in place, instead of into memory the system has
+// yet to find (on a virtual machine, to be given by the host); replaced at
+// the end of the save, the old file would give its memory back only then.
+// Pages of the old file that are not on disk yet stay; the file itself is
+// untouched, and kept if the save fails.
+void ReleaseCachedPages(const std::string& destination) {
+  struct stat st;
+  if (::stat(destination.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return;
+  const int fd = ::open(destination.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return;
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
+}
+
 // The colour of pixel (x, y), read from its row alone.
-TColor PixelOf(BmpRowReader& reader, int x, int y) {
+TColor PixelOf(ImageRowSource& reader, int x, int y) {
   TBitmap row;
   row.Allocate(reader.Width(), 1, reader.Format());
   reader.ReadRows(y, row);
   return row.Pixel(x, 0);
 }
 
+// The most pixels whose colour codes a run keeps from the scan of the
+// source's colours: a byte each.
+constexpr int64_t kMostScannedPixels = int64_t(32) << 20;
+
+// The source's colours, found by reading every pixel until the table
+// overflows; while they fit in a byte and the picture is not too large,
+// each pixel's code is kept, so that the run reads the rows from here
+// instead of decoding the file a second time.
+class ScannedPixels {
+ public:
+  void Scan(ImageRowSource& reader, int band_rows, ColourTable& table) {
+    width_ = reader.Width();
+    const int height = reader.Height();
+    keep_ = int64_t(width_) * height <= kMostScannedPixels;
+    if (keep_) codes_.resize(size_t(width_) * size_t(height));
+    TBitmap band;
+    for (int y0 = 0; y0 < height && !table.Overflowed(); y0 += band_rows) {
+      const int rows = std::min(band_rows, height - y0);
+      if (band.Height() != rows) band.Allocate(width_, rows, reader.Format());
+      reader.ReadRows(y0, band);
+      for (int y = 0; y < rows && !table.Overflowed(); ++y)
+        AddRow(band.ScanLine(y), band.BytesPerPixel(), size_t(y0 + y), table);
+    }
+    keep_ = keep_ && !table.Overflowed();
+    if (!keep_) {
+      std::vector<uint8_t>().swap(codes_);
+      return;
+    }
+    colours_ = table.Colours();
+  }
+
+  // Whether every pixel's code is kept.
+  bool Kept() const { return keep_; }
+
+  // Fills a band with rows y0 .. from the codes, as the source gives them.
+  void Fill(int y0, TBitmap& band) const {
+    const int out_bytes = band.BytesPerPixel();
+    for (int i = 0; i < band.Height(); ++i) {
+      const uint8_t* code = codes_.data() + size_t(y0 + i) * size_t(width_);
+      uint8_t* out = band.ScanLine(i);
+      for (int x = 0; x < width_; ++x, out += out_bytes) {
+        const uint32_t c = colours_[code[x]];
+        out[0] = uint8_t(c);
+        out[1] = uint8_t(c >> 8);
+        out[2] = uint8_t(c >> 16);
+        if (out_bytes == 4) out[3] = uint8_t(c >> 24);
+      }
+      std::fill(out, band.ScanLine(i) + band.Stride(), uint8_t(0));  // the padding
+    }
+  }
+
+ private:
+  void AddRow(const uint8_t* row, int bytes, size_t y, ColourTable& table) {
+    uint8_t* codes = keep_ ? codes_.data() + y * size_t(width_) : nullptr;
+    uint32_t last = ~ColourAt(row, bytes);
+    uint8_t code = 0;
+    for (int x = 0; x < width_; ++x, row += bytes) {
+      const uint32_t c = ColourAt(row, bytes);
+      if (c != last) {
+        table.Add(c);
+        if (table.Overflowed()) return;
+        code = uint8_t(table.Find(c));
+        last = c;
+      }
+      if (codes != nullptr) codes[x] = code;
+    }
+  }
+
+  int width_ = 0;
+  bool keep_ = false;
+  std::vector<uint8_t> codes_;
+  std::vector<uint32_t> colours_;
+};
+
+// The bundled plug-ins by their names; the first three are those whose
+// formats the program's own decoders stream.
+constexpr std::string_view kBundledPlugins[] = {
+    "Kevrale PNG plug-in 1.0", "Kevrale TIFF plug-in 1.0", "Kevrale JPEG plug-in 1.0",
+    "Kevrale GIF plug-in 1.0", "Kevrale WebP plug-in 1.0"};
+constexpr size_t kStreamedCodecs = 3;
+
+// A plug-in that came with the program: loaded into this process (those of
+// the user's places run in processes of their own) under a bundled name.
+// Returns its place in kBundledPlugins, or -1.
+int BundledIndex(const TSPI& module) {
+  if (module.Handle() == nullptr) return -1;
+  for (size_t i = 0; i < std::size(kBundledPlugins); ++i)
+    if (module.PluginName() == kBundledPlugins[i]) return int(i);
+  return -1;
+}
+
+// Whether the bundled plug-ins are the ones that would decode `source` in
+// the whole-picture run: those of PNG, TIFF and JPEG are loaded, and every
+// plug-in that claims the file's extension is a bundled one (a plug-in
+// that does not claim it is asked after the bundled ones, which are loaded
+// first, and each bundled plug-in knows its format by its first bytes).
+bool BundledPluginsDecode(const std::string& source) {
+  const TSPIs* host = GlobalSPIs();
+  if (host == nullptr) return false;
+  const std::string_view extension = ExtractFileExt(source);
+  size_t codecs = 0;
+  for (int i = 0; i < host->Count(); ++i) {
+    const TSPI& module = host->Items(i);
+    const int bundled = BundledIndex(module);
+    if (bundled >= 0) {
+      codecs += size_t(bundled) < kStreamedCodecs;
+      continue;
+    }
+    if (extension.empty()) continue;
+    for (const std::string& filter : module.Extensions())
+      if (SameTextAscii(ExtractFileExt(filter), extension)) return false;
+  }
+  return codecs == kStreamedCodecs;
+}
+
+bool OwnBmpReaderLoads(const std::string& source) {
+  return TPicture::FindGraphicClass(TPicture::ExtensionOf(source)) == &TBitmap::Class;
+}
+
 }  // namespace
 
 bool StreamingAllowed(const std::string& source, const Options& options) {
-  return TPicture::FindGraphicClass(TPicture::ExtensionOf(source)) == &TBitmap::Class &&
+  const TGraphicClass kind = TPicture::FindGraphicClass(TPicture::ExtensionOf(source));
+  return (kind == &TBitmap::Class || (kind != nullptr && kind == TSPIs::DefaultGraphicClass())) &&
          ResultFormat(options) != OutputFormat::kSvg && options.prune == 0;
 }
 
 int StreamThreads(const Options& options) {
   if (options.jobs > 1) return 1;
+  const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 3u);
+  // A helper thread only gains where a core is free for it: on a machine
+  // busy with other work, every band handed between threads waits for
+  // one of them to be scheduled again, which costs more than the reading
+  // and writing that the helper would take off the sweep.
+  double load = 0;
+  if (cores > 1 && ::getloadavg(&load, 1) == 1 && load + 1 > double(cores)) return 1;
   // On two cores one helper that both reads and writes beside the sweep
   // beats two helpers, which take turns with the sweep for the cores.
-  return int(std::clamp(std::thread::hardware_concurrency(), 1u, 3u));
+  return int(cores);
 }
 
-bool ThinStreamed(const std::string& source, const std::string& destination, const Options& options,
-                  int threads, int band_rows) {
-  TFileStream file(source, TFileStream::Mode::Read);
-  BmpRowReader reader(file, ThinnableLimits());
-  if (!reader.Streams() || IsSameFile(file.Handle(), destination)) return false;
+namespace {
+
+void RunStreamed(ImageRowSource& reader, const std::string& source, const std::string& destination,
+                 const Options& options, int threads, int band_rows) {
   reader.Check();
   const int width = reader.Width();
   const int height = reader.Height();
@@ -89,7 +236,23 @@ bool ThinStreamed(const std::string& source, const std::string& destination, con
 
   const bool alpha = reader.Format() == TPixelFormat::pf32bit;
   if (band_rows <= 0) band_rows = RowPipeline::BandRowsFor(width, TPixelFormat::pf32bit);
-  const auto read = [&reader](int y0, TBitmap& band) { reader.ReadRows(y0, band); };
+
+  // A PNG or TIFF result's colours: those the file declares, or those its
+  // pixels have, read (and kept where they fit) before the run.
+  const TImageFileFormat file_format =
+      destination == kStandardOutputName ? TImageFileFormat::Bmp : ImageFileFormatFor(destination);
+  ColourTable colours;
+  ScannedPixels scanned;
+  if (file_format != TImageFileFormat::Bmp)
+    colours = SourceColours(reader.Facts(),
+                            [&](ColourTable& table) { scanned.Scan(reader, band_rows, table); });
+  const auto read = [&reader, &scanned](int y0, TBitmap& band) {
+    if (scanned.Kept())
+      scanned.Fill(y0, band);
+    else
+      reader.ReadRows(y0, band);
+  };
+
   const auto no_write = [](int, const TBitmap&) {};
   const ThinningOptions& thinning = options.thinning;
   TPixelFormat format = reader.Format();
@@ -113,9 +276,14 @@ bool ThinStreamed(const std::string& source, const std::string& destination, con
     if (probe.Found()) format = TPixelFormat::pf32bit;
   }
 
+  RasterLayout layout;
+  if (file_format != TImageFileFormat::Bmp)
+    layout = ResultLayout(std::move(colours), reader.Facts(), options,
+                          format == TPixelFormat::pf32bit, file_format);
+
   const auto save = [&](TStream& out) {
     const std::unique_ptr<ImageRowWriter> writer =
-        MakeImageRowWriter(ImageFileFormatFor(destination), out, width, height, format);
+        MakeImageRowWriter(file_format, out, width, height, format, layout);
     RowPipeline rows(
         width, height, format, threads, band_rows, read,
         [&writer](int y0, const TBitmap& band) { writer->WriteRows(y0, band); },
@@ -128,10 +296,35 @@ bool ThinStreamed(const std::string& source, const std::string& destination, con
     });
     writer->Finish();
   };
-  if (destination == kStandardOutputName)
+  if (destination == kStandardOutputName) {
     SaveStandardOutputWith(save);
-  else
+  } else {
+    ReleaseCachedPages(destination);
     SaveFileWith(destination, save);
+  }
+}
+
+}  // namespace
+
+bool ThinStreamed(const std::string& source, const std::string& destination, const Options& options,
+                  int threads, int band_rows) {
+  TFileStream file(source, TFileStream::Mode::Read);
+  const bool bmp = OwnBmpReaderLoads(source);
+  // A file of a plug-in's format streams where the bundled plug-ins would
+  // decode it, and not to standard output, which cannot take back what a
+  // broken file has let through.
+  if (!bmp && (destination == kStandardOutputName || !BundledPluginsDecode(source))) return false;
+  try {
+    const std::unique_ptr<ImageRowSource> reader =
+        OpenRowSource(file, bmp ? RowSourceKind::Bmp : RowSourceKind::Codec, ThinnableLimits());
+    if (!reader || IsSameFile(file.Handle(), destination)) return false;
+    RunStreamed(*reader, source, destination, options, threads, band_rows);
+  } catch (const ERowSourceFailed&) {
+    // A broken file: the whole-picture run says what is wrong with it, as
+    // it does for a file that does not stream. The save has kept the old
+    // result.
+    return false;
+  }
   return true;
 }
 

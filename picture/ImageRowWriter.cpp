@@ -7,13 +7,13 @@
 namespace kevrale {
 
 std::unique_ptr<ImageRowWriter> MakeImageRowWriter(TImageFileFormat format, TStream& stream,
-                                                   int width, int height,
-                                                   TPixelFormat pixel_format) {
+                                                   int width, int height, TPixelFormat pixel_format,
+                                                   const RasterLayout& layout) {
   switch (format) {
     case TImageFileFormat::Png:
-      return MakePngRowWriter(stream, width, height, pixel_format);
+      return MakePngRowWriter(stream, width, height, pixel_format, layout);
     case TImageFileFormat::Tiff:
-      return MakeTiffRowWriter(stream, width, height, pixel_format);
+      return MakeTiffRowWriter(stream, width, height, pixel_format, layout);
     case TImageFileFormat::Bmp:
       break;
   }
@@ -21,8 +21,14 @@ std::unique_ptr<ImageRowWriter> MakeImageRowWriter(TImageFileFormat format, TStr
 }
 
 void WriteImage(TImageFileFormat format, const TBitmap& bitmap, TStream& stream) {
-  const std::unique_ptr<ImageRowWriter> writer =
-      MakeImageRowWriter(format, stream, bitmap.Width(), bitmap.Height(), bitmap.PixelFormat());
+  WriteImage(format, bitmap, stream,
+             format == TImageFileFormat::Bmp ? RasterLayout{} : LayoutOf(bitmap, format));
+}
+
+void WriteImage(TImageFileFormat format, const TBitmap& bitmap, TStream& stream,
+                const RasterLayout& layout) {
+  const std::unique_ptr<ImageRowWriter> writer = MakeImageRowWriter(
+      format, stream, bitmap.Width(), bitmap.Height(), bitmap.PixelFormat(), layout);
   writer->WriteRows(0, bitmap);
   writer->Finish();
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "picture/ImageFileFormat.h"
+#include "picture/RasterLayout.h"
 #include "picture/TBitmap.h"
 
 namespace kevrale {
@@ -26,14 +27,19 @@ class ImageRowWriter {
 };
 
 // A writer of a `width` x `height` picture in `pixel_format` (alpha kept
-// with 32 bits) as `format`, from the stream's position on. PNG and TIFF
-// have no form for an empty picture: EInvalidGraphic before anything is
-// written.
+// with 32 bits) as `format`, from the stream's position on; PNG and TIFF
+// in `layout`, which must hold every colour of the rows (the default: RGB
+// or RGBA, as the rows are). PNG and TIFF have no form for an empty
+// picture: EInvalidGraphic before anything is written.
 std::unique_ptr<ImageRowWriter> MakeImageRowWriter(TImageFileFormat format, TStream& stream,
-                                                   int width, int height,
-                                                   TPixelFormat pixel_format);
+                                                   int width, int height, TPixelFormat pixel_format,
+                                                   const RasterLayout& layout = {});
 
-// Writes a whole bitmap through its format's row writer.
+// Writes a whole bitmap through its format's row writer, PNG and TIFF in
+// the smallest layout that holds its colours.
 void WriteImage(TImageFileFormat format, const TBitmap& bitmap, TStream& stream);
+// The same in a layout of the caller's.
+void WriteImage(TImageFileFormat format, const TBitmap& bitmap, TStream& stream,
+                const RasterLayout& layout);
 
 }  // namespace kevrale

@@ -1,5 +1,5 @@
-// Writes a bitmap as a PNG file (libpng): 8-bit RGB, or RGBA when the
-// bitmap carries alpha.
+// Writes a bitmap as a PNG file (libpng) in the smallest colour type that
+// holds its colours (RasterLayout.h).
 #pragma once
 
 #include <memory>
@@ -10,13 +10,15 @@ namespace kevrale {
 
 class TBitmap;
 class TStream;
+struct RasterLayout;
 
 // Raises EInvalidGraphic for an empty bitmap, which PNG cannot hold, before
 // anything is written, and the stream's errors when writing fails.
 void WritePng(const TBitmap& bitmap, TStream& stream);
 
-// The row writer of PNG files; the rows are written as they come.
+// The row writer of PNG files in `layout`; the rows are written as they
+// come. RGB and RGBA follow the rows' format.
 std::unique_ptr<ImageRowWriter> MakePngRowWriter(TStream& stream, int width, int height,
-                                                 TPixelFormat format);
+                                                 TPixelFormat format, const RasterLayout& layout);
 
 }  // namespace kevrale

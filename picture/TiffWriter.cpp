@@ -2,6 +2,7 @@
 
 #include <tiffio.h>
 
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -9,7 +10,9 @@
 #include <vector>
 
 #include "picture/ImageFileFormat.h"
+#include "picture/RasterLayout.h"
 #include "picture/TBitmap.h"
+#include "picture/TiffClient.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
 #include "platform/Stream.h"
@@ -58,81 +61,87 @@ toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
   return position < sink->start ? toff_t(-1) : toff_t(position - sink->start);
 }
 
-int CloseProc(thandle_t) {
-  return 0;
-}
-
 toff_t SizeProc(thandle_t handle) {
   auto* sink = static_cast<TiffSink*>(handle);
   const int64_t size = sink->stream->Size();
   return size < sink->start ? 0 : toff_t(size - sink->start);
 }
 
-int MapProc(thandle_t, void**, toff_t*) {
-  return 0;
-}
-
-void UnmapProc(thandle_t, void*, toff_t) {}
-
-// libtiff's messages would go to the terminal; a failure shows in the
-// results of its calls.
-int Quiet(TIFF*, void*, const char*, const char*, va_list) {
-  return 1;
-}
-
-struct TiffCloser {
-  void operator()(TIFF* tif) const { TIFFClose(tif); }
-};
-
 // Writes the file on a stream that can seek.
 class SeekableTiff {
  public:
-  SeekableTiff(TStream& stream, int64_t start, int width, int height, TPixelFormat format)
+  SeekableTiff(TStream& stream, int64_t start, int width, int height, TPixelFormat format,
+               const RasterLayout& layout)
       : sink_{&stream, start, nullptr},
         width_(width),
-        samples_(format == TPixelFormat::pf32bit ? 4 : 3),
-        row_(size_t(width) * size_t(samples_)) {
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (options == nullptr) Fail();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, Quiet, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, Quiet, nullptr);
-    // "m": no memory mapping, the output is a stream.
-    tif_.reset(TIFFClientOpenExt("output", "wm", &sink_, ReadProc, WriteProc, SeekProc, CloseProc,
-                                 SizeProc, MapProc, UnmapProc, options));
-    TIFFOpenOptionsFree(options);
+        samples_(format == TPixelFormat::pf32bit ? 4 : 3) {
+    const bool packed = layout.kind == RasterKind::Grey || layout.kind == RasterKind::Palette;
+    // Black and white is a fax page: one bit, white 0, Group 4 coded.
+    bilevel_ = layout.kind == RasterKind::Grey && layout.bits == 1;
+    if (packed) {
+      packer_.emplace(layout);
+      row_.resize(packer_->RowBytes(width));
+    } else {
+      row_.resize(size_t(width) * size_t(samples_));
+    }
+    tif_ = OpenTiffClient("w", &sink_, ReadProc, WriteProc, SeekProc, SizeProc);
     if (!tif_) Fail();
 
     TIFF* t = tif_.get();
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(width));
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(height));
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, samples_);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    if (samples_ == 4) {
+    if (packed) {
+      TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, layout.bits);
+      TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    } else {
+      TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+      TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, samples_);
+      TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    }
+    if (!packed && samples_ == 4) {
       const uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
       TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, extra);
     }
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-    TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    if (bilevel_) {
+      TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+      TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    } else {
+      if (layout.kind == RasterKind::Grey)
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+      if (layout.kind == RasterKind::Palette) SetColourMap(t, layout);
+      TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+      TIFFSetField(t, TIFFTAG_ZIPQUALITY, 1);
+      // Differences between neighbours help 8-bit samples of colour or grey;
+      // palette indices and packed samples compress better as they are.
+      if (!packed || (layout.kind == RasterKind::Grey && layout.bits == 8))
+        TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    }
     TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, 96.0f);  // as the BMP writer says
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, 96.0f);
+    // 96 dots per inch, as the BMP writer says, where the picture says nothing.
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, DotsPerInch(layout.x_ppm));
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, DotsPerInch(layout.y_ppm));
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
   }
 
   void WriteRows(int y0, const TBitmap& band) {
     if (!tif_ || band.Width() != width_) Fail();
-    // TIFF wants red first; the bitmap's rows hold blue first.
-    const size_t samples = size_t(samples_);
     for (int i = 0; i < band.Height(); ++i) {
       const uint8_t* in = band.ScanLine(i);
-      for (size_t k = 0; k < row_.size(); k += samples) {
-        row_[k] = in[k + 2];
-        row_[k + 1] = in[k + 1];
-        row_[k + 2] = in[k];
-        if (samples == 4) row_[k + 3] = in[k + 3];
+      if (packer_) {
+        packer_->Pack(in, width_, band.BytesPerPixel(), row_.data());
+        if (bilevel_)
+          for (uint8_t& b : row_) b = uint8_t(~b);
+      } else {
+        // TIFF wants red first; the bitmap's rows hold blue first.
+        const size_t samples = size_t(samples_);
+        for (size_t k = 0; k < row_.size(); k += samples) {
+          row_[k] = in[k + 2];
+          row_[k + 1] = in[k + 1];
+          row_[k + 2] = in[k];
+          if (samples == 4) row_[k + 3] = in[k + 3];
+        }
       }
       if (TIFFWriteScanline(tif_.get(), row_.data(), uint32_t(y0 + i), 0) < 0) Fail();
     }
@@ -153,23 +162,51 @@ class SeekableTiff {
     throw EWriteError(kStreamWriteErrorMessage);
   }
 
+  // The 16-bit colour map of a palette layout: every entry the bit count
+  // allows, those past the colours black.
+  static void SetColourMap(TIFF* t, const RasterLayout& layout) {
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE);
+    const size_t entries = size_t(1) << layout.bits;
+    std::vector<uint16_t> red(entries), green(entries), blue(entries);
+    for (size_t i = 0; i < layout.colours.size() && i < entries; ++i) {
+      const uint32_t c = layout.colours[i];
+      red[i] = uint16_t((c >> 16 & 0xFF) * 257);
+      green[i] = uint16_t((c >> 8 & 0xFF) * 257);
+      blue[i] = uint16_t((c & 0xFF) * 257);
+    }
+    TIFFSetField(t, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
+  }
+
+  // Dots per inch of a density in pixels per metre: a whole number of dots
+  // where the metre's whole pixels come within their rounding of one (300
+  // dpi is 11811 pixels per metre, which is 299.9994 dpi).
+  static float DotsPerInch(uint32_t ppm) {
+    if (ppm == 0) return 96.0f;
+    const double dpi = ppm * 0.0254;
+    const double whole = std::round(dpi);
+    return float(std::abs(dpi - whole) <= 0.0127 ? whole : dpi);
+  }
+
   TiffSink sink_;
   int width_;
   int samples_;
+  bool bilevel_ = false;
+  std::optional<RowPacker> packer_;
   std::vector<uint8_t> row_;
-  std::unique_ptr<TIFF, TiffCloser> tif_;
+  TiffHandle tif_;
 };
 
 // TIFF's directory is written last and pointed to from the header: a
 // stream that cannot seek (a pipe) gets the file built in memory first.
 class TiffRowWriter final : public ImageRowWriter {
  public:
-  TiffRowWriter(TStream& stream, int width, int height, TPixelFormat format)
+  TiffRowWriter(TStream& stream, int width, int height, TPixelFormat format,
+                const RasterLayout& layout)
       : stream_(stream), in_memory_(!stream.WritesAtPosition()) {
     if (in_memory_)
-      file_.emplace(memory_, 0, width, height, format);
+      file_.emplace(memory_, 0, width, height, format, layout);
     else
-      file_.emplace(stream, stream.Position(), width, height, format);
+      file_.emplace(stream, stream.Position(), width, height, format, layout);
   }
 
   void WriteRows(int y0, const TBitmap& band) override { file_->WriteRows(y0, band); }
@@ -189,9 +226,9 @@ class TiffRowWriter final : public ImageRowWriter {
 }  // namespace
 
 std::unique_ptr<ImageRowWriter> MakeTiffRowWriter(TStream& stream, int width, int height,
-                                                  TPixelFormat format) {
+                                                  TPixelFormat format, const RasterLayout& layout) {
   if (width <= 0 || height <= 0) throw EInvalidGraphic(Format(kEmptyPictureMessage, {"TIFF"}));
-  return std::make_unique<TiffRowWriter>(stream, width, height, format);
+  return std::make_unique<TiffRowWriter>(stream, width, height, format, layout);
 }
 
 void WriteTiff(const TBitmap& bitmap, TStream& stream) {

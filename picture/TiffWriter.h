@@ -1,6 +1,8 @@
-// Writes a bitmap as a TIFF file (libtiff): 8-bit RGB, or RGB with an
-// unassociated alpha sample when the bitmap carries alpha, deflate-coded
-// with horizontal differencing, in strips.
+// Writes a bitmap as a TIFF file (libtiff), in strips, in the smallest
+// colour type that holds its colours (RasterLayout.h): black and white as a
+// one-bit page coded in CCITT Group 4; grey, palette, 8-bit RGB, or RGB
+// with an unassociated alpha sample deflate-coded, 8-bit samples with
+// horizontal differencing.
 #pragma once
 
 #include <memory>
@@ -11,6 +13,7 @@ namespace kevrale {
 
 class TBitmap;
 class TStream;
+struct RasterLayout;
 
 // Raises EInvalidGraphic for an empty bitmap, which TIFF cannot hold,
 // before anything is written, and the stream's errors when writing fails.
@@ -18,9 +21,10 @@ class TStream;
 // as TIFF's directory is written last and pointed to from the header.
 void WriteTiff(const TBitmap& bitmap, TStream& stream);
 
-// The row writer of TIFF files; a stream that cannot seek gets the whole
-// file once it is complete.
+// The row writer of TIFF files in `layout` (RGB and RGBA follow the rows'
+// format); a stream that cannot seek gets the whole file once it is
+// complete.
 std::unique_ptr<ImageRowWriter> MakeTiffRowWriter(TStream& stream, int width, int height,
-                                                  TPixelFormat format);
+                                                  TPixelFormat format, const RasterLayout& layout);
 
 }  // namespace kevrale

@@ -17,6 +17,7 @@
 
 #include "BmpBuilder.h"
 #include "CliProcess.h"
+#include "FileSizeLimit.h"
 #include "Files.h"
 #include "TempFolder.h"
 #include "cli/ImageRun.h"
@@ -296,28 +297,7 @@ TEST_F(StreamedRunTest, TheProgramAndItsListModeGiveTheWholePictureResults) {
   EXPECT_TRUE(test::ReadText(dir_.File("b_s.tif")) == Whole(b, "tif", Options{}));
 }
 
-// The process may write files up to `bytes` long while it lives; a longer
-// write fails with EFBIG instead of raising SIGXFSZ.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    old_handler_ = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = old_;
-    limit.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    ::signal(SIGXFSZ, old_handler_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  rlimit old_{};
-  sighandler_t old_handler_;
-};
+using test::FileSizeLimit;
 
 std::vector<std::string> EntriesOf(const std::string& folder) {
   std::vector<std::string> names;

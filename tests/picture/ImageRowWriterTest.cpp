@@ -55,7 +55,10 @@ TBitmap BandOf(const TBitmap& b, int y0, int count) {
 }
 
 void WriteInBands(TImageFileFormat format, const TBitmap& b, TStream& stream, int band_rows) {
-  const auto writer = MakeImageRowWriter(format, stream, b.Width(), b.Height(), b.PixelFormat());
+  const RasterLayout layout =
+      format == TImageFileFormat::Bmp ? RasterLayout{} : LayoutOf(b, format);
+  const auto writer =
+      MakeImageRowWriter(format, stream, b.Width(), b.Height(), b.PixelFormat(), layout);
   for (int y0 = 0; y0 < b.Height(); y0 += band_rows)
     writer->WriteRows(y0, BandOf(b, y0, std::min(band_rows, b.Height() - y0)));
   writer->Finish();

@@ -68,8 +68,16 @@ TEST(ImageWriter, PilReadsTheBitmapsPixelsAndAlphaFromEachFormat) {
 
 TEST(ImageWriter, TiffIsDeflateCodedWithUnassociatedAlpha) {
   TempFolder dir;
-  // A flat picture: deflate makes it far smaller than its pixels.
+  // Rows alike, of more colours than a palette holds: deflate makes it far
+  // smaller than its pixels, and it stays RGBA.
   TBitmap flat(300, 200, TPixelFormat::pf32bit);
+  for (int y = 0; y < flat.Height(); ++y)
+    for (int x = 0; x < flat.Width(); ++x) {
+      uint8_t* p = flat.ScanLine(y) + 4 * x;
+      p[0] = uint8_t(x);
+      p[1] = uint8_t(x >> 8);
+      p[3] = uint8_t(255 - x % 7);
+    }
   flat.SaveToFile(dir.File("flat.tif"));
   const std::vector<uint8_t> file = ReadBytes(dir.File("flat.tif"));
   EXPECT_LT(file.size(), 300u * 200u * 4u / 20u);

@@ -16,21 +16,31 @@
 
 namespace kevrale::pil {
 
-// PIL decodes each file and prints "MODE WIDTH HEIGHT" and then every pixel
-// as RRGGBB or RRGGBBAA, row by row from the top.
+// PIL decodes each file, turns its pixels into RGB, or RGBA where the file
+// has alpha (an alpha channel or transparent palette entries or grey
+// levels), and prints "MODE WIDTH HEIGHT" of that and then every pixel as
+// RRGGBB or RRGGBBAA, row by row from the top. With --modes first, it
+// prints the file's own mode instead: "1", "L", "P", "RGB", "RGBA", ...
 inline constexpr const char* kScript = R"(
 import sys
 from PIL import Image
-for path in sys.argv[1:]:
+modes = sys.argv[1:2] == ['--modes']
+for path in sys.argv[2 if modes else 1:]:
     im = Image.open(path)
     im.load()
+    if modes:
+        print(im.mode)
+        continue
+    alpha = im.mode in ('RGBA', 'LA', 'PA') or 'transparency' in im.info
+    im = im.convert('RGBA' if alpha else 'RGB')
     print(im.mode, im.width, im.height)
     print(' '.join(bytes(p).hex() for p in im.getdata()))
 )";
 
 // PIL's description of the files. `missing` gets the reason when PIL cannot
 // run here (the caller skips its check then).
-inline std::string Describe(const std::vector<std::string>& files, std::string& missing) {
+inline std::string Describe(const std::vector<std::string>& files, std::string& missing,
+                            bool modes = false) {
   if (!std::filesystem::exists("/usr/bin/python3")) {
     missing = "/usr/bin/python3 is missing (Debian's python3-pil provides the check)";
     return {};
@@ -41,7 +51,7 @@ inline std::string Describe(const std::vector<std::string>& files, std::string& 
   const std::string text = kScript;
   const bool written = ::write(fd, text.data(), text.size()) == ssize_t(text.size());
   ::close(fd);
-  std::string command = "/usr/bin/python3 " + std::string(script);
+  std::string command = "/usr/bin/python3 " + std::string(script) + (modes ? " --modes" : "");
   for (const std::string& f : files) command += " '" + f + "'";
   command += " 2>&1";
   std::string out;
@@ -55,6 +65,11 @@ inline std::string Describe(const std::vector<std::string>& files, std::string& 
   if (out.find("No module named 'PIL'") != std::string::npos)
     missing = "PIL is not installed for /usr/bin/python3 (Debian's python3-pil)";
   return out;
+}
+
+// The files' own modes, one a line.
+inline std::string Modes(const std::vector<std::string>& files, std::string& missing) {
+  return Describe(files, missing, true);
 }
 
 // A picture with distinct values in every channel of every pixel (odd

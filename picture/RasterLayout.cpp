@@ -1,0 +1,201 @@
+#include "picture/RasterLayout.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "picture/TBitmap.h"
+
+namespace kevrale {
+
+namespace {
+
+bool Opaque(uint32_t colour) {
+  return colour >> 24 == 0xFF;
+}
+
+bool Grey(uint32_t colour) {
+  const uint32_t b = colour & 0xFF;
+  return Opaque(colour) && (colour >> 8 & 0xFF) == b && (colour >> 16 & 0xFF) == b;
+}
+
+// The fewest bits of grey whose levels include `level`: 0 and 255 are on
+// the one-bit scale, multiples of 85 on the 2-bit one, of 17 on the 4-bit.
+int GreyBitsOf(uint32_t level) {
+  if (level == 0 || level == 255) return 1;
+  if (level % 85 == 0) return 2;
+  if (level % 17 == 0) return 4;
+  return 8;
+}
+
+// The fewest bits a palette of `count` entries needs.
+int PaletteBitsOf(size_t count) {
+  if (count <= 2) return 1;
+  if (count <= 4) return 2;
+  if (count <= 16) return 4;
+  return 8;
+}
+
+}  // namespace
+
+int ColourTable::Find(uint32_t colour) const {
+  for (size_t slot = SlotOf(colour);; slot = (slot + 1) & (kSlots - 1)) {
+    if (codes_[slot] < 0) return -1;
+    if (keys_[slot] == colour) return codes_[slot];
+  }
+}
+
+void ColourTable::Add(uint32_t colour) {
+  if (has_last_ && colour == last_) return;
+  size_t slot = SlotOf(colour);
+  for (; codes_[slot] >= 0; slot = (slot + 1) & (kSlots - 1))
+    if (keys_[slot] == colour) {
+      last_ = colour;
+      has_last_ = true;
+      return;
+    }
+  if (colours_.size() == kMostColours) {
+    overflowed_ = true;
+    return;
+  }
+  keys_[slot] = colour;
+  codes_[slot] = int16_t(colours_.size());
+  colours_.push_back(colour);
+  last_ = colour;
+  has_last_ = true;
+}
+
+namespace {
+
+// Calls add(colour) for each pixel whose colour differs from the one
+// before it, while keep_going() holds.
+template <int kBytes, typename Add, typename KeepGoing>
+void ForEachChange(const uint8_t* row, int count, uint32_t last, bool has_last, Add add,
+                   KeepGoing keep_going) {
+  for (int x = 0; x < count; ++x, row += kBytes) {
+    const uint32_t c = ColourAt(row, kBytes);
+    if (has_last && c == last) continue;
+    add(x, c);
+    if (!keep_going()) return;
+    last = c;
+    has_last = true;
+  }
+}
+
+}  // namespace
+
+void ColourTable::AddRow(const uint8_t* row, int count, int bytes_per_pixel) {
+  const auto add = [this](int, uint32_t c) { Add(c); };
+  const auto keep_going = [this] { return !overflowed_; };
+  if (bytes_per_pixel == 4)
+    ForEachChange<4>(row, count, last_, has_last_, add, keep_going);
+  else
+    ForEachChange<3>(row, count, last_, has_last_, add, keep_going);
+}
+
+RasterLayout ChooseLayout(const ColourTable& table, bool alpha, TImageFileFormat format) {
+  RasterLayout layout;
+  if (table.Overflowed()) {
+    layout.kind = alpha ? RasterKind::Rgba : RasterKind::Rgb;
+    return layout;
+  }
+  std::vector<uint32_t> colours = table.Colours();
+  if (!alpha)
+    for (uint32_t& c : colours) c |= 0xFF000000u;
+  std::sort(colours.begin(), colours.end());
+  colours.erase(std::unique(colours.begin(), colours.end()), colours.end());
+
+  const int palette_bits = PaletteBitsOf(colours.size());
+  if (std::all_of(colours.begin(), colours.end(), Grey)) {
+    int grey_bits = 1;
+    for (uint32_t c : colours) grey_bits = std::max(grey_bits, GreyBitsOf(c & 0xFF));
+    if (grey_bits <= palette_bits) {
+      layout.kind = RasterKind::Grey;
+      layout.bits = grey_bits;
+      layout.colours = std::move(colours);
+      return layout;
+    }
+  }
+  const bool transparent = !std::all_of(colours.begin(), colours.end(), Opaque);
+  if (transparent && format == TImageFileFormat::Tiff) {
+    layout.kind = RasterKind::Rgba;
+    return layout;
+  }
+  // Entries with alpha first: a PNG lists alpha only up to the last of them.
+  std::stable_partition(colours.begin(), colours.end(), [](uint32_t c) { return !Opaque(c); });
+  layout.kind = RasterKind::Palette;
+  layout.bits = palette_bits;
+  layout.colours = std::move(colours);
+  return layout;
+}
+
+RasterLayout LayoutOf(const TBitmap& bitmap, TImageFileFormat format) {
+  ColourTable table;
+  for (int y = 0; y < bitmap.Height() && !table.Overflowed(); ++y)
+    table.AddRow(bitmap.ScanLine(y), bitmap.Width(), bitmap.BytesPerPixel());
+  return ChooseLayout(table, bitmap.HasAlpha(), format);
+}
+
+RowPacker::RowPacker(const RasterLayout& layout) : bits_(layout.bits) {
+  if (layout.kind != RasterKind::Grey && layout.kind != RasterKind::Palette)
+    throw std::logic_error("RowPacker: a layout without samples to pack");
+  for (uint32_t c : layout.colours) table_.Add(c);
+  for (size_t i = 0; i < layout.colours.size(); ++i)
+    codes_.push_back(layout.kind == RasterKind::Grey
+                         ? uint8_t((layout.colours[i] & 0xFF) >> (8 - bits_))
+                         : uint8_t(i));
+}
+
+namespace {
+
+// Packs `width` pixels of `kBytes` bytes into samples of `bits`, each
+// found through `sample_of` where the colour changes.
+template <int kBytes, typename SampleOf>
+void PackRow(const uint8_t* row, int width, int bits, uint8_t* out, SampleOf sample_of) {
+  uint32_t last = ColourAt(row, kBytes);
+  unsigned sample = sample_of(last);
+  if (bits == 8) {
+    for (int x = 0; x < width; ++x, row += kBytes) {
+      const uint32_t colour = ColourAt(row, kBytes);
+      if (colour != last) {
+        sample = sample_of(colour);
+        last = colour;
+      }
+      out[x] = uint8_t(sample);
+    }
+    return;
+  }
+  unsigned byte = 0;
+  int filled = 0;
+  for (int x = 0; x < width; ++x, row += kBytes) {
+    const uint32_t colour = ColourAt(row, kBytes);
+    if (colour != last) {
+      sample = sample_of(colour);
+      last = colour;
+    }
+    byte = byte << bits | sample;
+    filled += bits;
+    if (filled == 8) {
+      *out++ = uint8_t(byte);
+      byte = 0;
+      filled = 0;
+    }
+  }
+  if (filled > 0) *out = uint8_t(byte << (8 - filled));
+}
+
+}  // namespace
+
+void RowPacker::Pack(const uint8_t* row, int width, int bytes_per_pixel, uint8_t* out) const {
+  if (width <= 0) return;
+  const auto sample_of = [this](uint32_t colour) -> unsigned {
+    const int code = table_.Find(colour);
+    if (code < 0) throw std::logic_error("RowPacker: a colour outside the file's colours");
+    return codes_[size_t(code)];
+  };
+  if (bytes_per_pixel == 4)
+    PackRow<4>(row, width, bits_, out, sample_of);
+  else
+    PackRow<3>(row, width, bits_, out, sample_of);
+}
+
+}  // namespace kevrale

@@ -1,0 +1,67 @@
+// The row sources of the formats that the bundled plug-ins decode, each
+// beside its codec (ImageRowSource.h says what they give).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "picture/ImageRowSource.h"
+
+namespace kevrale {
+
+// Whether a picture of this size streams: not empty, no wider than the
+// limits allow and no larger than a bitmap may be; any other is left to
+// the whole-picture load, which says what is wrong with it.
+bool StreamableSize(uint64_t width, uint64_t height, const TLoadLimits& limits);
+
+// The bundled plug-ins' colour table of `levels` greys (0xAARRGGBB, opaque)
+// from black to white, or from white to black when `inverted`, each level
+// rounded to the nearest of 0..255.
+std::vector<uint32_t> GreyRamp(uint32_t levels, bool inverted = false);
+
+// A decoder that only goes forward (PNG, JPEG): rows are decoded a few at
+// a time into a buffer, and rows above the next one start the file over.
+class SequentialRowSource : public ImageRowSource {
+ public:
+  void ReadRows(int y0, TBitmap& band) final;
+
+ protected:
+  static constexpr int kRowsAtOnce = 16;
+
+  // `stored_bytes` a pixel in the decoded rows.
+  explicit SequentialRowSource(int stored_bytes) : stored_bytes_(stored_bytes) {}
+  size_t StoredRowBytes() const { return size_t(width_) * size_t(stored_bytes_); }
+  // Rows y0 .. y0 + count - 1 (count at most kRowsAtOnce), decoded, in a
+  // buffer StoredRowBytes() apart.
+  const uint8_t* Decode(int y0, int count);
+  // Raises std::logic_error unless Check() has run and the band lies in
+  // the picture.
+  void RequireRows(int y0, const TBitmap& band) const;
+
+  bool checked_ = false;
+
+ private:
+  // Starts the file over, ready for row 0.
+  virtual void Restart() = 0;
+  // Decodes the next `count` rows into `rows`, StoredRowBytes() apart.
+  virtual void DecodeNext(uint8_t* rows, int count) = 0;
+  // One decoded row into a band row of `out_bytes` a pixel.
+  virtual void Convert(const uint8_t* in, uint8_t* out, int out_bytes) const = 0;
+
+  int stored_bytes_;
+  bool started_ = false;
+  int next_row_ = 0;
+  std::vector<uint8_t> buffer_;
+};
+
+std::unique_ptr<ImageRowSource> OpenPngRowSource(TStream& stream, const TLoadLimits& limits);
+std::unique_ptr<ImageRowSource> OpenTiffRowSource(TStream& stream, const TLoadLimits& limits);
+std::unique_ptr<ImageRowSource> OpenJpegRowSource(TStream& stream, const TLoadLimits& limits);
+
+std::optional<SourceFacts> ReadPngFacts(TStream& stream);
+std::optional<SourceFacts> ReadTiffFacts(TStream& stream);
+std::optional<SourceFacts> ReadJpegFacts(TStream& stream);
+
+}  // namespace kevrale
