@@ -1,5 +1,8 @@
 #include "app/TImage.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QBrush>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -21,12 +24,32 @@ void TImage::SetPicture(const TPicture* picture) {
   PictureChanged();
 }
 
+QSize TImage::ZoomedSize(int width, int height) const {
+  if (zoom_ == 1) return QSize(width, height);
+  return QSize(std::max(1, int(std::ceil(width * zoom_))),
+               std::max(1, int(std::ceil(height * zoom_))));
+}
+
+void TImage::SetZoom(double zoom) {
+  zoom = std::clamp(zoom, kMinZoom, kMaxZoom);
+  if (zoom == zoom_) return;
+  zoom_ = zoom;
+  if (picture_ != nullptr && picture_->Width() > 0 && picture_->Height() > 0)
+    resize(ZoomedSize(picture_->Width(), picture_->Height()));
+  update();
+}
+
+QPoint TImage::PixelAt(QPointF at) const {
+  if (zoom_ == 1) return at.toPoint();
+  return QPoint(int(std::floor((at.x() + 0.5) / zoom_)), int(std::floor((at.y() + 0.5) / zoom_)));
+}
+
 void TImage::PictureChanged() {
   if (picture_ != nullptr) {
     const int width = picture_->Width();
     const int height = picture_->Height();
-    if (width > 0 && height > 0 && (width != this->width() || height != this->height()))
-      resize(width, height);
+    const QSize size = ZoomedSize(width, height);
+    if (width > 0 && height > 0 && size != this->size()) resize(size);
   }
   if (!stale_) {
     stale_ = true;
@@ -37,9 +60,22 @@ void TImage::PictureChanged() {
 const QImage& TImage::ShownImage() {
   if (stale_) {
     shown_ = picture_ != nullptr ? PictureToImage(*picture_) : QImage();
+    reduced_.clear();
     stale_ = false;
   }
   return shown_;
+}
+
+const QImage& TImage::Reduced(int level) {
+  if (reduced_.empty()) reduced_.push_back(ShownImage());
+  while (int(reduced_.size()) <= level) {
+    const QImage& last = reduced_.back();
+    // A halving by Qt's smooth scaling averages each 2 x 2 block, so that a
+    // one-pixel line stays visible, only lighter.
+    reduced_.push_back(last.scaled(std::max(1, last.width() / 2), std::max(1, last.height() / 2),
+                                   Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+  }
+  return reduced_[size_t(level)];
 }
 
 namespace {
@@ -64,15 +100,32 @@ void TImage::paintEvent(QPaintEvent* event) {
   const QImage& image = ShownImage();
   if (image.isNull()) return;
   QPainter painter(this);
-  // Only the part that needs painting: the run repaints after every change.
-  const QRect area = event->rect() & image.rect();
+  // Only the part that needs painting: the run repaints after every change,
+  // and a zoomed picture is mostly outside the scroll box.
+  const QSize zoomed = ZoomedSize(image.width(), image.height());
+  const QRect area = event->rect() & QRect(QPoint(0, 0), zoomed);
+  if (area.isEmpty()) return;
   if (image.hasAlphaChannel()) painter.fillRect(area, CheckerBrush());
-  painter.drawImage(area.topLeft(), image, area);
+  if (zoom_ == 1) {
+    painter.drawImage(area.topLeft(), image, area);
+    return;
+  }
+  // Below 100 % from the halving nearest above the factor, smoothed; above
+  // it from the picture itself, each pixel a square.
+  int level = 0;
+  while (level < 3 && zoom_ * double(1 << (level + 1)) <= 1.0 + 1e-9) ++level;
+  const QImage& source = zoom_ < 1 ? Reduced(level) : image;
+  // The scale from the source's pixels to the control's.
+  const double sx = zoom_ * image.width() / source.width();
+  const double sy = zoom_ * image.height() / source.height();
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, zoom_ < 1);
+  painter.drawImage(QRectF(area), source,
+                    QRectF(area.x() / sx, area.y() / sy, area.width() / sx, area.height() / sy));
 }
 
 void TImage::mousePressEvent(QMouseEvent* event) {
   event->accept();
-  const QPoint at = event->position().toPoint();
+  const QPoint at = PixelAt(event->position());
   if (OnMouseDown) OnMouseDown(event->button(), event->modifiers(), at.x(), at.y());
 }
 
