@@ -66,15 +66,47 @@ const QImage& TImage::ShownImage() {
   return shown_;
 }
 
-const QImage& TImage::Reduced(int level) {
-  if (reduced_.empty()) reduced_.push_back(ShownImage());
-  while (int(reduced_.size()) <= level) {
-    const QImage& last = reduced_.back();
-    // A halving by Qt's smooth scaling averages each 2 x 2 block, so that a
-    // one-pixel line stays visible, only lighter.
-    reduced_.push_back(last.scaled(std::max(1, last.width() / 2), std::max(1, last.height() / 2),
-                                   Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+namespace {
+
+// The image at half its width and height (rounded down, at least 1), each
+// pixel the mean of a 2 x 2 block, so that a one-pixel line stays visible,
+// only lighter. Works on 3- and 4-byte pixels whose bytes average as they
+// are (colour channels, or premultiplied colour and alpha).
+QImage Halved(const QImage& image) {
+  const int width = std::max(1, image.width() / 2);
+  const int height = std::max(1, image.height() / 2);
+  QImage half(width, height, image.format());
+  if (half.isNull()) return half;
+  const int bytes = image.depth() / 8;
+  const int last_x = image.width() - 1;
+  const int last_y = image.height() - 1;
+  for (int y = 0; y < height; ++y) {
+    const uchar* top = image.constScanLine(std::min(2 * y, last_y));
+    const uchar* bottom = image.constScanLine(std::min(2 * y + 1, last_y));
+    uchar* out = half.scanLine(y);
+    for (int x = 0; x < width; ++x) {
+      const int left = std::min(2 * x, last_x) * bytes;
+      const int right = std::min(2 * x + 1, last_x) * bytes;
+      for (int b = 0; b < bytes; ++b)
+        out[x * bytes + b] =
+            uchar((top[left + b] + top[right + b] + bottom[left + b] + bottom[right + b] + 2) / 4);
+    }
   }
+  return half;
+}
+
+}  // namespace
+
+const QImage& TImage::Reduced(int level) {
+  if (reduced_.empty()) {
+    // Colours weighted by their alpha, so that transparent pixels do not
+    // darken their neighbours.
+    const QImage& shown = ShownImage();
+    reduced_.push_back(shown.hasAlphaChannel()
+                           ? shown.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                           : shown);
+  }
+  while (int(reduced_.size()) <= level) reduced_.push_back(Halved(reduced_.back()));
   return reduced_[size_t(level)];
 }
 
