@@ -26,12 +26,19 @@ void TImage::SetPicture(const TPicture* picture) {
 
 QSize TImage::ZoomedSize(int width, int height) const {
   if (zoom_ == 1) return QSize(width, height);
-  return QSize(std::max(1, int(std::ceil(width * zoom_))),
-               std::max(1, int(std::ceil(height * zoom_))));
+  const auto side = [this](int length) {
+    return int(std::clamp(std::ceil(length * zoom_), 1.0, double(QWIDGETSIZE_MAX)));
+  };
+  return QSize(side(width), side(height));
 }
 
 void TImage::SetZoom(double zoom) {
   zoom = std::clamp(zoom, kMinZoom, kMaxZoom);
+  // A control is at most QWIDGETSIZE_MAX pixels long: a very long picture
+  // zooms in only as far as it still fits whole.
+  const int longest = picture_ != nullptr ? std::max(picture_->Width(), picture_->Height()) : 0;
+  if (zoom > 1 && longest > 0 && longest * zoom > QWIDGETSIZE_MAX)
+    zoom = std::max(1.0, std::floor(double(QWIDGETSIZE_MAX) / longest * 1000) / 1000);
   if (zoom == zoom_) return;
   zoom_ = zoom;
   if (picture_ != nullptr && picture_->Width() > 0 && picture_->Height() > 0)

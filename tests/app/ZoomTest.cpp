@@ -186,6 +186,23 @@ TEST_F(ZoomTest, SharpSquaresAboveOneHundredAndSmoothBelow) {
   }
 }
 
+// A control cannot be longer than QWIDGETSIZE_MAX: a picture of 600000
+// pixels zooms in only as far as it fits whole, and its last pixel is
+// still picked.
+TEST_F(ZoomTest, AVeryLongPictureZoomsInOnlyAsFarAsItFits) {
+  QImage strip(600000, 1, QImage::Format_RGB32);
+  strip.fill(Qt::white);
+  strip.setPixel(599999, 0, qRgb(255, 0, 0));
+  services_->clipboard_has_image = true;
+  services_->clipboard_image = strip;
+  form1_->paste1->trigger();
+  Image().SetZoom(32);
+  EXPECT_GT(Zoom(), 20);
+  EXPECT_LT(Zoom(), 32);
+  EXPECT_LE(Image().width(), QWIDGETSIZE_MAX);
+  EXPECT_EQ(Image().PixelAt(QPointF(Image().width() - 1, 0)), QPoint(599999, 0));
+}
+
 TEST_F(ZoomTest, ANewPictureStartsAtOneHundredPercentAtItsTopLeft) {
   OpenDistinct(300, 200);
   CtrlWheel(QPoint(100, 80), 4);
