@@ -80,6 +80,7 @@ double ZoomView::Zoom() const {
 }
 
 double ZoomView::NextZoom(double zoom, int steps) {
+  if (!(zoom > 0)) zoom = 1;
   const double exact = 2 * std::log2(zoom);
   const double nearest = std::round(exact);
   const bool on_step = std::abs(exact - nearest) < 1e-6;
