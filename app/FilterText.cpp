@@ -39,17 +39,27 @@ QString EitherCase(const QString& pattern) {
 
 }  // namespace
 
-QStringList ToNameFilters(const QString& filter) {
+QStringList ToNameFilters(const QString& filter, bool either_case) {
   QStringList result;
   const QStringList parts = filter.split(QLatin1Char('|'));
   // A description without a pattern after it is not offered.
   for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
     QStringList patterns;
     for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
-      patterns << EitherCase(pattern.trimmed());
+      patterns << (either_case ? EitherCase(pattern.trimmed()) : pattern.trimmed());
     result << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
   }
   return result;
+}
+
+bool FilterNamesExtension(const QString& filter, const QString& extension) {
+  if (extension.isEmpty()) return false;
+  const QStringList parts = filter.split(QLatin1Char('|'));
+  for (qsizetype i = 1; i < parts.size(); i += 2)
+    for (const QString& pattern : parts[i].split(QLatin1Char(';'), Qt::SkipEmptyParts))
+      if (pattern.trimmed().compare(QLatin1String("*.") + extension, Qt::CaseInsensitive) == 0)
+        return true;
+  return false;
 }
 
 QString FilterExtension(const QString& filter, int index) {

@@ -16,22 +16,29 @@ bool TFileDialog::Execute(QWidget* parent) {
   request.title = kind_ == FileDialogRequest::Kind::Save ? QStringLiteral("名前を付けて保存")
                                                          : QStringLiteral("開く");
   request.filter = Filter;
-  request.name_filters = ToNameFilters(Filter);
+  const bool save = kind_ == FileDialogRequest::Kind::Save;
+  request.name_filters = ToNameFilters(Filter, !save);
   request.file_name = FileName;
   request.filter_index = FilterIndex;
   std::optional<FileChoice> chosen = Services().ChooseFile(parent, request);
   if (!chosen || chosen->file_name.isEmpty()) return false;
+  if (chosen->filter_index < 0 || chosen->filter_index >= request.name_filters.size())
+    chosen->filter_index = FilterIndex;
   QString name = chosen->file_name;
-  // A name without an extension gets one, except a file chosen to be opened
-  // that exists under the name as it is: that file is meant.
-  QString extension = DefaultExt;
-  if (kind_ == FileDialogRequest::Kind::Save) {
-    const QString filtered = FilterExtension(Filter, chosen->filter_index);
-    if (!filtered.isEmpty()) extension = filtered;
+  const QString typed = QFileInfo(name).fileName();
+  if (save) {
+    if (!FilterNamesExtension(Filter, QFileInfo(name).suffix())) {
+      QString extension = FilterExtension(Filter, chosen->filter_index);
+      if (extension.isEmpty()) extension = DefaultExt;
+      if (name.endsWith(QLatin1Char('.'))) name.chop(1);
+      if (!extension.isEmpty()) name += QLatin1Char('.') + extension;
+    }
+  } else if (!DefaultExt.isEmpty() && !typed.contains(QLatin1Char('.')) &&
+             !QFileInfo::exists(name)) {
+    // A file chosen to be opened that exists under the name as it is is
+    // meant as it is.
+    name += QLatin1Char('.') + DefaultExt;
   }
-  const bool existing = kind_ == FileDialogRequest::Kind::Open && QFileInfo::exists(name);
-  if (!extension.isEmpty() && !existing && !QFileInfo(name).fileName().contains(QLatin1Char('.')))
-    name += QLatin1Char('.') + extension;
   FileName = name;
   FilterIndex = chosen->filter_index;
   return true;

@@ -18,10 +18,13 @@ class TFileDialog {
 
   // Shows the dialog. On confirmation the chosen name becomes FileName, the
   // chosen filter FilterIndex, and the result is true; a cancel keeps both
-  // and gives false. A file name without an extension gets one: in a save
-  // dialog that of the chosen filter (its first pattern, "*.tif" of
-  // "*.tif;*.tiff"), else, and where the filter names none, the default
-  // extension; an open dialog's name of an existing file is kept as it is.
+  // and gives false. In a save dialog the chosen filter decides: a name
+  // whose extension no pattern of the filter names ("out", "scan.v2") gets
+  // the extension of the chosen filter's first pattern ("*.tif" of
+  // "*.tif;*.tiff"), or the default extension where that names none; a
+  // typed extension that a pattern names ("out.PNG") is kept, whichever
+  // filter was chosen. In an open dialog a name without an extension gets
+  // the default extension, unless a file of that very name exists.
   bool Execute(QWidget* parent);
 
   QString Filter;

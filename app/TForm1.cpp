@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QToolButton>
 
 #include "about/TAboutBox.h"
@@ -26,6 +27,7 @@
 #include "app/TImage.h"
 #include "app/TShape.h"
 #include "app/TToolBar.h"
+#include "app/ZoomView.h"
 #include "batch/BatchRun.h"
 #include "desktop/BusyCursor.h"
 #include "desktop/DesktopServices.h"
@@ -100,6 +102,7 @@ TForm1::TForm1(QWidget* parent)
   BuildMenu();
   BuildClientArea();
   picture_.OnChange = [this](TPicture&) {
+    ++changes_;
     Image->PictureChanged();
     // A picture that replaced the one shown (a load, a dropped file, a batch
     // entry) opens at its top-left corner; a changed one (the run) keeps its
@@ -107,7 +110,7 @@ TForm1::TForm1(QWidget* parent)
     // two never share an address.
     if (picture_.Graphic() != shown_graphic_) {
       shown_graphic_ = picture_.Graphic();
-      ScrollToTopLeft();
+      if (!restoring_) ScrollToTopLeft();
     }
   };
   Image->SetPicture(&picture_);
@@ -205,6 +208,16 @@ void TForm1::BuildClientArea() {
   ScrollBox1->setGeometry(ScrollBoxGeometry(QSize(kClientWidth, kClientHeight)));
   Image = new TImage;
   ScrollBox1->setWidget(Image);
+  ImageZoom = new ZoomView(this, ScrollBox1, Image);
+  const auto key = [this](QList<QKeySequence> keys, void (TForm1::*method)()) {
+    auto* shortcut = new QShortcut(this);
+    shortcut->setKeys(keys);
+    connect(shortcut, &QShortcut::activated, this,
+            [this, method] { Guarded([this, method] { (this->*method)(); }); });
+  };
+  key({QKeySequence(Qt::CTRL | Qt::Key_Z)}, &TForm1::UndoClick);
+  key({QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)},
+      &TForm1::RedoClick);
 
   client_->installEventFilter(this);
 }
@@ -263,10 +276,40 @@ ThinningHooks TForm1::Hooks() const {
   return hooks;
 }
 
+void TForm1::ChangePicture(const std::function<void()>& change) {
+  History.Record(picture_);
+  const unsigned long before = changes_;
+  try {
+    change();
+  } catch (...) {
+    if (changes_ == before) History.Forget();
+    throw;
+  }
+  if (changes_ == before) History.Forget();
+}
+
+void TForm1::UndoClick() {
+  Restore(&UndoHistory::Undo);
+}
+
+void TForm1::RedoClick() {
+  Restore(&UndoHistory::Redo);
+}
+
+void TForm1::Restore(bool (UndoHistory::*step)(TPicture&)) {
+  restoring_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{restoring_};
+  (History.*step)(picture_);
+}
+
 void TForm1::Open1Click() {
   OpenDialog1.Filter = QString::fromStdString(BuildOpenFilter(TPicture::FileFormats()));
   if (!OpenDialog1.Execute(this)) return;
   picture_.LoadFromFile(OpenDialog1.FileNameBytes());
+  History.Clear();
 }
 
 void TForm1::txt1Click() {
@@ -276,7 +319,8 @@ void TForm1::txt1Click() {
     BusyCursor busy;
     const std::string list = OpenDialog2.FileNameBytes();
     if (list.empty()) return;
-    RunBatch(list, picture_, TargetColor(), SurroundColor(), Hooks(), Options());
+    ChangePicture(
+        [&] { RunBatch(list, picture_, TargetColor(), SurroundColor(), Hooks(), Options()); });
   }
   ShowPlainMessage("終了しました");
 }
@@ -315,7 +359,7 @@ void TForm1::paste1Click() {
   if (!Services().ClipboardHasImage()) return;
   const QImage image = Services().ClipboardImage();
   if (image.isNull()) return;
-  picture_.AssignImage(ImageToArgb(image));
+  ChangePicture([&] { picture_.AssignImage(ImageToArgb(image)); });
   // The bitmap takes the pasted pixels in place, but it is a new picture.
   ScrollToTopLeft();
 }
@@ -330,7 +374,7 @@ void TForm1::N2Click() {
 }
 
 void TForm1::N4Click() {
-  RunThinning(picture_, TargetColor(), SurroundColor(), Hooks(), Options());
+  ChangePicture([&] { RunThinning(picture_, TargetColor(), SurroundColor(), Hooks(), Options()); });
 }
 
 void TForm1::usage1Click() {
@@ -369,6 +413,7 @@ void TForm1::ImageMouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y
 void TForm1::LoadDroppedFile(const QString& path) {
   BusyCursor busy;
   picture_.LoadFromFile(PathBytes(path));
+  History.Clear();
 }
 
 void TForm1::OpenFileArgument(const QStringList& arguments) {
@@ -378,6 +423,7 @@ void TForm1::OpenFileArgument(const QStringList& arguments) {
 }
 
 void TForm1::ScrollToTopLeft() {
+  ImageZoom->Reset();
   ScrollBox1->horizontalScrollBar()->setValue(0);
   ScrollBox1->verticalScrollBar()->setValue(0);
 }

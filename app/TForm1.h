@@ -7,8 +7,10 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include "app/TFileDialog.h"
+#include "app/UndoHistory.h"
 
 #include "picture/TPicture.h"
 #include "plugins/TSPIs.h"
@@ -25,6 +27,7 @@ class TAboutBox;
 class TForm2;
 class TImage;
 class TToolBar;
+class ZoomView;
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
@@ -49,6 +52,10 @@ class TForm1 : public QMainWindow {
   void N4Click();
   void usage1Click();
   void version1Click();
+  // Ctrl + Z, and Ctrl + Y or Ctrl + Shift + Z: the picture before the last
+  // change, and back again. The view keeps its place and zoom.
+  void UndoClick();
+  void RedoClick();
   // A mouse press on the picture: the colour pick.
   void ImageMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
   // The first of the files dropped on the window is loaded.
@@ -90,6 +97,9 @@ class TForm1 : public QMainWindow {
   QWidget* ToolButton2;
   QScrollArea* ScrollBox1;
   TImage* Image;
+  // The zoom of the picture's view, and the picture's history.
+  ZoomView* ImageZoom;
+  UndoHistory History;
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -109,10 +119,19 @@ class TForm1 : public QMainWindow {
   TColor TargetColor() const;
   TColor SurroundColor() const;
   ThinningOptions Options() const;
+  // Runs a command that may change the picture, keeping the picture as it
+  // was for undo when it did.
+  void ChangePicture(const std::function<void()>& change);
+  // An undo or redo step, keeping the view's place and zoom.
+  void Restore(bool (UndoHistory::*step)(TPicture&));
 
   TPicture picture_;
   QWidget* client_ = nullptr;
   const TGraphic* shown_graphic_ = nullptr;
+  // Counts the picture's changes; set while undo or redo puts a picture
+  // back, which keeps the view where it is.
+  unsigned long changes_ = 0;
+  bool restoring_ = false;
   TForm2* form2_ = nullptr;
   TAboutBox* about_box_ = nullptr;
 };

@@ -122,7 +122,11 @@ void TForm2::Button3Click() {
 }
 
 void TForm2::Button4Click() {
-  if (ColorDialog1.Execute(this)) Shape2->SetBrushColor(ColorDialog1.Color);
+  if (!ColorDialog1.Execute(this)) return;
+  Shape2->SetBrushColor(ColorDialog1.Color);
+  // As after a pick from the picture, Enter then closes the window rather
+  // than opening the chooser again.
+  Button3->setFocus(Qt::OtherFocusReason);
 }
 
 void TForm2::PickEnded() {

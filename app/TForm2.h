@@ -39,7 +39,7 @@ class TForm2 : public QDialog {
   // "OK": no pick pending any more; the window hides.
   void Button3Click();
   // "ﾊﾟﾚｯﾄ": the colour chooser; a confirmed colour becomes the surround
-  // colour. A pending pick is left alone.
+  // colour and "OK" takes the focus. A pending pick is left alone.
   void Button4Click();
   // A pick on the picture has ended: "OK" takes the focus and the window the
   // keyboard, so that Enter closes it.

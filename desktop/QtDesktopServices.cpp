@@ -1,7 +1,5 @@
 #include "desktop/QtDesktopServices.h"
 
-#include <algorithm>
-
 #include <QApplication>
 #include <QClipboard>
 #include <QColorDialog>
@@ -44,6 +42,20 @@ void FitCaption(QMessageBox& box) {
   grid->addItem(new QSpacerItem(needed, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), row, column);
 }
 
+// The index of the name filter the dialog shows. With the filter details
+// hidden, Qt gives either the whole name filter or only its description
+// (what the type box shows), depending on its version.
+int ChosenFilter(const QFileDialog& dialog, const QStringList& filters) {
+  const QString selected = dialog.selectedNameFilter();
+  const qsizetype whole = filters.indexOf(selected);
+  if (whole >= 0) return int(whole);
+  for (qsizetype i = 0; i < filters.size(); ++i) {
+    const qsizetype details = filters[i].lastIndexOf(QLatin1String(" ("));
+    if (details > 0 && filters[i].left(details).trimmed() == selected.trimmed()) return int(i);
+  }
+  return -1;
+}
+
 }  // namespace
 
 std::optional<FileChoice> QtDesktopServices::ChooseFile(QWidget* parent,
@@ -72,8 +84,9 @@ std::optional<FileChoice> QtDesktopServices::ChooseFile(QWidget* parent,
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty()) return std::nullopt;
-  const int filter = int(request.name_filters.indexOf(dialog.selectedNameFilter()));
-  return FileChoice{chosen.first(), std::max(filter, 0)};
+  // A filter that cannot be told is the one the dialog was opened on.
+  const int filter = ChosenFilter(dialog, request.name_filters);
+  return FileChoice{chosen.first(), filter >= 0 ? filter : request.filter_index};
 }
 
 std::optional<TColor> QtDesktopServices::ChooseColor(QWidget* parent, TColor initial) {

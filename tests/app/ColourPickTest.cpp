@@ -164,6 +164,21 @@ TEST_F(ColourPickTest, AfterAPickOkIsTheDefaultButtonAndEnterClosesTheWindow) {
   EXPECT_EQ(form2_->TargetColor(), kRed);
 }
 
+TEST_F(ColourPickTest, AfterAPalettePickOkIsTheDefaultButtonAndEnterClosesTheWindow) {
+  form1_->N2->trigger();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form2_.get()));
+  services_->color_answers = {0x123456u};
+  ClickWithMouse(form2_->Button4);
+  ASSERT_EQ(form2_->SurroundColor(), 0x123456u);
+  EXPECT_EQ(form2_->focusWidget(), form2_->Button3);
+  EXPECT_TRUE(form2_->Button3->isDefault());
+  EXPECT_FALSE(form2_->Button4->isDefault());
+  QTest::keyClick(form2_.get(), Qt::Key_Return);
+  EXPECT_FALSE(form2_->isVisible());
+  // Enter did not open the chooser again.
+  EXPECT_EQ(services_->color_requests.size(), 1u);
+}
+
 TEST_F(ColourPickTest, AClickOnThePictureWithoutAPickLeavesTheKeyboardWhereItIs) {
   OpenColouredPicture();
   form1_->N2->trigger();

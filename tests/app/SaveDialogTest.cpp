@@ -133,18 +133,30 @@ TEST_F(SaveDialogTest, ATypedNameWithoutExtensionGetsTheChosenFiltersExtension) 
     const char* typed;
     int filter;
     const char* saved;
-  } kCases[] = {{"a", 0, "a.bmp"},      {"b", 1, "b.png"},     {"c", 2, "c.tif"},
-                {"d", 3, "d.svg"},      {"e.PNG", 0, "e.PNG"}, {"f.bmp", 3, "f.bmp"},
-                {"g.tiff", 1, "g.tiff"}};
+  } kCases[] = {{"a", 0, "a.bmp"},
+                {"b", 1, "b.png"},
+                {"c", 2, "c.tif"},
+                {"d", 3, "d.svg"},
+                {"e.PNG", 0, "e.PNG"},
+                {"f.bmp", 3, "f.bmp"},
+                {"g.tiff", 1, "g.tiff"},
+                {"h.", 2, "h.tif"},
+                {"scan.v2", 1, "scan.v2.png"},
+                {"dotted.svg.x", 3, "dotted.svg.x.svg"}};
   int previous = 0;
+  QString previous_name;
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.typed);
     SaveAs(Path(c.typed), c.filter);
     EXPECT_EQ(form1_->SaveDialog1.FileName, Path(c.saved));
     EXPECT_TRUE(QFile::exists(Path(c.saved)));
-    // Each dialog opened on the filter chosen the time before.
+    // Each dialog opened on the name and the filter confirmed the time
+    // before, and offered the patterns as written.
     EXPECT_EQ(services_->file_requests.back().filter_index, previous);
+    EXPECT_EQ(services_->file_requests.back().file_name, previous_name);
+    EXPECT_FALSE(services_->file_requests.back().name_filters.join(' ').contains('['));
     previous = c.filter;
+    previous_name = Path(c.saved);
   }
   EXPECT_TRUE(services_->messages.empty());
   EXPECT_EQ(Head(Path("a.bmp"), 2), "BM");
