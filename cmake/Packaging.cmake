@@ -25,9 +25,15 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kevrale.example.org/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads its display back end at run time; no library names it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# The Python module's interpreter and NumPy.
+if(KEVRALE_DEB_PYTHON_DEPENDS)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${KEVRALE_DEB_PYTHON_DEPENDS}")
+endif()
 # Japanese glyphs and Qt's own texts in Japanese.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-translations-l10n")
 # Windows plug-ins run under Wine, when it is there.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine")
+# The centre-line extension is for Inkscape.
+set(CPACK_DEBIAN_PACKAGE_ENHANCES "inkscape")
 
 include(CPack)
