@@ -39,6 +39,15 @@ void RowRing::Load(int slot, const uint8_t* pixels, int bytes_per_pixel, const T
   any_present_[size_t(slot)] = any != 0;
 }
 
+void RowRing::LoadBits(int slot, const uint64_t* bits) {
+  uint64_t any = 0;
+  for (size_t w = 0; w < stride_; ++w) any |= bits[w];
+  std::memcpy(Bits(slot, kLoaded), bits, stride_ * sizeof(uint64_t));
+  std::memcpy(Bits(slot, kPresent), bits, stride_ * sizeof(uint64_t));
+  last_pass_[size_t(slot)] = 0;
+  any_present_[size_t(slot)] = any != 0;
+}
+
 void RowRing::LoadEmpty(int slot) {
   std::fill_n(Bits(slot, 0), 3 * stride_, 0);
   last_pass_[size_t(slot)] = 0;
@@ -83,25 +92,22 @@ bool RowRing::RunPass(int pass, int above, int slot, int below) {
   return any_gone != 0;
 }
 
-bool RowRing::AnyRemoved(int slot) const {
-  const uint64_t* loaded = Bits(slot, kLoaded);
-  const uint64_t* present = Bits(slot, kPresent);
-  for (size_t w = 0; w < stride_; ++w)
+bool AnyRemovedCells(const uint64_t* loaded, const uint64_t* present, size_t stride) {
+  for (size_t w = 0; w < stride; ++w)
     if ((loaded[w] & ~present[w]) != 0) return true;
   return false;
 }
 
-bool RowRing::WriteBack(int slot, uint8_t* pixels, int bytes_per_pixel, uint32_t surround,
-                        std::optional<uint8_t> alpha) const {
-  const uint64_t* loaded = Bits(slot, kLoaded);
-  const uint64_t* present = Bits(slot, kPresent);
+bool PaintRemovedCells(const uint64_t* loaded, const uint64_t* present, size_t stride,
+                       uint8_t* pixels, int bytes_per_pixel, uint32_t surround,
+                       std::optional<uint8_t> alpha) {
   const uint8_t blue = uint8_t(surround >> 16);
   const uint8_t green = uint8_t(surround >> 8);
   const uint8_t red = uint8_t(surround);
   const bool set_alpha = alpha.has_value() && bytes_per_pixel == 4;
   const uint8_t alpha_byte = alpha.value_or(0);
   bool painted = false;
-  for (size_t w = 0; w < stride_; ++w) {
+  for (size_t w = 0; w < stride; ++w) {
     uint64_t gone = loaded[w] & ~present[w];
     painted |= gone != 0;
     while (gone != 0) {
@@ -115,6 +121,16 @@ bool RowRing::WriteBack(int slot, uint8_t* pixels, int bytes_per_pixel, uint32_t
     }
   }
   return painted;
+}
+
+bool RowRing::AnyRemoved(int slot) const {
+  return AnyRemovedCells(Bits(slot, kLoaded), Bits(slot, kPresent), stride_);
+}
+
+bool RowRing::WriteBack(int slot, uint8_t* pixels, int bytes_per_pixel, uint32_t surround,
+                        std::optional<uint8_t> alpha) const {
+  return PaintRemovedCells(Bits(slot, kLoaded), Bits(slot, kPresent), stride_, pixels,
+                           bytes_per_pixel, surround, alpha);
 }
 
 }  // namespace kevrale

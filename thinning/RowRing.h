@@ -18,6 +18,16 @@
 
 namespace kevrale {
 
+// Paints every pixel of a row whose cell is in `loaded` but not in
+// `present` (bitsets of `stride` words in the ring's layout) with
+// `surround`; the fourth byte of 32-bit pixels becomes `alpha`, or stays
+// without it. True when it painted anything.
+bool PaintRemovedCells(const uint64_t* loaded, const uint64_t* present, size_t stride,
+                       uint8_t* pixels, int bytes_per_pixel, uint32_t surround,
+                       std::optional<uint8_t> alpha);
+// True when PaintRemovedCells would paint a pixel.
+bool AnyRemovedCells(const uint64_t* loaded, const uint64_t* present, size_t stride);
+
 class RowRing {
  public:
   static constexpr int kSlots = 20;
@@ -36,12 +46,19 @@ class RowRing {
   void Load(int slot, const uint8_t* pixels, int bytes_per_pixel, uint32_t target) {
     Load(slot, pixels, bytes_per_pixel, TargetRule{.target = target});
   }
+  // Loads a row of cells given as bits in the ring's own layout (Stride()
+  // words, bit x + 1 for picture column x): the result of an earlier sweep.
+  void LoadBits(int slot, const uint64_t* bits);
   // Clears a slot: an empty row past the bottom edge.
   void LoadEmpty(int slot);
 
   // Runs pass `pass` over the row in `slot` with the rows above and below,
   // left to right; true when it deleted at least one pixel.
   bool RunPass(int pass, int above, int slot, int below);
+
+  // Stands for a pass over the slot's row that is known to delete nothing:
+  // the row stays as it is and holds no marks of any pass.
+  void SkipPass(int slot) { last_pass_[size_t(slot)] = 0; }
 
   // Paints every loaded pixel of the slot that is no longer present with
   // `surround`; the fourth byte of 32-bit pixels becomes `alpha`, or stays
@@ -50,6 +67,12 @@ class RowRing {
                  std::optional<uint8_t> alpha = std::nullopt) const;
   // True when WriteBack would paint a pixel of the slot.
   bool AnyRemoved(int slot) const;
+
+  // The words of each bitset, including the clear word past the end.
+  size_t Stride() const { return stride_; }
+  // The slot's cells as loaded, and those still 1; Stride() words each.
+  const uint64_t* Loaded(int slot) const { return Bits(slot, 0); }
+  const uint64_t* Present(int slot) const { return Bits(slot, 1); }
 
  private:
   // Word -1 of every bitset is clear too: the last word of the one before,

@@ -1,10 +1,14 @@
 #include "thinning/ThinningEngine.h"
 
+#include <algorithm>
+#include <cstring>
 #include <optional>
+#include <vector>
 
 #include "picture/TBitmap.h"
 #include "picture/TPicture.h"
-#include "thinning/RowRing.h"
+#include "thinning/Sweep.h"
+#include "thinning/ThinningMask.h"
 #include "thinning/ThinningRows.h"
 
 namespace kevrale {
@@ -19,12 +23,10 @@ const char* const kThinningWidthMessage =
 
 namespace {
 
-// Most passes in one step, and so most passes any row gets: the ring keeps
-// the newest row and the 19 above it, and pass t works t rows up, with the
-// row above its own still in the ring.
-constexpr int kMaxPasses = RowRing::kSlots - 2;
-// The output row lies this many rows above the newest one.
-constexpr int kWriteBackDistance = RowRing::kSlots - 1;
+// The number of sweeps that a run goes through, kSweepsAll aside.
+int SweepCount(const ThinningOptions& options) {
+  return std::max(options.sweeps, 1);
+}
 
 // The picture's own rows, thinned in place. Transparency needs an alpha
 // channel: the picture gets one, all opaque, just before its first pixel
@@ -74,50 +76,88 @@ void RunThinning(TPicture& picture, TColor target, TColor surround, const Thinni
   if (rows.Changed()) picture.Changed();
 }
 
+bool ThinsInTwoReadings(const ThinningOptions& options, int height) {
+  if (options.sweeps == kSweepsAll) return true;
+  const int sweeps = SweepCount(options);
+  return sweeps > 1 && sweeps > height / kRowsPerChainedSweep;
+}
+
+int RowsHeldBySweeps(int sweeps) {
+  return Sweep::kDelay * std::max(sweeps, 1);
+}
+
 void ThinRows(ThinningRows& rows, int width, int height, TColor target, TColor surround,
               const ThinningOptions& options, bool alpha) {
   if (width <= 0 || height <= 0) return;
+  if (ThinsInTwoReadings(options, height)) {
+    const ThinningMask mask(rows, width, height, target, options, alpha);
+    mask.Paint(rows, surround, options);
+    return;
+  }
   const TargetRule rule{
       .target = target & kColorMask, .tolerance = options.tolerance, .alpha = alpha};
   const TColor paint = surround & kColorMask;
   // What a removed pixel's alpha byte becomes.
   const uint8_t removed_alpha = options.transparent_surround ? 0 : 255;
 
-  RowRing ring(width);  // every slot clear, the top border row included
-  int passes = 1;       // the active pass count
+  // Sweep k runs kDelay rows behind sweep k - 1 and loads the rows that
+  // one has just finished; the last one's rows are written back.
+  const int count = SweepCount(options);
+  std::vector<Sweep> sweeps;
+  sweeps.reserve(size_t(count));
+  for (int k = 0; k < count; ++k) sweeps.emplace_back(width, height);
+  const size_t stride = sweeps.front().Ring().Stride();
+  // The source's target cells of each row, from its loading until its
+  // result, when the first sweep's ring cannot keep them that long.
+  const int span = RowsHeldBySweeps(count) + 1;
+  std::vector<uint64_t> source(count > 1 ? size_t(span) * stride : 0);
+  // Per sweep, whether each of its latest final rows lost a cell: bit 0 the
+  // newest. Rows above the top and past the bottom never do.
+  std::vector<uint32_t> changed(size_t(count), 0);
+
   for (int step = 0;; ++step) {
-    const int y = step;
-    const int slot = RowRing::SlotOf(y);
-    if (y < height) {
-      const SweepRow row = rows.Load(y);
-      ring.Load(slot, row.pixels, row.bytes_per_pixel, rule);
-    } else {
-      ring.LoadEmpty(slot);
-    }
-
-    // Pass t on row y - t: each row meets passes 1, 2, ... in order, and the
-    // row above it has already had the same pass.
-    int highest = 0;
-    for (int pass = 1; pass <= passes; ++pass) {
-      const int row = y - pass;
-      if (row < 0 || row >= height) continue;  // border or empty: nothing to delete
-      if (ring.RunPass(pass, RowRing::SlotOf(row - 1), RowRing::SlotOf(row),
-                       RowRing::SlotOf(row + 1)))
-        highest = pass;
-    }
-    passes = highest + 1 > kMaxPasses ? highest : highest + 1;
-
-    if (step >= kWriteBackDistance) {
-      const int out = step - kWriteBackDistance;
+    const uint64_t* finished = nullptr;  // the row that the sweep before has just finished
+    for (int k = 0; k < count; ++k) {
+      Sweep& sweep = sweeps[size_t(k)];
+      const int y = step - Sweep::kDelay * k;
+      if (y < 0) break;  // this sweep and those after it have not begun
+      RowRing& ring = sweep.Ring();
+      bool settled = false;
+      if (y >= height) {
+        ring.LoadEmpty(sweep.LoadSlot());
+        settled = k > 0 && (changed[size_t(k - 1)] & 7) == 0;
+      } else if (k == 0) {
+        const SweepRow row = rows.Load(y);
+        ring.Load(sweep.LoadSlot(), row.pixels, row.bytes_per_pixel, rule);
+        if (count > 1)
+          std::memcpy(source.data() + size_t(y % span) * stride, ring.Loaded(sweep.LoadSlot()),
+                      stride * sizeof(uint64_t));
+      } else {
+        ring.LoadBits(sweep.LoadSlot(), finished);
+        settled = (changed[size_t(k - 1)] & 7) == 0;
+      }
+      const int out = sweep.Advance(settled);
+      finished = nullptr;
+      if (out < 0) continue;
+      const bool removed = out < height && sweep.Removed(out);
+      changed[size_t(k)] = changed[size_t(k)] << 1 | uint32_t(removed);
+      if (out >= height) continue;
       const int out_slot = RowRing::SlotOf(out);
-      const bool removes = ring.AnyRemoved(out_slot);
+      finished = ring.Present(out_slot);
+      if (k + 1 < count) continue;
+
+      // The last sweep's row: paint what it lost since the source.
+      const uint64_t* loaded =
+          count > 1 ? source.data() + size_t(out % span) * stride : ring.Loaded(out_slot);
+      const bool removes = count > 1 ? AnyRemovedCells(loaded, finished, stride) : removed;
       const SweepRow row = rows.Output(out, removes);
       if (row.pixels == nullptr) return;
       // 32-bit pixels carry alpha: a removed one gets its alpha byte too.
       const bool painted =
-          removes && ring.WriteBack(out_slot, row.pixels, row.bytes_per_pixel, paint,
-                                    row.bytes_per_pixel == 4 ? std::optional<uint8_t>(removed_alpha)
-                                                             : std::nullopt);
+          removes &&
+          PaintRemovedCells(
+              loaded, finished, stride, row.pixels, row.bytes_per_pixel, paint,
+              row.bytes_per_pixel == 4 ? std::optional<uint8_t>(removed_alpha) : std::nullopt);
       rows.Done(out, painted);
       if (out + 1 > height - 1) return;
     }

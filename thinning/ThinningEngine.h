@@ -2,6 +2,9 @@
 // 20 rows in which up to 18 passes of the deletion test run as a pipeline.
 // Every region of the target colour becomes a line one pixel wide; each
 // removed pixel is repainted in the surround colour; no other pixel changes.
+// One sweep gives a row at most 18 passes, so shapes much wider than 36
+// pixels keep a thick core; further sweeps, each on the result of the one
+// before, thin them on.
 #pragma once
 
 #include <functional>
@@ -52,7 +55,16 @@ struct ThinningOptions {
   // (every other pixel opaque) at the first pixel removed, so a run that
   // removes nothing leaves it as it was.
   bool transparent_surround = false;
+  // How many sweeps run, each on the result of the one before; kSweepsAll
+  // repeats them until a sweep removes nothing (that sweep included). The
+  // target cells are those of the source: a pixel that is the target colour
+  // at the start stays it for every sweep, a kept pixel keeps its colour,
+  // and a removed one is painted once, at the end. Below 0 acts as 1.
+  int sweeps = 1;
 };
+
+// ThinningOptions::sweeps: repeat until a sweep removes nothing.
+constexpr int kSweepsAll = 0;
 
 // The largest tolerance that means something: every colour is within 255
 // of every other in each channel.
@@ -72,13 +84,28 @@ extern const char* const kThinningWidthMessage;
 void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks,
                  const ThinningOptions& options = {});
 
-// The sweep of a run over rows that come from elsewhere (ThinningRows.h),
+// Whether ThinRows goes over the rows twice for these options and a picture
+// `height` rows tall: for kSweepsAll, and for more sweeps than it pays to
+// chain one behind the other (a picture of fewer than
+// kRowsPerChainedSweep rows a sweep), it keeps the target cells of the
+// whole picture (ThinningMask.h). Otherwise the sweeps run chained, and
+// memory depends on their number, not on the height.
+bool ThinsInTwoReadings(const ThinningOptions& options, int height);
+constexpr int kRowsPerChainedSweep = 320;
+
+// The sweeps of a run over rows that come from elsewhere (ThinningRows.h),
 // for a picture `width` x `height` (width at most kMaxThinningWidth; the
 // caller checks it). `alpha` tells whether the fourth byte of 32-bit rows is
 // alpha, as for a picture that has alpha; with a transparent surround the
 // rows that the caller hands out decide whether removed pixels get an
 // alpha byte (32-bit rows) or not. Whatever the rows raise goes on.
+// With chained sweeps, Output(y) comes RowsHeldBySweeps(sweeps) rows after
+// Load(y). In two readings (see ThinsInTwoReadings) every row goes through
+// Load and Done(y, false) first, then through Load, Output and Done.
 void ThinRows(ThinningRows& rows, int width, int height, TColor target, TColor surround,
               const ThinningOptions& options, bool alpha);
+
+// The rows between Load(y) and Output(y) when `sweeps` run chained.
+int RowsHeldBySweeps(int sweeps);
 
 }  // namespace kevrale

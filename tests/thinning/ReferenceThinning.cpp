@@ -159,48 +159,65 @@ void ReferenceThinning(TPicture& picture, TColor target, TColor surround,
   hooks.SetCursor(crDefault);
 }
 
-void WholeImageThinning(TPicture& picture, TColor target, TColor surround,
-                        const ThinningOptions& options) {
+int WholeImageThinning(TPicture& picture, TColor target, TColor surround,
+                       const ThinningOptions& options) {
   TBitmap& bitmap = picture.Bitmap();
   const int W = bitmap.Width();
   const int H = bitmap.Height();
-  if (W == 0 || H == 0) return;
+  if (W == 0 || H == 0) return 0;
   // Rows -1..H+18 and columns -1..W, all background outside the picture.
   const int rows = H + 20;
   std::vector<int> grid(size_t(rows) * (W + 2), 0);
   auto cell = [&](int x, int y) -> int& { return grid[size_t(y + 1) * (W + 2) + size_t(x + 1)]; };
+  std::vector<char> removed(size_t(W) * size_t(H), 0);
   for (int y = 0; y < H; ++y)
     for (int x = 0; x < W; ++x)
       cell(x, y) = IsTargetPixel(bitmap, x, y, target & 0xFFFFFF, options.tolerance) ? 1 : 0;
 
-  int P = 1;
-  for (int k = 0; k <= H + 18; ++k) {
-    int s = 0;
-    for (int t = 1; t <= P; ++t) {
-      const int r = k - t;
-      if (r < 0 || r >= H) continue;
-      for (int x = 0; x < W; ++x) {
-        if (cell(x, r) != 1) continue;
-        const int n[9] = {0,
-                          cell(x + 1, r),
-                          cell(x + 1, r - 1),
-                          cell(x, r - 1),
-                          cell(x - 1, r - 1),
-                          cell(x - 1, r),
-                          cell(x - 1, r + 1),
-                          cell(x, r + 1),
-                          cell(x + 1, r + 1)};
-        if (DeletesNeighbourhood(n, t)) {
-          cell(x, r) = -t;
-          s = t;
+  // Each sweep starts from the cells that the one before kept.
+  const int most = options.sweeps == kSweepsAll ? 0 : std::max(options.sweeps, 1);
+  int sweeps = 0;
+  for (bool deleted = true; deleted && (most == 0 || sweeps < most);) {
+    ++sweeps;
+    deleted = false;
+    int P = 1;
+    for (int k = 0; k <= H + 18; ++k) {
+      int s = 0;
+      for (int t = 1; t <= P; ++t) {
+        const int r = k - t;
+        if (r < 0 || r >= H) continue;
+        for (int x = 0; x < W; ++x) {
+          if (cell(x, r) != 1) continue;
+          const int n[9] = {0,
+                            cell(x + 1, r),
+                            cell(x + 1, r - 1),
+                            cell(x, r - 1),
+                            cell(x - 1, r - 1),
+                            cell(x - 1, r),
+                            cell(x - 1, r + 1),
+                            cell(x, r + 1),
+                            cell(x + 1, r + 1)};
+          if (DeletesNeighbourhood(n, t)) {
+            cell(x, r) = -t;
+            s = t;
+          }
         }
       }
+      P = s + 1 >= 19 ? s : s + 1;
     }
-    P = s + 1 >= 19 ? s : s + 1;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        if (cell(x, y) < 0) {
+          cell(x, y) = 0;
+          removed[size_t(y) * size_t(W) + size_t(x)] = 1;
+          deleted = true;
+        }
   }
   for (int y = 0; y < H; ++y)
     for (int x = 0; x < W; ++x)
-      if (cell(x, y) < 0) PaintRemoved(bitmap, x, y, surround & 0xFFFFFF, options);
+      if (removed[size_t(y) * size_t(W) + size_t(x)])
+        PaintRemoved(bitmap, x, y, surround & 0xFFFFFF, options);
+  return sweeps;
 }
 
 }  // namespace kevrale::test

@@ -32,9 +32,12 @@ void ReferenceThinning(TPicture& picture, TColor target, TColor surround,
                        const ThinningHooks& hooks, const ThinningOptions& options = {});
 
 // The same schedule of passes on a grid of the whole picture instead of a
-// ring: a check on the ring's bookkeeping, not on the passes.
-void WholeImageThinning(TPicture& picture, TColor target, TColor surround,
-                        const ThinningOptions& options = {});
+// ring: a check on the ring's bookkeeping, not on the passes. Repeats the
+// sweep as options.sweeps asks, each time on the cells the sweep before
+// kept, and paints the removed pixels at the end; returns how many sweeps
+// ran.
+int WholeImageThinning(TPicture& picture, TColor target, TColor surround,
+                       const ThinningOptions& options = {});
 
 // Whether pixel (x, y) counts as the target colour: never when fully
 // transparent, else when no channel differs from the target's by more
