@@ -64,27 +64,14 @@ TColor ColourArgument(const py::handle& value, const char* name) {
   return RGB(rgb[0], rgb[1], rgb[2]);
 }
 
-// Repeat the sweep until one removes nothing.
-constexpr int kSweepsUntilThin = 0;
-
-// sweeps: a count from 1 on, or "all".
+// sweeps: a count from 1 on, or "all" (until a sweep removes nothing).
 int SweepsArgument(const py::handle& value) {
   if (py::isinstance<py::str>(value)) {
-    if (value.cast<std::string>() == "all") return kSweepsUntilThin;
+    if (value.cast<std::string>() == "all") return kSweepsAll;
     throw py::value_error("sweeps must be a positive integer or \"all\", got \"" +
                           value.cast<std::string>() + "\"");
   }
   return IntegerInRange(value, "sweeps", 1, 1 << 30, "a positive integer or \"all\"");
-}
-
-// Gives the options the sweep count, where the engine repeats sweeps.
-template <class Options>
-void SetSweeps(Options& options, int sweeps) {
-  if constexpr (requires { options.sweeps; }) {
-    options.sweeps = sweeps;
-  } else if (sweeps != 1) {
-    throw py::value_error("this build of kevrale thins in one sweep only (sweeps=1)");
-  }
 }
 
 // What one call asks of the engine.
@@ -99,7 +86,7 @@ RunOptions EngineOptions(const py::handle& tolerance, const py::handle& sweeps,
                          const py::handle& prune) {
   RunOptions o;
   o.thinning.tolerance = IntegerInRange(tolerance, "tolerance", 0, kMaxTolerance, "0..255");
-  SetSweeps(o.thinning, SweepsArgument(sweeps));
+  o.thinning.sweeps = SweepsArgument(sweeps);
   o.prune = IntegerInRange(prune, "prune", 0, 1 << 30, "0 or more");
   return o;
 }
