@@ -12,7 +12,9 @@ to centre lines one pixel wide (Hilditch's method). Removed pixels are
 painted in a surround colour; pixels of every other colour are kept. It
 opens BMP and, through the bundled Susie import plug-ins, PNG, JPEG, GIF,
 TIFF and WebP, and saves BMP. The package holds the desktop program
-kevrale (Japanese user interface) and the command-line tool kevrale-thin.")
+kevrale (Japanese user interface) and the command-line tool kevrale-thin,
+the Python package kevrale (thin, skeletonize and trace NumPy arrays) and
+the Inkscape extension Extensions > Kevrale > Centre lines.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
