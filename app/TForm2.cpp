@@ -59,7 +59,8 @@ TForm2::TForm2(QWidget* parent)
   Button3->setDefault(true);
 
   // The row below the colours, in the height the window grew by: the
-  // tolerance on one line, the transparent surround on the next.
+  // tolerance on one line, the transparent surround and the repeated sweeps
+  // on a line each below it.
   const int row = kColourArea.height();
   ToleranceSpin = new QSpinBox(this);
   ToleranceSpin->setObjectName(QStringLiteral("ToleranceSpin"));
@@ -72,12 +73,16 @@ TForm2::TForm2(QWidget* parent)
   TransparentSurroundCheck = new QCheckBox(QStringLiteral("周辺色を透明にする"), this);
   TransparentSurroundCheck->setObjectName(QStringLiteral("TransparentSurroundCheck"));
   TransparentSurroundCheck->setGeometry(8, row + 30, 153, 24);
+  RepeatSweepsCheck = new QCheckBox(QStringLiteral("細くなるまで繰り返す"), this);
+  RepeatSweepsCheck->setObjectName(QStringLiteral("RepeatSweepsCheck"));
+  RepeatSweepsCheck->setGeometry(8, row + 56, 153, 24);
 
   setTabOrder(Button1, Button2);
   setTabOrder(Button2, Button3);
   setTabOrder(Button3, Button4);
   setTabOrder(Button4, ToleranceSpin);
   setTabOrder(ToleranceSpin, TransparentSurroundCheck);
+  setTabOrder(TransparentSurroundCheck, RepeatSweepsCheck);
 
   connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
   connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(); }); });
@@ -99,6 +104,7 @@ ThinningOptions TForm2::Options() const {
   ThinningOptions options;
   options.tolerance = ToleranceSpin->value();
   options.transparent_surround = TransparentSurroundCheck->isChecked();
+  if (RepeatSweepsCheck->isChecked()) options.sweeps = kSweepsAll;
   return options;
 }
 

@@ -1,8 +1,9 @@
 // The colour settings window: the target colour and the surround colour as
 // the brush colours of two swatches, the buttons that start a pick from the
 // picture, and the colour chooser for the surround colour; below them, how
-// near a colour must be to count as the target colour and whether removed
-// pixels become transparent. Not modal, always on top, no close box: "OK"
+// near a colour must be to count as the target colour, whether removed
+// pixels become transparent, and whether the sweep repeats until the lines
+// are thin. Not modal, always on top, no close box: "OK"
 // hides it.
 #pragma once
 
@@ -28,8 +29,8 @@ class TForm2 : public QDialog {
 
   TColor TargetColor() const;
   TColor SurroundColor() const;
-  // The tolerance and the transparent surround as they are set now; like
-  // the two colours they live for the program's run.
+  // The tolerance, the transparent surround and the repeated sweeps as they
+  // are set now; like the two colours they live for the program's run.
   ThinningOptions Options() const;
 
   // "対象色" and "周辺色": the next press on the picture fills that swatch.
@@ -52,15 +53,17 @@ class TForm2 : public QDialog {
   TShape* Shape2;
   QPushButton* Button4;
   QPushButton* Button3;
-  // The row below: "許容差" 0..255 and "周辺色を透明にする".
+  // The row below: "許容差" 0..255, "周辺色を透明にする" and
+  // "細くなるまで繰り返す" (sweeps until one removes nothing).
   QLabel* ToleranceLabel;
   QSpinBox* ToleranceSpin;
   QCheckBox* TransparentSurroundCheck;
+  QCheckBox* RepeatSweepsCheck;
   TColorDialog ColorDialog1;
 
   // The client area without the row below, and the row's height.
   static constexpr QSize kColourArea{165, 182};
-  static constexpr int kOptionsRowHeight = 62;
+  static constexpr int kOptionsRowHeight = 88;
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -17,6 +17,8 @@
 #include "SkeletonBench.h"
 #include "picture/TPicture.h"
 #include "thinning/ThinningEngine.h"
+#include "thinning/ThinningMask.h"
+#include "thinning/ThinningRows.h"
 
 namespace kevrale::bench {
 namespace {
@@ -70,6 +72,31 @@ void Thin(benchmark::State& state, const ImageRecipe& recipe, ThinningOptions op
   Report(state, source);
 }
 
+// The rows of a bitmap read only, to count the sweeps that `all` takes.
+class ReadRows final : public ThinningRows {
+ public:
+  explicit ReadRows(TBitmap& bitmap) : bitmap_(bitmap) {}
+  SweepRow Load(int y) override { return {bitmap_.ScanLine(y), bitmap_.BytesPerPixel()}; }
+  SweepRow Output(int, bool) override { return {}; }
+  void Done(int, bool) override {}
+
+ private:
+  TBitmap& bitmap_;
+};
+
+// Repeated sweeps, beside one sweep of the same picture: "sweeps" is how
+// many ran (for all: until one removed nothing, that one included).
+void Sweeps(benchmark::State& state, const ImageRecipe& recipe, int sweeps) {
+  Thin(state, recipe, ThinningOptions{.sweeps = sweeps});
+  TBitmap copy(Image(recipe));
+  ReadRows rows(copy);
+  const ThinningOptions options{.sweeps = sweeps};
+  state.counters["sweeps"] =
+      ThinsInTwoReadings(options, copy.Height())
+          ? ThinningMask(rows, copy.Width(), copy.Height(), clBlack, options, false).Sweeps()
+          : sweeps;
+}
+
 void Baseline(benchmark::State& state, const ImageRecipe& recipe) {
   const TBitmap& source = Image(recipe);
   for (auto _ : state) {
@@ -115,6 +142,16 @@ void RegisterAll() {
         ->Unit(benchmark::kMillisecond)
         ->MinTime(1.0);
   }
+  // Repeated sweeps: on line art a second sweep removes nothing; the bars
+  // up to 60 pixels thick need two.
+  for (const char* name : {"lineart-4k", "thick-bars"})
+    for (const int sweeps : {1, 2, 3, kSweepsAll}) {
+      const std::string count = sweeps == kSweepsAll ? "all" : std::to_string(sweeps);
+      benchmark::RegisterBenchmark(("Sweeps/" + std::string(name) + "/" + count).c_str(), Sweeps,
+                                   *FindImage(name), sweeps)
+          ->Unit(benchmark::kMillisecond)
+          ->MinTime(1.0);
+    }
   benchmark::RegisterBenchmark("Thin/lineart-4k/transparent", Thin, *FindImage("lineart-4k"),
                                ThinningOptions{.transparent_surround = true})
       ->Unit(benchmark::kMillisecond)

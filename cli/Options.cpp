@@ -7,10 +7,12 @@ namespace kevrale::cli {
 
 const char* const kUsage =
     "usage: kevrale-thin [--target COLOR | --target-at X,Y] [--tolerance N]\n"
-    "                    [--surround COLOR|transparent] [--prune N] [--simplify T]\n"
+    "                    [--surround COLOR|transparent] [--sweeps N|all]\n"
+    "                    [--prune N] [--simplify T]\n"
     "                    [-o OUTPUT | --format FORMAT] IMAGE...\n"
     "       kevrale-thin --list FILE [--target COLOR] [--tolerance N]\n"
-    "                    [--surround COLOR|transparent] [--prune N] [--simplify T]\n"
+    "                    [--surround COLOR|transparent] [--sweeps N|all]\n"
+    "                    [--prune N] [--simplify T]\n"
     "                    [--format FORMAT] [--keep-going] [-j N]\n"
     "       kevrale-thin --formats\n"
     "       (each form also takes --plugin-timeout SECONDS)\n"
@@ -32,6 +34,11 @@ const char* const kUsage =
     "  --surround transparent\n"
     "                      removed pixels become fully transparent; a picture\n"
     "                      without transparency is saved with it (32-bit BMP)\n"
+    "  --sweeps N|all      run the sweep N times, each on the result of the one\n"
+    "                      before (1 to 1000, default 1), or until a sweep\n"
+    "                      removes nothing (all); one sweep leaves a thick core\n"
+    "                      in strokes wider than about 36 pixels, as in bold\n"
+    "                      lettering and filled shapes\n"
     "  -o, --output FILE   where to save the result of a single IMAGE\n"
     "  --format FORMAT     bmp, png, tif or svg: the format of the results saved\n"
     "                      beside their sources, named \"_s.bmp\", \"_s.png\",\n"
@@ -149,6 +156,15 @@ Options ParseOptions(const std::vector<std::string>& args) {
       const std::string& v = value();
       if (!ParseInt(v, o.thinning.tolerance) || o.thinning.tolerance > kMaxTolerance)
         throw UsageError{"not a tolerance (0 to " + std::to_string(kMaxTolerance) + "): " + v};
+    } else if (a == "--sweeps") {
+      const std::string& v = value();
+      if (v == "all") {
+        o.thinning.sweeps = kSweepsAll;
+      } else if (!ParseInt(v, o.thinning.sweeps) || o.thinning.sweeps < 1 ||
+                 o.thinning.sweeps > kMaxSweeps) {
+        throw UsageError{"not a number of sweeps (1 to " + std::to_string(kMaxSweeps) +
+                         ", or all): " + v};
+      }
     } else if (a == "-o" || a == "--output") {
       o.output = value();
     } else if (a == "--format") {

@@ -19,7 +19,7 @@ struct PixelPosition {
 struct Options {
   TColor target = clBlack;    // the desktop program starts with black ...
   TColor surround = clWhite;  // ... and white
-  ThinningOptions thinning;   // --tolerance, --surround transparent
+  ThinningOptions thinning;   // --tolerance, --surround transparent, --sweeps
   std::optional<PixelPosition> target_at;
   std::optional<std::string> output;
   std::optional<OutputFormat> format;  // --format: the kind of the results beside the sources
@@ -49,6 +49,9 @@ OutputFormat ResultFormat(const Options& options);
 
 // The most jobs -j accepts.
 constexpr int kMaxJobs = 256;
+
+// The most sweeps --sweeps N accepts; "all" runs as many as it takes.
+constexpr int kMaxSweeps = 1000;
 
 // The longest --plugin-timeout: a day.
 constexpr int kMaxPluginTimeout = 86400;

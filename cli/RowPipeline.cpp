@@ -11,9 +11,6 @@ namespace {
 // Bands read ahead of the sweep, and bands that may wait to be written.
 constexpr size_t kReadAhead = 2;
 constexpr size_t kWriteBehind = 2;
-// Rows that the sweep holds besides the newest: it writes a row back 19
-// rows after loading it.
-constexpr int kRowsHeld = 19;
 // A band's size in bytes that BandRowsFor aims at.
 constexpr size_t kBandBytes = size_t(256) << 10;
 constexpr int kMostBandRows = 64;
@@ -25,13 +22,13 @@ struct PipelineStopped {};
 }  // namespace
 
 RowPipeline::RowPipeline(int width, int height, TPixelFormat format, int threads, int band_rows,
-                         ReadBand read, WriteBand write)
+                         ReadBand read, WriteBand write, int rows_held)
     : width_(width),
       height_(height),
       format_(format),
       threads_(std::max(threads, 1)),
       band_rows_(std::max(band_rows, 1)),
-      most_bands_(size_t((kRowsHeld + band_rows_ - 1) / band_rows_ + 2) + kReadAhead +
+      most_bands_(size_t((std::max(rows_held, 0) + band_rows_ - 1) / band_rows_ + 2) + kReadAhead +
                   kWriteBehind),
       read_(std::move(read)),
       write_(std::move(write)) {}

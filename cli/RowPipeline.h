@@ -1,9 +1,9 @@
 // The rows of a streamed run on their way from a file through the sweep to
 // another file, in bands of a few rows: a band is read (and decoded), the
-// sweep loads its rows and writes them back 19 rows later, and the band is
-// written out. With more than one thread, reading and writing run beside
-// the sweep, joined to it by bounded queues of bands, so that memory stays
-// a few bands whatever the picture's height.
+// sweep loads its rows and writes them back 19 rows later (19 more for each
+// further chained sweep), and the band is written out. With more than one thread, reading and
+// writing run beside the sweep, joined to it by bounded queues of bands, so that memory stays a few
+// bands whatever the picture's height.
 #pragma once
 
 #include <condition_variable>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "picture/TBitmap.h"
+#include "thinning/ThinningEngine.h"
 #include "thinning/ThinningRows.h"
 
 namespace kevrale::cli {
@@ -29,9 +30,10 @@ class RowPipeline final : public ThinningRows {
   // Bands of `band_rows` rows (the last one may be shorter) of a picture
   // `width` x `height` in `format`. `threads`: 1 runs everything in turn on
   // the calling thread; 2 adds one thread that reads and writes; 3 or more
-  // read and write on a thread each.
+  // read and write on a thread each. `rows_held`: how many rows the sweeps
+  // load past a row before they write it back (RowsHeldBySweeps).
   RowPipeline(int width, int height, TPixelFormat format, int threads, int band_rows, ReadBand read,
-              WriteBand write);
+              WriteBand write, int rows_held = RowsHeldBySweeps(1));
   ~RowPipeline() override;
   RowPipeline(const RowPipeline&) = delete;
   RowPipeline& operator=(const RowPipeline&) = delete;

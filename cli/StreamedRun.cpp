@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 #include "cli/ImageRun.h"
@@ -15,6 +16,7 @@
 #include "platform/FileSave.h"
 #include "platform/Stream.h"
 #include "thinning/ThinningEngine.h"
+#include "thinning/ThinningMask.h"
 
 namespace kevrale::cli {
 
@@ -88,26 +90,42 @@ bool ThinStreamed(const std::string& source, const std::string& destination, con
   const bool alpha = reader.Format() == TPixelFormat::pf32bit;
   if (band_rows <= 0) band_rows = RowPipeline::BandRowsFor(width, TPixelFormat::pf32bit);
   const auto read = [&reader](int y0, TBitmap& band) { reader.ReadRows(y0, band); };
-
-  // A transparent surround gives a picture without alpha an alpha channel
-  // once a pixel is removed, and leaves it as it was when none is: find out
-  // which, reading no further than the first row that loses a pixel.
+  const auto no_write = [](int, const TBitmap&) {};
+  const ThinningOptions& thinning = options.thinning;
   TPixelFormat format = reader.Format();
-  if (options.thinning.transparent_surround && !alpha) {
-    RowPipeline rows(width, height, format, 1, band_rows, read, [](int, const TBitmap&) {});
+
+  // Sweeps that cannot run chained read the file twice: first for the
+  // target cells, which they thin in memory, then for the result.
+  std::optional<ThinningMask> mask;
+  if (ThinsInTwoReadings(thinning, height)) {
+    RowPipeline rows(width, height, format, threads, band_rows, read, no_write, 0);
+    rows.Run([&] { mask.emplace(rows, width, height, target, thinning, alpha); });
+    if (thinning.transparent_surround && !alpha && mask->AnyRemoved())
+      format = TPixelFormat::pf32bit;
+  } else if (thinning.transparent_surround && !alpha) {
+    // A transparent surround gives a picture without alpha an alpha channel
+    // once a pixel is removed, and leaves it as it was when none is: find
+    // out which, reading no further than the first row that loses a pixel.
+    RowPipeline rows(width, height, format, 1, band_rows, read, no_write,
+                     RowsHeldBySweeps(thinning.sweeps));
     RemovalProbe probe(rows);
-    rows.Run(
-        [&] { ThinRows(probe, width, height, target, options.surround, options.thinning, false); });
+    rows.Run([&] { ThinRows(probe, width, height, target, options.surround, thinning, false); });
     if (probe.Found()) format = TPixelFormat::pf32bit;
   }
 
   const auto save = [&](TStream& out) {
     const std::unique_ptr<ImageRowWriter> writer =
         MakeImageRowWriter(ImageFileFormatFor(destination), out, width, height, format);
-    RowPipeline rows(width, height, format, threads, band_rows, read,
-                     [&writer](int y0, const TBitmap& band) { writer->WriteRows(y0, band); });
-    rows.Run(
-        [&] { ThinRows(rows, width, height, target, options.surround, options.thinning, alpha); });
+    RowPipeline rows(
+        width, height, format, threads, band_rows, read,
+        [&writer](int y0, const TBitmap& band) { writer->WriteRows(y0, band); },
+        mask ? 0 : RowsHeldBySweeps(thinning.sweeps));
+    rows.Run([&] {
+      if (mask)
+        mask->Paint(rows, options.surround, thinning);
+      else
+        ThinRows(rows, width, height, target, options.surround, thinning, alpha);
+    });
     writer->Finish();
   };
   if (destination == kStandardOutputName)

@@ -2,6 +2,10 @@
 // the file as the sweep needs them and each row goes to the result as soon
 // as the sweep has written it back. The result is the file that loading
 // the whole picture, thinning it and saving it gives, byte for byte.
+// Further sweeps run chained, 19 rows apart, so memory grows with their
+// number and not with the height; with --sweeps all (and a number of
+// sweeps that the height cannot pay for, see ThinsInTwoReadings) the file
+// is read twice and two bits a pixel of the whole picture are kept.
 #pragma once
 
 #include <string>

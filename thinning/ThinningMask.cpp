@@ -21,7 +21,10 @@ bool ChangedAt(const std::vector<char>& changed, int y) {
 ThinningMask::ThinningMask(ThinningRows& rows, int width, int height, TColor target,
                            const ThinningOptions& options, bool alpha)
     : width_(width), height_(height) {
-  if (width <= 0 || height <= 0) return;
+  if (width <= 0 || height <= 0) {
+    height_ = 0;  // nothing to sweep, nothing to paint
+    return;
+  }
   const TargetRule rule{
       .target = target & kColorMask, .tolerance = options.tolerance, .alpha = alpha};
   Sweep sweep(width, height);

@@ -85,7 +85,8 @@ TEST_F(ColourPickTest, WindowLayoutKeepsItsPlacesAndSizes) {
   EXPECT_EQ(NextTabStop(form2_->Button3), form2_->Button4);
   EXPECT_EQ(NextTabStop(form2_->Button4), form2_->ToleranceSpin);
   EXPECT_EQ(NextTabStop(form2_->ToleranceSpin), form2_->TransparentSurroundCheck);
-  EXPECT_EQ(NextTabStop(form2_->TransparentSurroundCheck), form2_->Button1);
+  EXPECT_EQ(NextTabStop(form2_->TransparentSurroundCheck), form2_->RepeatSweepsCheck);
+  EXPECT_EQ(NextTabStop(form2_->RepeatSweepsCheck), form2_->Button1);
   form1_->N2->trigger();
   EXPECT_EQ(form2_->focusWidget(), form2_->Button3);
 }

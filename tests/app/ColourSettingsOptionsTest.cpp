@@ -1,12 +1,13 @@
-// The row of the colour settings below the colours: the tolerance and the
-// transparent surround, laid out below the specified controls, and read by
-// every run and every batch at its start.
+// The row of the colour settings below the colours: the tolerance, the
+// transparent surround and the repeated sweeps, laid out below the
+// specified controls, and read by every run and every batch at its start.
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QtTest/QTest>
+#include <utility>
 
 #include "MainWindowFixture.h"
 #include "app/TShape.h"
@@ -70,7 +71,7 @@ TEST_F(ColourSettingsOptionsTest, TheRowLiesBelowTheColoursInTheHeightTheWindowG
     EXPECT_LT(widget->geometry().bottom(), row.top()) << widget->objectName().toStdString();
 
   QList<QWidget*> added = {form2_->ToleranceLabel, form2_->ToleranceSpin,
-                           form2_->TransparentSurroundCheck};
+                           form2_->TransparentSurroundCheck, form2_->RepeatSweepsCheck};
   for (QWidget* widget : added) {
     SCOPED_TRACE(widget->objectName().toStdString());
     EXPECT_TRUE(row.contains(widget->geometry())) << widget->geometry().y();
@@ -89,6 +90,8 @@ TEST_F(ColourSettingsOptionsTest, TheRowLiesBelowTheColoursInTheHeightTheWindowG
   EXPECT_EQ(form2_->ToleranceSpin->value(), 0);
   EXPECT_EQ(form2_->TransparentSurroundCheck->text(), "周辺色を透明にする");
   EXPECT_FALSE(form2_->TransparentSurroundCheck->isChecked());
+  EXPECT_EQ(form2_->RepeatSweepsCheck->text(), "細くなるまで繰り返す");
+  EXPECT_FALSE(form2_->RepeatSweepsCheck->isChecked());
 }
 
 TEST_F(ColourSettingsOptionsTest, ARunReadsTheToleranceAndTheTransparentSurroundAtItsStart) {
@@ -144,6 +147,61 @@ TEST_F(ColourSettingsOptionsTest, ABatchThinsEveryEntryWithTheSettingsOfItsStart
     result.LoadFromFile(Path(saved).toStdString());
     ExpectThinnedTransparent(result.Bitmap());
   }
+}
+
+// A bar far thicker than one sweep thins: with "細くなるまで繰り返す" a run
+// and a batch go on until a sweep removes nothing, and leave the bar's
+// centre lines, where one sweep leaves a thick core.
+TEST_F(ColourSettingsOptionsTest, RepeatUntilThinGoesOnUntilASweepRemovesNothing) {
+  TBitmap bar(120, 120);
+  for (int y = 0; y < 120; ++y)
+    for (int x = 0; x < 120; ++x)
+      bar.SetPixel(x, y, x >= 5 && x < 115 && y >= 20 && y < 100 ? clBlack : clWhite);
+  const QString path = Path("bar.bmp");
+  bar.SaveToFile(path.toStdString());
+  // Black pixels, and 2 x 2 blocks of them: a line one pixel wide has none.
+  const auto count = [](const TBitmap& b) {
+    const auto ink = [&b](int x, int y) { return b.Pixel(x, y) == clBlack; };
+    std::pair<int, int> n;
+    for (int y = 0; y < b.Height(); ++y)
+      for (int x = 0; x < b.Width(); ++x) {
+        n.first += ink(x, y);
+        n.second += x + 1 < b.Width() && y + 1 < b.Height() && ink(x, y) && ink(x + 1, y) &&
+                    ink(x, y + 1) && ink(x + 1, y + 1);
+      }
+    return n;
+  };
+
+  services_->file_answers = {path, path};
+  form1_->N2->trigger();
+  form1_->Open1->trigger();
+  form1_->N4->trigger();
+  EXPECT_GT(count(form1_->Picture().Bitmap()).second, 100);  // one sweep: a thick core
+
+  QCheckBox* box = form2_->RepeatSweepsCheck;
+  QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, QPoint(6, box->height() / 2));
+  ASSERT_TRUE(box->isChecked());
+  EXPECT_EQ(form2_->Options().sweeps, kSweepsAll);
+  form2_->Button3->click();
+  form1_->Open1->trigger();
+  form1_->N4->trigger();
+  const std::pair<int, int> lines = count(form1_->Picture().Bitmap());
+  EXPECT_GE(lines.first, 20);  // the bar's centre line
+  EXPECT_EQ(lines.second, 0);
+
+  const QString list = Path("list.txt");
+  {
+    QFile file(list);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write((path + "\n").toUtf8());
+  }
+  services_->file_answers = {list};
+  form1_->txt1->trigger();
+  TPicture result;
+  result.LoadFromFile(Path("bar_s.bmp").toStdString());
+  EXPECT_EQ(count(result.Bitmap()), lines);
+  ASSERT_FALSE(services_->messages.empty());
+  EXPECT_EQ(services_->messages.back().text, "終了しました");
 }
 
 }  // namespace

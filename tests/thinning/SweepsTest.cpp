@@ -181,6 +181,60 @@ TEST(ThinningSweeps, WideShapesMatchTheModelSweptAgainAndAgain) {
   }
 }
 
+// Random thick strokes and blobs, where the rows that one sweep leaves as
+// they were and those it changes alternate irregularly: a later sweep that
+// skips work must still give what a full sweep gives.
+TEST(ThinningSweeps, RandomThickShapesMatchTheModel) {
+  for (unsigned seed = 1; seed <= 8; ++seed) {
+    std::mt19937 rng(seed);
+    // Short pictures run in two readings, the tall narrow ones chained.
+    const bool tall = seed % 2 == 0;
+    TBitmap b = Blank(tall ? 50 + int(seed) * 3 : 100 + int(rng() % 60),
+                      tall ? 2 * kRowsPerChainedSweep + 30 : 90 + int(rng() % 60));
+    DrawStrokes(b, 3 + int(rng() % 4), 40 + int(rng() % 60), rng);
+    DrawBlobs(b, 2 + int(rng() % 4), 30 + int(rng() % 40), rng);
+    // Lines one pixel wide through it all, which no sweep changes away
+    // from the shapes: rows that a sweep leaves as they were right below
+    // and beside the thick cores of the one before.
+    for (int i = 0; i < 3; ++i) {
+      const int x = int(rng() % unsigned(b.Width()));
+      FillRect(b, x, 0, x, b.Height() - 1, kTarget);
+      const int y = int(rng() % unsigned(b.Height()));
+      FillRect(b, 0, y, b.Width() - 1, y, kTarget);
+    }
+    for (const int sweeps : {2, kSweepsAll}) {
+      const ThinningOptions options{.sweeps = sweeps};
+      const TBitmap expected = Model(b, options);
+      const std::string what = "seed " + std::to_string(seed) + ", sweeps " + SweepName(sweeps);
+      EXPECT_EQ(Difference(expected, Thinned(b, kTarget, kSurround, options)), "") << what;
+      EXPECT_EQ(Difference(expected, Handed(b, options)), "") << what;
+    }
+  }
+}
+
+// Small pictures of noise with thick blobs in it, in many variants: where a
+// sweep changes a row and leaves its neighbours as they were, in every
+// arrangement that comes up.
+TEST(ThinningSweeps, NoiseWithBlobsMatchesTheModel) {
+  for (unsigned seed = 1; seed <= 300; ++seed) {
+    std::mt19937 rng(seed);
+    TBitmap b = Noise(20 + int(rng() % 50), 20 + int(rng() % 50), 0.1 + 0.1 * (seed % 6), rng);
+    DrawBlobs(b, 1 + int(rng() % 3), 20 + int(rng() % 30), rng);
+    const ThinningOptions options{.sweeps = kSweepsAll};
+    EXPECT_EQ(Difference(Model(b, options), Thinned(b, kTarget, kSurround, options)), "")
+        << "seed " << seed;
+  }
+  // The same in tall narrow pictures, where two sweeps run chained.
+  for (unsigned seed = 1; seed <= 60; ++seed) {
+    std::mt19937 rng(seed);
+    TBitmap b = Noise(20 + int(rng() % 30), 2 * kRowsPerChainedSweep + int(rng() % 40),
+                      0.02 * (seed % 12), rng);
+    DrawBlobs(b, 4 + int(rng() % 8), 20 + int(rng() % 30), rng);
+    const ThinningOptions options{.sweeps = 2};
+    EXPECT_EQ(Difference(Model(b, options), Handed(b, options)), "") << "tall, seed " << seed;
+  }
+}
+
 TEST(ThinningSweeps, OneSweepIsTheSweepOfOldAndMoreSweepsAfterTheLastChangeChangeNothing) {
   const TBitmap bars = Bars();
   int needed = 0;
