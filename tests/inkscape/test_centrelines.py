@@ -150,17 +150,21 @@ def test_paths_lie_over_each_image(tmp_path, document):
 
 def test_options_reach_kevrale_thin(tmp_path, document):
     red = drawing(50, 60, seed=2, ink=(200, 20, 20))
+    red[2:48, 8:52] = (200, 20, 20)  # thicker than one sweep thins
     red[::3, ::2] = (215, 35, 5)  # near shades, inside the tolerance
     Image.fromarray(red).save(document["svg"].parent / "scan.bmp", "BMP")
     # Inkscape hands a colour over as one number: 0xRRGGBBAA.
     run = run_extension(document["svg"], "--id=linked", "--tab=options",
-                        "--target=%d" % 0xC81414FF, "--tolerance=20", "--until_thin=false",
+                        "--target=%d" % 0xC81414FF, "--tolerance=20", "--until_thin=true",
                         "--prune=4", "--simplify=1.5")
     group = lines_above(result_of(run), "linked")
     _, _, paths = cli_svg(tmp_path, red, "--target", "c81414", "--tolerance", "20",
-                          "--prune", "4", "--simplify", "1.5")
+                          "--sweeps", "all", "--prune", "4", "--simplify", "1.5")
     assert [p.get("d") for p in group] == paths and paths
     assert all(p.style["stroke"] == "#c81414" for p in group)
+    # The repeated sweeps made a difference.
+    assert cli_svg(tmp_path, red, "--target", "c81414", "--tolerance", "20", "--prune", "4",
+                   "--simplify", "1.5")[2] != paths
 
 
 def test_bad_selections_change_nothing(document):
