@@ -1,12 +1,14 @@
 // The extension module under the Python package `kevrale` (whose
 // __init__.py gives the functions their signatures and documentation): the
-// thinning engine on NumPy arrays. Each call copies its array into a bitmap, runs the same steps as
-// kevrale-thin on a whole picture (thinning, pruning, tracing for the SVG result) with the
-// interpreter's lock released, and hands back new arrays.
+// thinning engine on NumPy arrays. Each call runs the steps of kevrale-thin
+// on a whole picture (thinning, pruning, tracing for the SVG result) on a
+// copy of its array, with the interpreter's lock released, and hands back
+// new arrays.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -31,20 +33,24 @@ namespace {
 
 // ---- Options -------------------------------------------------------------
 
-// An integer argument (a Python int or a NumPy integer, not a float).
-long long IntegerArgument(const py::handle& value, const char* name) {
+// An integer argument (a Python int or a NumPy integer, not a bool nor a
+// float); one beyond the range of long long comes back as its nearest end.
+long long IntegerArgument(const py::handle& value, const std::string& name) {
   if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
-    throw py::type_error(std::string(name) + " must be an integer, not " +
+    throw py::type_error(name + " must be an integer, not " +
                          std::string(py::str(py::type::handle_of(value).attr("__name__"))));
-  return py::int_(py::reinterpret_borrow<py::object>(value)).cast<long long>();
+  const py::int_ number(py::reinterpret_borrow<py::object>(value));
+  int overflow = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (overflow != 0) return overflow > 0 ? LLONG_MAX : LLONG_MIN;
+  return v;
 }
 
-int IntegerInRange(const py::handle& value, const char* name, long long low, long long high,
+int IntegerInRange(const py::handle& value, const std::string& name, long long low, long long high,
                    const char* range_text) {
   const long long v = IntegerArgument(value, name);
   if (v < low || v > high)
-    throw py::value_error(std::string(name) + " must be " + range_text + ", got " +
-                          std::to_string(v));
+    throw py::value_error(name + " must be " + range_text + ", got " + std::string(py::str(value)));
   return int(v);
 }
 
@@ -60,8 +66,8 @@ TColor ColourArgument(const py::handle& value, const char* name) {
   for (size_t i = 0; i < 3; ++i) {
     const py::object item = seq[i];
     if (PyBool_Check(item.ptr()) || !PyIndex_Check(item.ptr())) throw py::type_error(what);
-    const long long v = py::int_(item).cast<long long>();
-    if (v < 0 || v > 255) throw py::value_error(what + ", got " + std::to_string(v));
+    const long long v = IntegerArgument(item, name);
+    if (v < 0 || v > 255) throw py::value_error(what + ", got " + std::string(py::str(item)));
     rgb[i] = uint8_t(v);
   }
   return RGB(rgb[0], rgb[1], rgb[2]);
@@ -121,7 +127,7 @@ void CheckSize(py::ssize_t width, py::ssize_t height) {
       if (c == '\r') c = '\n';
     throw py::value_error(message);
   }
-  if (width > 0 && height > TBitmap::kMaxPixels / width)
+  if (height > TBitmap::kMaxPixels || (width > 0 && height > TBitmap::kMaxPixels / width))
     throw py::value_error("image of " + std::to_string(width) + " x " + std::to_string(height) +
                           " pixels is too large: at most " + std::to_string(TBitmap::kMaxPixels) +
                           " pixels");
@@ -221,11 +227,12 @@ TBitmap BitmapOfMask(const py::array& mask_argument, const char* name) {
 
 // ---- Runs ----------------------------------------------------------------
 
-// The rows of thin()'s result, thinned by the engine's sweeps: each row is
-// read from the image, and copied into the result (widened to RGBA when
-// the result has alpha) just before the engine paints its removed pixels
-// there. The bytes stay in R G B (A) order: the engine treats the three
-// colour channels alike, so it gets the colours with red and blue swapped.
+// The rows of thin()'s result, thinned in place by the engine's sweeps:
+// each row of the image is copied into the result (widened to RGBA when
+// the result has alpha and the image not) as the engine loads it, so that
+// it is read from memory once. The bytes stay in R G B (A) order: the
+// engine treats the three colour channels alike, so it gets the colours
+// with red and blue swapped.
 class ArrayRows final : public ThinningRows {
  public:
   ArrayRows(const uint8_t* source, int source_channels, uint8_t* result, int result_channels,
@@ -309,10 +316,12 @@ py::array_t<uint8_t> ThinImage(const py::object& image_argument, const py::objec
   uint8_t* out = result.mutable_data();
   if (o.prune > 0) {
     // Pruning works on a bitmap.
-    py::gil_scoped_release unlocked;
-    TBitmap bitmap = BitmapOfImage(view);
-    Thin(bitmap, o);
-    CopyBitmapToImage(bitmap, out, channels);
+    {
+      py::gil_scoped_release unlocked;
+      TBitmap bitmap = BitmapOfImage(view);
+      Thin(bitmap, o);
+      CopyBitmapToImage(bitmap, out, channels);
+    }
     return result;
   }
   // The engine's sweeps straight from the image's rows into the result's.

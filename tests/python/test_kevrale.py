@@ -217,6 +217,8 @@ def test_empty_arrays():
         (lambda i, m: kevrale.thin(i, tolerance=-1), ValueError, "tolerance"),
         (lambda i, m: kevrale.thin(i, tolerance=256), ValueError, "tolerance"),
         (lambda i, m: kevrale.thin(i, tolerance=2.0), TypeError, "tolerance"),
+        (lambda i, m: kevrale.thin(i, tolerance=10**30), ValueError, "got 1000000000000000000000000000000"),
+        (lambda i, m: kevrale.thin(i, target=(0, -(10**40), 0)), ValueError, "target"),
         (lambda i, m: kevrale.thin(i, sweeps=0), ValueError, "sweeps"),
         (lambda i, m: kevrale.thin(i, sweeps="many"), ValueError, "sweeps"),
         (lambda i, m: kevrale.thin(i, prune=-3), ValueError, "prune"),
