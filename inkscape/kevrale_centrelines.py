@@ -4,6 +4,7 @@ to centre lines with kevrale-thin and adds them above the image as a group
 of paths placed exactly over it."""
 
 import base64
+import binascii
 import os
 import shutil
 import subprocess
@@ -113,7 +114,10 @@ class CentreLines(inkex.EffectExtension):
             header, _, payload = href[5:].partition(",")
             parts = header.split(";")
             if "base64" in parts[1:]:
-                data = base64.b64decode(payload.encode("ascii", "ignore"))
+                try:
+                    data = base64.b64decode(payload.encode("ascii", "ignore"))
+                except binascii.Error as error:
+                    raise inkex.AbortExtension(f'Image "{name}" holds broken base64 data: {error}')
             else:
                 data = urllib.parse.unquote_to_bytes(payload)
             return data, picture_extension(data, mime=parts[0].strip().lower())

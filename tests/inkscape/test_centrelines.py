@@ -184,6 +184,13 @@ def test_bad_selections_change_nothing(document):
     assert run.returncode != 0 and run.stdout == b""
     assert b'Image "broken" could not be traced' in run.stderr
 
+    # Base64 text cut short.
+    document["svg"].write_text(text.replace('xlink:href="scan.bmp"',
+                                            'xlink:href="data:image/png;base64,iVBORw0KG"'))
+    run = run_extension(document["svg"], "--id=linked")
+    assert run.returncode != 0 and run.stdout == b""
+    assert b'Image "linked" holds broken base64 data' in run.stderr
+
     # A linked file that is not there.
     document["svg"].write_text(text.replace("scan.bmp", "missing.bmp"))
     run = run_extension(document["svg"], "--id=linked")
