@@ -86,23 +86,13 @@ int RowsHeldBySweeps(int sweeps) {
   return Sweep::kDelay * std::max(sweeps, 1);
 }
 
-void ThinRows(ThinningRows& rows, int width, int height, TColor target, TColor surround,
-              const ThinningOptions& options, bool alpha) {
-  if (width <= 0 || height <= 0) return;
-  if (ThinsInTwoReadings(options, height)) {
-    const ThinningMask mask(rows, width, height, target, options, alpha);
-    mask.Paint(rows, surround, options);
-    return;
-  }
-  const TargetRule rule{
-      .target = target & kColorMask, .tolerance = options.tolerance, .alpha = alpha};
-  const TColor paint = surround & kColorMask;
-  // What a removed pixel's alpha byte becomes.
-  const uint8_t removed_alpha = options.transparent_surround ? 0 : 255;
+namespace {
 
-  // Sweep k runs kDelay rows behind sweep k - 1 and loads the rows that
-  // one has just finished; the last one's rows are written back.
-  const int count = SweepCount(options);
+// `count` sweeps chained: sweep k runs kDelay rows behind sweep k - 1 and
+// loads the rows that one has just finished; the last one's rows are
+// written back, painted with `paint` (and `removed_alpha` in 32-bit rows).
+void ThinChained(ThinningRows& rows, int width, int height, const TargetRule& rule, TColor paint,
+                 uint8_t removed_alpha, int count) {
   std::vector<Sweep> sweeps;
   sweeps.reserve(size_t(count));
   for (int k = 0; k < count; ++k) sweeps.emplace_back(width, height);
@@ -162,6 +152,23 @@ void ThinRows(ThinningRows& rows, int width, int height, TColor target, TColor s
       if (out + 1 > height - 1) return;
     }
   }
+}
+
+}  // namespace
+
+void ThinRows(ThinningRows& rows, int width, int height, TColor target, TColor surround,
+              const ThinningOptions& options, bool alpha) {
+  if (width <= 0 || height <= 0) return;
+  if (ThinsInTwoReadings(options, height)) {
+    const ThinningMask mask(rows, width, height, target, options, alpha);
+    mask.Paint(rows, surround, options);
+    return;
+  }
+  const TargetRule rule{
+      .target = target & kColorMask, .tolerance = options.tolerance, .alpha = alpha};
+  // What a removed pixel's alpha byte becomes.
+  const uint8_t removed_alpha = options.transparent_surround ? 0 : 255;
+  ThinChained(rows, width, height, rule, surround & kColorMask, removed_alpha, SweepCount(options));
 }
 
 }  // namespace kevrale

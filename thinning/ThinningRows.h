@@ -18,13 +18,17 @@ class ThinningRows {
   virtual ~ThinningRows() = default;
 
   // Row y, to be loaded into the ring. Called for y = 0, 1, ... in order,
-  // each row once; the row must stay where it is until Done(y).
+  // each row once in each reading (sweeps that keep the whole picture's
+  // cells read the rows twice, see ThinsInTwoReadings); the row must stay
+  // where it is until Done(y).
   virtual SweepRow Load(int y) = 0;
 
-  // The row that takes row y's result, called 19 rows after Load(y), in
-  // the same order. `removes` tells whether any pixel of it is removed;
-  // the sweep then paints those pixels into the row returned. A row whose
-  // pixels are null ends the sweep: the caller has seen what it wanted.
+  // The row that takes row y's result, called 19 rows after Load(y) (19
+  // more for each further sweep chained, RowsHeldBySweeps; at once in the
+  // second of two readings), in the same order. `removes` tells whether
+  // any pixel of it is removed; the sweep then paints those pixels into the
+  // row returned. A row whose pixels are null ends the sweep: the caller
+  // has seen what it wanted. The first of two readings calls no Output.
   virtual SweepRow Output(int y, bool removes) = 0;
 
   // Row y holds its final pixels; `changed` when the sweep painted any.
