@@ -14,7 +14,7 @@ declare -A rank=(
   [picture]=3
   [thinning]=4 [plugins]=4
   [batch]=5
-  [cli]=6 [desktop]=6
+  [cli]=6 [desktop]=6 [python]=6
   [about]=7
   [app]=8
 )
