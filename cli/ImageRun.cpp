@@ -6,6 +6,7 @@
 #include "picture/TPicture.h"
 #include "platform/Exception.h"
 #include "platform/Format.h"
+#include "platform/Stream.h"
 #include "thinning/SkeletonSvg.h"
 #include "thinning/SpurPruning.h"
 #include "thinning/ThinningEngine.h"
@@ -18,6 +19,7 @@ TLoadLimits ThinnableLimits() {
 
 void ThinImageFile(const std::string& source, const std::string& destination,
                    const Options& options) {
+  RefuseSpecialFile(source);
   if (StreamingAllowed(source, options) &&
       ThinStreamed(source, destination, options, StreamThreads(options)))
     return;

@@ -7,6 +7,7 @@
 #include "platform/Exception.h"
 #include "platform/FileName.h"
 #include "platform/Format.h"
+#include "platform/Stream.h"
 
 namespace kevrale {
 
@@ -54,6 +55,8 @@ void TPicture::SetPixel(int x, int y, TColor color) {
 }
 
 void TPicture::LoadFromFile(const std::string& path, const TLoadLimits& limits) {
+  // Neither a reader of ours nor a plug-in is handed a FIFO or a device.
+  RefuseSpecialFile(path);
   const std::string extension = ExtensionOf(path);
   const TGraphicClass graphic_class = FindGraphicClass(extension);
   if (graphic_class == nullptr || !graphic_class->CanCreate())

@@ -52,6 +52,13 @@ class TStream {
   int64_t CopyFrom(TStream& source, int64_t count);
 };
 
+// Raises EFOpenError "ファイル %s は開けません", reason "not a regular
+// file", when `path` leads to a FIFO, a socket or a device: a picture is
+// read from a file, and such a node may make its reader wait forever (or
+// never end). A name that is missing or a folder is left to the opening,
+// which says why.
+void RefuseSpecialFile(const std::string& path);
+
 // A file opened for reading, or created (truncated) for writing.
 class TFileStream : public TStream {
  public:
