@@ -19,10 +19,11 @@ TLoadLimits ThinnableLimits() {
 
 void ThinImageFile(const std::string& source, const std::string& destination,
                    const Options& options) {
-  RefuseSpecialFile(source);
-  if (StreamingAllowed(source, options) &&
-      ThinStreamed(source, destination, options, StreamThreads(options)))
-    return;
+  if (StreamingAllowed(source, options)) {
+    // (TPicture checks the file as it loads it.)
+    CheckPictureFile(source);
+    if (ThinStreamed(source, destination, options, StreamThreads(options))) return;
+  }
   ThinWholePicture(source, destination, options);
 }
 

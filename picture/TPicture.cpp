@@ -55,12 +55,12 @@ void TPicture::SetPixel(int x, int y, TColor color) {
 }
 
 void TPicture::LoadFromFile(const std::string& path, const TLoadLimits& limits) {
-  // Neither a reader of ours nor a plug-in is handed a FIFO or a device.
-  RefuseSpecialFile(path);
   const std::string extension = ExtensionOf(path);
   const TGraphicClass graphic_class = FindGraphicClass(extension);
   if (graphic_class == nullptr || !graphic_class->CanCreate())
     throw EInvalidGraphic(Format("拡張子 .%s の画像形式は処理できません", {extension}));
+  // Neither a reader of ours nor a plug-in is handed a FIFO or a device.
+  CheckPictureFile(path);
   std::unique_ptr<TGraphic> graphic = graphic_class->Create();
   graphic->OnProgress = [this](TGraphic& sender, TProgressStage stage, uint8_t percent, bool redraw,
                                const TRect& r, const std::string& msg) {

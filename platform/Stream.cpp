@@ -85,9 +85,10 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   return count;
 }
 
-void RefuseSpecialFile(const std::string& path) {
+void CheckPictureFile(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return;
+  if (::stat(path.c_str(), &st) != 0) throw EFOpenError(Format(kFileOpenMessage, {path}), errno);
+  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return;
   throw EFOpenError(Format(kFileOpenMessage, {path}), EINVAL, "not a regular file");
 }
 
