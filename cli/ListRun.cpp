@@ -159,7 +159,8 @@ std::optional<ListEntry> ListEntryReader::Next() {
 ListRunResult RunListEntries(const std::function<std::optional<ListEntry>()>& next,
                              std::optional<size_t> total, const Options& options,
                              FILE* progress_out, bool terminal) {
-  const size_t workers = size_t(std::max(1, options.jobs));
+  size_t workers = size_t(std::max(1, options.jobs));
+  if (total) workers = std::max<size_t>(1, std::min(workers, *total));
   // Room for every worker's entry and as many waiting, so that an entry
   // held back by a running one does not keep the others idle.
   ListScheduler scheduler(next, 2 * workers, options.keep_going, &g_interrupted);

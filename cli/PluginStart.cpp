@@ -31,7 +31,7 @@ std::unique_ptr<TSPIs> StartPluginHost(const Options& options, FILE* messages) {
     std::fprintf(messages,
                  "kevrale-thin: making the Wine prefix %s for Windows plug-ins (once; this "
                  "takes some seconds)\n",
-                 prefix.c_str());
+                 Printable(prefix).c_str());
     std::fflush(messages);
   };
   std::unique_ptr<TSPIs> host = CreateProgramPluginHost(settings);
