@@ -128,7 +128,7 @@ bool IsMountPoint(const std::string& path) {
 
 // Whether `name` is one of the names of this process's descriptor 1.
 bool IsStandardOutputName(const std::string& name) {
-  static const std::string own = "/proc/" + std::to_string(::getpid()) + "/fd/1";
+  const std::string own = "/proc/" + std::to_string(::getpid()) + "/fd/1";
   return name == "/dev/stdout" || name == "/dev/fd/1" || name == "/proc/self/fd/1" ||
          name == "/proc/thread-self/fd/1" || name == own;
 }
