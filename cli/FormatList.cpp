@@ -3,6 +3,7 @@
 #include <map>
 
 #include "cli/ImageRun.h"
+#include "cli/PluginStart.h"
 #include "cli/TerminalText.h"
 #include "plugins/ProcessSpiLibrary.h"
 #include "plugins/TSPIs.h"
@@ -24,8 +25,9 @@ std::map<std::string, std::string> WindowsMachines(const TSPIs* host) {
 }
 
 // A text on one line: the columns are split by tabs and lines by line ends.
-std::string OneLine(const std::string& text) {
-  std::string line = ForTerminal(text);
+// Plug-ins write the descriptions and name the files: they are escaped too.
+std::string OneLine(const std::string& text, std::string_view name = {}) {
+  std::string line = ForTerminal(text, {name});
   for (char& c : line)
     if (c == '\n' || c == '\t') c = ' ';
   return line;
@@ -37,18 +39,21 @@ std::string FormatListText(const std::vector<TFileFormat>& registry, const TSPIs
   const std::map<std::string, std::string> machines = WindowsMachines(host);
   std::string text;
   for (auto it = registry.rbegin(); it != registry.rend(); ++it) {
-    text += it->Extension;
+    text += OneLine(it->Extension);
     text += '\t';
-    text += it->Description;
+    text += OneLine(it->Description);
     text += '\t';
-    text += it->Origin.empty() ? std::string("(built in)") : it->Origin;
+    text += it->Origin.empty() ? std::string("(built in)") : OneLine(it->Origin, it->Origin);
     if (const auto machine = machines.find(it->Origin); machine != machines.end())
       text += '\t' + machine->second;
     text += '\n';
   }
   if (host != nullptr)
     for (const TSPISkipped& skipped : host->Skipped())
-      text += "(skipped)\t" + OneLine(skipped.Text()) + '\t' + skipped.FileName + '\n';
+      text += "(skipped)\t" +
+              OneLine(std::string(WithoutLeadingName(SkippedText(skipped), skipped.FileName)),
+                      skipped.FileName) +
+              '\t' + OneLine(skipped.FileName, skipped.FileName) + '\n';
   return text;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/Exception.h"
 #include "platform/FileSave.h"
 #include "platform/Format.h"
+#include "platform/Stream.h"
 #include "thinning/SkeletonSvg.h"
 #include "thinning/SpurPruning.h"
 #include "thinning/ThinningEngine.h"
@@ -66,9 +67,11 @@ TLoadLimits ThinnableLimits() {
 
 void ThinImageFile(const std::string& source, const std::string& destination,
                    const Options& options) {
-  if (StreamingAllowed(source, options) &&
-      ThinStreamed(source, destination, options, StreamThreads(options)))
-    return;
+  if (StreamingAllowed(source, options)) {
+    // (TPicture checks the file as it loads it.)
+    CheckPictureFile(source);
+    if (ThinStreamed(source, destination, options, StreamThreads(options))) return;
+  }
   ThinWholePicture(source, destination, options);
 }
 

@@ -1,9 +1,7 @@
 #include "cli/ListScheduler.h"
 
 #include <filesystem>
-#include <numeric>
-#include <string>
-#include <unordered_map>
+#include <utility>
 
 namespace kevrale::cli {
 
@@ -26,78 +24,120 @@ std::string Key(const std::string& path) {
   return ((error ? normal.parent_path() : folder) / normal.filename()).lexically_normal().string();
 }
 
-size_t Root(std::vector<size_t>& parent, size_t i) {
-  while (parent[i] != i) i = parent[i] = parent[parent[i]];
-  return i;
-}
-
 }  // namespace
 
-std::vector<size_t> ListScheduler::Groups(const std::vector<ListEntry>& entries) {
-  std::vector<size_t> parent(entries.size());
-  std::iota(parent.begin(), parent.end(), size_t(0));
-  const auto join = [&](size_t a, size_t b) {
-    a = Root(parent, a);
-    b = Root(parent, b);
-    if (a != b) parent[std::max(a, b)] = std::min(a, b);
-  };
-  std::unordered_map<std::string, size_t> writer;  // save name -> first entry saving there
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const auto [it, inserted] = writer.emplace(Key(entries[i].save_name), i);
-    if (!inserted) join(it->second, i);
-  }
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const auto it = writer.find(Key(entries[i].path));
-    if (it != writer.end()) join(it->second, i);
-  }
-  // Number the groups 0, 1, ... in the order of their first entries.
-  std::vector<size_t> group(entries.size());
-  std::unordered_map<size_t, size_t> number;
-  for (size_t i = 0; i < entries.size(); ++i)
-    group[i] = number.emplace(Root(parent, i), number.size()).first->second;
-  return group;
-}
-
-ListScheduler::ListScheduler(const std::vector<ListEntry>& entries, bool keep_going,
+ListScheduler::ListScheduler(Source source, size_t window, bool keep_going,
                              const std::atomic<bool>* interrupted)
-    : keep_going_(keep_going),
-      interrupted_(interrupted),
-      group_of_(Groups(entries)),
-      limit_(entries.size()) {
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (group_of_[i] == members_.size()) members_.emplace_back();
-    members_[group_of_[i]].push_back(i);
+    : source_(std::move(source)),
+      window_limit_(std::max<size_t>(window, 1)),
+      keep_going_(keep_going),
+      interrupted_(interrupted) {}
+
+bool ListScheduler::Conflict(const Slot& a, const Slot& b) {
+  return a.save_key == b.save_key || a.source_key == b.save_key || a.save_key == b.source_key;
+}
+
+bool ListScheduler::Conflict(const ListEntry& a, const ListEntry& b) {
+  return Conflict(Slot{a, Key(a.path), Key(a.save_name)}, Slot{b, Key(b.path), Key(b.save_name)});
+}
+
+bool ListScheduler::StoppedLocked() const {
+  return read_error_ != nullptr || (interrupted_ != nullptr && interrupted_->load());
+}
+
+std::optional<size_t> ListScheduler::StartableLocked() const {
+  for (size_t i = 0; i < window_.size(); ++i) {
+    const Slot& slot = window_[i];
+    if (slot.running) continue;
+    // The window is in list order: nothing after this one may start either.
+    if (slot.entry.number >= limit_) return std::nullopt;
+    bool held = false;
+    for (size_t j = 0; j < i && !held; ++j) held = Conflict(window_[j], slot);
+    if (!held) return i;
   }
-  next_member_.assign(members_.size(), 0);
-  for (const auto& m : members_) ready_.push(m.front());
+  return std::nullopt;
 }
 
-bool ListScheduler::Startable() const {
-  return !ready_.empty() && ready_.top() < limit_;
-}
-
-std::optional<size_t> ListScheduler::Next() {
+std::optional<ListEntry> ListScheduler::Next() {
   std::unique_lock lock(mutex_);
-  const auto stopped = [this] { return interrupted_ && interrupted_->load(); };
-  // A running entry may still release a waiting one of its group.
-  changed_.wait(lock, [&] { return stopped() || Startable() || running_ == 0; });
-  if (stopped() || !Startable()) return std::nullopt;
-  const size_t index = ready_.top();
-  ready_.pop();
-  ++running_;
-  return index;
+  for (;;) {
+    if (StoppedLocked()) return std::nullopt;
+    if (const std::optional<size_t> i = StartableLocked()) {
+      window_[*i].running = true;
+      ++running_;
+      return window_[*i].entry;
+    }
+    // Entries after a failure would not start: the list is read no further.
+    const bool more = !ended_ && read_ + 1 < limit_;
+    if (more && !reading_ && window_.size() < window_limit_) {
+      reading_ = true;
+      lock.unlock();
+      std::optional<Slot> slot;
+      std::exception_ptr error;
+      try {
+        if (std::optional<ListEntry> entry = source_())
+          slot = Slot{*entry, Key(entry->path), Key(entry->save_name)};
+      } catch (...) {
+        error = std::current_exception();
+      }
+      lock.lock();
+      reading_ = false;
+      if (error)
+        read_error_ = error;
+      else if (!slot)
+        ended_ = true;
+      else {
+        window_.push_back(std::move(*slot));
+        ++read_;
+      }
+      changed_.notify_all();
+      continue;
+    }
+    // Nothing is left that could ever start: no entry waits before the
+    // limit, and none is to be read.
+    bool waiting = false;
+    for (const Slot& slot : window_)
+      waiting = waiting || (!slot.running && slot.entry.number < limit_);
+    if (!waiting && !more && !reading_) return std::nullopt;
+    // Nothing runs and nothing is being read: nothing will change.
+    if (running_ == 0 && !reading_ && !(more && window_.size() < window_limit_))
+      return std::nullopt;
+    changed_.wait(lock);
+  }
 }
 
-void ListScheduler::Finish(size_t index, bool failed) {
+void ListScheduler::Finish(size_t number, bool failed) {
   {
     std::lock_guard lock(mutex_);
     --running_;
-    if (failed && !keep_going_) limit_ = std::min(limit_, index);
-    const size_t group = group_of_[index];
-    if (++next_member_[group] < members_[group].size())
-      ready_.push(members_[group][next_member_[group]]);
+    if (failed && !keep_going_) limit_ = std::min(limit_, number);
+    for (auto it = window_.begin(); it != window_.end(); ++it)
+      if (it->entry.number == number) {
+        window_.erase(it);
+        break;
+      }
   }
   changed_.notify_all();
+}
+
+void ListScheduler::Wake() {
+  { std::lock_guard lock(mutex_); }
+  changed_.notify_all();
+}
+
+size_t ListScheduler::EntriesRead() {
+  std::lock_guard lock(mutex_);
+  return read_;
+}
+
+bool ListScheduler::ListEnded() {
+  std::lock_guard lock(mutex_);
+  return ended_;
+}
+
+std::exception_ptr ListScheduler::ReadError() {
+  std::lock_guard lock(mutex_);
+  return read_error_;
 }
 
 }  // namespace kevrale::cli

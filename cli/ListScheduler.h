@@ -1,19 +1,24 @@
-// Hands the entries of a list run to the workers. Entries that touch the
-// same file (the same save name, or one's source is another's save name,
-// names compared as absolute paths with the links of their folders
-// resolved) form a group whose entries run one after the other in list order; other
-// entries run side by side, the earliest in the list first. After a failure
-// the scheduler starts no entry that comes after it in the list, unless it
-// keeps going.
+// Hands the entries of a list run to the workers, reading them from the
+// list as the workers need them: no more than a window of entries (those
+// running and those waiting) is held at once, whatever the list's length.
+// Two entries conflict when they touch the same file (the same save name,
+// or one's source is the other's save name; names compared as absolute
+// paths with the links of their folders resolved): an entry waits until
+// every earlier entry it conflicts with has ended, so that such entries run
+// one after the other in list order; other entries run side by side, the
+// earliest in the list first. After a failure the scheduler starts no entry
+// that comes after it in the list, unless it keeps going.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <deque>
+#include <exception>
+#include <functional>
 #include <mutex>
 #include <optional>
-#include <queue>
-#include <vector>
+#include <string>
 
 #include "cli/ListEntry.h"
 
@@ -21,33 +26,60 @@ namespace kevrale::cli {
 
 class ListScheduler {
  public:
-  // interrupted, when given, stops the start of new entries once it is set
-  // (it may be set from a signal handler).
-  ListScheduler(const std::vector<ListEntry>& entries, bool keep_going,
+  // The next entry of the list, numbered from 1 in list order; nullopt at
+  // its end. It may raise (a list that cannot be read on): nothing more is
+  // read or started then, and ReadError() holds the exception.
+  using Source = std::function<std::optional<ListEntry>()>;
+
+  // window: the most entries held at once (at least 1). interrupted, when
+  // given, stops the start of new entries once it is set (it may be set
+  // from a signal handler; Wake() then lets waiting workers see it).
+  ListScheduler(Source source, size_t window, bool keep_going,
                 const std::atomic<bool>* interrupted = nullptr);
 
-  // The index of the next entry to run, waiting while every startable entry
-  // is held back by a running one of its group; nullopt when nothing is
-  // left to start.
-  std::optional<size_t> Next();
-  // Reports that the entry at index has ended.
-  void Finish(size_t index, bool failed);
+  // The next entry to run, waiting while every entry that may start is
+  // held back by a running one it conflicts with; nullopt when nothing is
+  // left to start. One worker at a time reads from the source, without
+  // holding the others up.
+  std::optional<ListEntry> Next();
+  // Reports that the entry `number` has ended.
+  void Finish(size_t number, bool failed);
+  // Wakes the workers waiting in Next(), to see an interruption.
+  void Wake();
 
-  // The group of every entry: equal numbers must not run at once.
-  static std::vector<size_t> Groups(const std::vector<ListEntry>& entries);
+  // Entries read from the list so far.
+  size_t EntriesRead();
+  // Whether the whole list has been read.
+  bool ListEnded();
+  // The exception that the source raised, or none.
+  std::exception_ptr ReadError();
+
+  // Whether two entries touch one file (see above).
+  static bool Conflict(const ListEntry& a, const ListEntry& b);
 
  private:
-  bool Startable() const;
+  struct Slot {
+    ListEntry entry;
+    std::string source_key;
+    std::string save_key;
+    bool running = false;
+  };
+  static bool Conflict(const Slot& a, const Slot& b);
+  // The index in window_ of the earliest entry that may start now.
+  std::optional<size_t> StartableLocked() const;
+  bool StoppedLocked() const;
 
+  Source source_;
+  const size_t window_limit_;
   const bool keep_going_;
   const std::atomic<bool>* interrupted_;
-  std::vector<size_t> group_of_;
-  std::vector<std::vector<size_t>> members_;  // per group, in list order
-  std::vector<size_t> next_member_;           // per group
-  // The first waiting entry of every group that has no running entry.
-  std::priority_queue<size_t, std::vector<size_t>, std::greater<>> ready_;
+  std::deque<Slot> window_;  // read and not yet ended, in list order
   size_t running_ = 0;
-  size_t limit_;  // no entry from this index on starts
+  size_t read_ = 0;
+  bool reading_ = false;
+  bool ended_ = false;             // the source said the list ends
+  std::exception_ptr read_error_;  // the source raised this
+  size_t limit_ = SIZE_MAX;        // no entry with this number or later starts
   std::mutex mutex_;
   std::condition_variable changed_;
 };

@@ -6,10 +6,19 @@
 
 namespace kevrale::cli {
 
+std::string SkippedText(const TSPISkipped& skipped) {
+  // The loader's reason begins with the file's name, which the message holds.
+  const std::string_view reason = WithoutLeadingName(skipped.Reason, skipped.FileName);
+  return reason.empty() ? skipped.Message : skipped.Message + ": " + std::string(reason);
+}
+
 std::string SkippedWarnings(const std::vector<TSPISkipped>& skipped) {
   std::string text;
-  for (const TSPISkipped& s : skipped)
-    text += "kevrale-thin: warning: " + s.FileName + ": " + ForTerminal(s.Text()) + "\n";
+  for (const TSPISkipped& s : skipped) {
+    std::string line = SkippedText(s);
+    if (line.find(s.FileName) == std::string::npos) line = s.FileName + ": " + line;
+    text += "kevrale-thin: warning: " + ForTerminal(line, {s.FileName}) + "\n";
+  }
   return text;
 }
 
@@ -22,7 +31,7 @@ std::unique_ptr<TSPIs> StartPluginHost(const Options& options, FILE* messages) {
     std::fprintf(messages,
                  "kevrale-thin: making the Wine prefix %s for Windows plug-ins (once; this "
                  "takes some seconds)\n",
-                 prefix.c_str());
+                 Printable(prefix).c_str());
     std::fflush(messages);
   };
   std::unique_ptr<TSPIs> host = CreateProgramPluginHost(settings);

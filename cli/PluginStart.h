@@ -18,7 +18,13 @@ namespace kevrale::cli {
 // warning line there, and the program goes on without it.
 std::unique_ptr<TSPIs> StartPluginHost(const Options& options, FILE* messages);
 
-// "kevrale-thin: warning: FILE: REASON", one line a skipped library.
+// "kevrale-thin: warning: " and the skipped library's message and reason,
+// one line a library, naming its file once: "FILE: " leads where the
+// message does not hold the name.
 std::string SkippedWarnings(const std::vector<TSPISkipped>& skipped);
+
+// The message and the reason of a skipped library, the reason without the
+// file name that the loader puts before it.
+std::string SkippedText(const TSPISkipped& skipped);
 
 }  // namespace kevrale::cli

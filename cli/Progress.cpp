@@ -73,14 +73,15 @@ std::string Progress::ClockText(SteadyClock::duration elapsed) {
 std::string Progress::BarLine(size_t done, size_t total, SteadyClock::duration elapsed,
                               const std::string& path, int width) {
   constexpr int kBarCells = 24;
-  const int filled = total == 0 ? kBarCells : int(done * kBarCells / total);
+  const bool known = total != kUnknownTotal;
+  const int filled = !known ? 0 : total == 0 ? kBarCells : int(done * kBarCells / total);
   std::string line = "[";
   line.append(size_t(filled), '#');
   line.append(size_t(kBarCells - filled), '.');
   line += "] ";
   line += std::to_string(done);
   line += '/';
-  line += std::to_string(total);
+  line += known ? std::to_string(total) : std::string("?");
   line += "  ";
   line += ClockText(elapsed);
   // Keep one column free so that the terminal never wraps the line.
@@ -133,7 +134,8 @@ void Progress::Finished(size_t number, const std::string& path, const std::strin
   }
   if (finished_) return;
   const std::string elapsed = ClockText(SteadyClock::now() - start_);
-  std::fprintf(out_, "kevrale-thin: [%zu/%zu %s] %s %s\n", number, total_, elapsed.c_str(),
+  const std::string total = total_ == kUnknownTotal ? "?" : std::to_string(total_);
+  std::fprintf(out_, "kevrale-thin: [%zu/%s %s] %s %s\n", number, total.c_str(), elapsed.c_str(),
                failure.empty() ? "done" : "failed", Printable(path).c_str());
   std::fflush(out_);
 }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -16,6 +17,9 @@ namespace kevrale::cli {
 
 class Progress {
  public:
+  // The total of a list that is read as it runs: shown as "?".
+  static constexpr size_t kUnknownTotal = SIZE_MAX;
+
   // total: the number of entries; terminal: draw the bar (else plain lines).
   Progress(FILE* out, size_t total, bool terminal);
   ~Progress();

@@ -1,6 +1,7 @@
 // Text for the terminal. A file name may hold control characters (an escape
-// sequence, a carriage return) that would rewrite what the terminal shows;
-// every name the tool prints, alone or inside a message, goes through here.
+// sequence, a carriage return) that would rewrite what the terminal shows,
+// or bidirectional overrides that would show it in another order; every
+// name the tool prints, alone or inside a message, goes through here.
 #pragma once
 
 #include <exception>
@@ -10,13 +11,18 @@
 
 namespace kevrale::cli {
 
-// The name with each control character (bytes below 32, and 127) shown as
-// "?".
+// The name with each character that a terminal would act on shown as "?":
+// the C0 controls (bytes below 32) and DEL, the C1 controls U+0080 to
+// U+009F (also the single bytes 0x80 to 0x9F outside a valid UTF-8
+// sequence, which some terminals take as C1: 0x9B is CSI), and the
+// bidirectional embeddings, overrides and isolates U+202A to U+202E and
+// U+2066 to U+2069.
 std::string Printable(std::string_view name);
 
 // A message for the terminal: each of `names` that it contains appears as
 // Printable shows it, the message's own line breaks (CR, as the program's
-// messages write them) become LF, and any other control character is shown
+// messages write them, or CR LF, as Windows writes them) become LF, line
+// breaks at its end go, and anything else that Printable escapes is shown
 // as "?".
 std::string ForTerminal(const std::string& message,
                         std::initializer_list<std::string_view> names = {});
@@ -27,5 +33,14 @@ std::string ForTerminal(const std::string& message,
 // nothing decodes, by what each reader answered.
 std::string ErrorText(const std::exception& error,
                       std::initializer_list<std::string_view> names = {});
+
+// "NAME: TEXT" with the name as Printable shows it, or TEXT alone when it
+// already begins with that name and a colon, so that no line names its
+// file twice.
+std::string NamedText(std::string_view name, const std::string& text);
+
+// `text` without a leading "NAME:" (and the blank after it): a reason that
+// repeats the name its message already holds.
+std::string_view WithoutLeadingName(std::string_view text, std::string_view name);
 
 }  // namespace kevrale::cli

@@ -14,6 +14,7 @@
 #include "cli/TerminalText.h"
 #include "picture/TPicture.h"
 #include "platform/Exception.h"
+#include "platform/SaveFileStream.h"
 #include "platform/TemporaryFiles.h"
 #include "platform/Version.h"
 #include "plugins/SPIBitmapRegistration.h"
@@ -74,6 +75,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.list) return RunListMode(options);
+  // Standard output under a name of its own is written as "-" is: where it
+  // stands, never replaced by a new file.
+  if (options.output && *options.output != kStandardOutputName &&
+      TSaveFileStream::NamesStandardOutput(*options.output))
+    options.output = kStandardOutputName;
 
   int status = 0;
   for (const std::string& image : options.images) {
@@ -82,7 +88,7 @@ int main(int argc, char** argv) {
       ThinImageFile(image, destination, options);
     } catch (const std::exception& e) {
       // Several images may be given: say which one failed.
-      PrintError(Printable(image) + ": " + ErrorText(e, {image, destination}));
+      PrintError(NamedText(image, ErrorText(e, {image, destination})));
       status = kExitFailure;
     }
   }

@@ -7,6 +7,7 @@
 #include "platform/Exception.h"
 #include "platform/FileName.h"
 #include "platform/Format.h"
+#include "platform/Stream.h"
 
 namespace kevrale {
 
@@ -58,6 +59,8 @@ void TPicture::LoadFromFile(const std::string& path, const TLoadLimits& limits) 
   const TGraphicClass graphic_class = FindGraphicClass(extension);
   if (graphic_class == nullptr || !graphic_class->CanCreate())
     throw EInvalidGraphic(Format("拡張子 .%s の画像形式は処理できません", {extension}));
+  // Neither a reader of ours nor a plug-in is handed a FIFO or a device.
+  CheckPictureFile(path);
   std::unique_ptr<TGraphic> graphic = graphic_class->Create();
   graphic->OnProgress = [this](TGraphic& sender, TProgressStage stage, uint8_t percent, bool redraw,
                                const TRect& r, const std::string& msg) {

@@ -49,6 +49,9 @@ class EStreamError : public Exception {
   explicit EStreamError(std::string message, int error_number = 0)
       : Exception(std::move(message), error_number != 0 ? SystemErrorText(error_number) : ""),
         error_number_(error_number) {}
+  // A reason of the program's own where the system's text would mislead.
+  EStreamError(std::string message, int error_number, std::string reason)
+      : Exception(std::move(message), std::move(reason)), error_number_(error_number) {}
   const char* ClassName() const noexcept override { return "EStreamError"; }
   int ErrorNumber() const noexcept { return error_number_; }
 

@@ -85,6 +85,13 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   return count;
 }
 
+void CheckPictureFile(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) throw EFOpenError(Format(kFileOpenMessage, {path}), errno);
+  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return;
+  throw EFOpenError(Format(kFileOpenMessage, {path}), EINVAL, "not a regular file");
+}
+
 TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
   // A name with a NUL byte would open a different file than the one named.
   if (path.find('\0') != std::string::npos) {

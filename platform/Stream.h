@@ -52,6 +52,15 @@ class TStream {
   int64_t CopyFrom(TStream& source, int64_t count);
 };
 
+// Raises EFOpenError "ファイル %s は開けません" for a name that no picture
+// can be read from, before any reader or plug-in is asked: with the
+// system's reason when it leads nowhere (a missing file, so that it fails
+// at once rather than after every plug-in has been started and asked),
+// with "not a regular file" when it leads to a FIFO, a socket or a device,
+// which may make its reader wait forever (or never end). A folder is left
+// to the opening, which says why.
+void CheckPictureFile(const std::string& path);
+
 // A file opened for reading, or created (truncated) for writing.
 class TFileStream : public TStream {
  public:

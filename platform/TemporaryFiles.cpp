@@ -18,7 +18,9 @@ std::atomic<const char*> g_names[kSlots];
 // is never freed, since the handler may be reading it.
 std::atomic<bool> g_removing{false};
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals whose default action ends the process and that may come
+// from outside while a save runs (SIGQUIT also dumps core, as before).
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
 extern "C" void RemoveTemporaryFilesAndEnd(int signal_number) {
   g_removing.store(true);

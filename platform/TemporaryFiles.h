@@ -1,6 +1,6 @@
 // Named temporary files that must not outlive the process. A save that
 // needs a named temporary file registers its name for as long as the file
-// may exist; SIGINT, SIGTERM or SIGHUP then remove every registered file
+// may exist; SIGINT, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE then remove every registered file
 // before the process ends as the signal would have ended it.
 #pragma once
 
@@ -10,7 +10,7 @@
 namespace kevrale {
 
 // Installs, once per process, the handler that removes the registered
-// files, for each of SIGINT, SIGTERM and SIGHUP whose action is still the
+// files, for each of SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE whose action is still the
 // default one (an ignored signal stays ignored, a handler of the program's
 // own stays). Call it before installing handlers that hand a signal back
 // to the previous action, so that theirs chains to this one.

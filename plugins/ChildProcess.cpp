@@ -12,6 +12,8 @@
 #include <thread>
 #include <utility>
 
+#include "plugins/RunningChildren.h"
+
 namespace kevrale {
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
@@ -137,6 +139,7 @@ ChildProcess ChildProcess::Start(const ChildLaunch& launch, std::string& error, 
   }
   child.pid_ = pid;
   child.group_ = launch.own_process_group;
+  AddRunningChild(pid);
   if (launch.address_space_limit != 0) {
     // Set from outside: the limit holds from the runner's first request on,
     // before it has loaded anything large.
@@ -151,7 +154,7 @@ ChildProcess ChildProcess::Start(const ChildLaunch& launch, std::string& error, 
 bool ChildProcess::TryReap(std::string& how) {
   if (pid_ <= 0) return false;
   int status = 0;
-  if (waitpid(pid_, &status, WNOHANG) != pid_) return false;
+  if (ReapChild(pid_, &status, WNOHANG) != pid_) return false;
   how = Describe(status);
   pid_ = -1;
   input_.Reset();
@@ -166,7 +169,7 @@ std::string ChildProcess::End(std::chrono::milliseconds grace) {
   pid_t done = 0;
   const auto deadline = std::chrono::steady_clock::now() + grace;
   auto pause = std::chrono::microseconds(200);
-  while ((done = waitpid(pid_, &status, WNOHANG)) == 0 &&
+  while ((done = ReapChild(pid_, &status, WNOHANG)) == 0 &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(pause);
     if (pause < std::chrono::milliseconds(20)) pause *= 2;
@@ -177,8 +180,7 @@ std::string ChildProcess::End(std::chrono::milliseconds grace) {
   } else {
     // The group is still there: its leader is not reaped yet.
     kill(group_ ? -pid_ : pid_, SIGKILL);
-    while ((done = waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
-    }
+    done = ReapChild(pid_, &status, 0);
     how = "killed";
   }
   pid_ = -1;

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
+
 #include "BmpBuilder.h"
 #include "CliProcess.h"
 #include "picture/TBitmap.h"
@@ -118,6 +120,29 @@ TEST_F(CliRunTest, ErrorsInTheProgramsWords) {
 
   EXPECT_EQ(RunCli("").status, 2);
   EXPECT_EQ(RunCli("--target nope x.bmp").status, 2);
+}
+
+TEST_F(CliRunTest, MessagesNameTheirFileOnceAndNoSpecialFileIsRead) {
+  const std::string small = WriteBlock("small.bmp", 40, 30, 3);
+  const RunResult outside = RunCli("--target-at 300,0 " + Quote(small));
+  EXPECT_EQ(outside.status, 1);
+  EXPECT_EQ(outside.output,
+            "kevrale-thin: " + small + ": pixel (300, 0) lies outside the picture (40 x 30)\n");
+
+  // A FIFO is no picture, whatever its extension (x.png goes to a plug-in,
+  // x.bmp to the program's own reader): refused, never opened (no writer
+  // would ever come). `timeout` ends a run that waits all the same.
+  for (const char* name : {"x.png", "x.bmp", "x.jpg"}) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(::mkfifo(Path(name).c_str(), 0600), 0);
+    const RunResult r =
+        RunCommand("XDG_CONFIG_HOME=/nonexistent/kevrale-tests timeout 60 " +
+                   Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " " + Quote(Path(name)));
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_EQ(r.output, "kevrale-thin: " + Path(name) + ": ファイル " + Path(name) +
+                            " は開けません: not a regular file\n");
+    EXPECT_TRUE(fs::is_fifo(Path(name)));
+  }
 }
 
 TEST_F(CliRunTest, TooWideIsRefusedWithoutWriting) {

@@ -131,8 +131,9 @@ TEST_F(ListModeTest, KeepGoingListsEveryFailureAtTheEnd) {
   EXPECT_TRUE(test::Contains(
       r.output, "entry 1, line 1: " + Path("bad.bmp") + ": ビットマップイメージが不正です"))
       << r.output;
-  EXPECT_TRUE(test::Contains(r.output, "entry 3, line 3: : 拡張子 . の画像形式は処理できません"))
-      << r.output;
+  // An empty line fails, and says so with its number.
+  EXPECT_TRUE(test::Contains(r.output, "kevrale-thin: entry 3: line 3 is empty\n")) << r.output;
+  EXPECT_TRUE(test::Contains(r.output, "failed (line 3 is empty)\n")) << r.output;
   EXPECT_TRUE(test::Contains(r.output, "entry 5, line 6: ")) << r.output;
 }
 
@@ -255,6 +256,30 @@ TEST_F(ListModeTest, AnEndlessLineIsRefusedWithinBoundedMemory) {
   EXPECT_EQ(long_line.status, 1);
   EXPECT_TRUE(test::Contains(long_line.output, list + ": line 3 is longer than 65536 bytes"))
       << long_line.output;
+}
+
+TEST_F(ListModeTest, AListWithoutEndStartsAtOnceWithinBoundedMemory) {
+  // Five million entries from a pipe (`yes a.bmp`, bounded): held all at
+  // once they would take far more than the limit. The first result must
+  // come before the list is read through; then an interrupt ends the run.
+  const std::string limit = kReservesShadowMemory
+                                ? "export ASAN_OPTIONS=${ASAN_OPTIONS}:hard_rss_limit_mb=400 "
+                                  "TSAN_OPTIONS=${TSAN_OPTIONS}:hard_rss_limit_mb=400; "
+                                : "ulimit -v 1000000; ";
+  WriteImage("a.bmp", 1);
+  const std::string script =
+      limit + "yes " + Quote(Path("a.bmp")) +
+      " | head -n 5000000 | XDG_CONFIG_HOME=/nonexistent/kevrale-tests " +
+      Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " -j 2 --list /dev/stdin 2>" +
+      Quote(Path("err.txt")) + " & pid=$!; i=0; while [ ! -e " + Quote(Path("a_s.bmp")) +
+      " ] && [ $i -lt 1200 ]; do sleep 0.1; i=$((i+1)); done; kill -INT $pid; wait $pid; "
+      "echo status=$?";
+  const RunResult r = test::RunCommand("timeout 300 sh -c " + Quote(script));
+  const std::string err = test::ReadText(Path("err.txt"));
+  EXPECT_TRUE(test::Contains(r.output, "status=130")) << r.output << err;
+  EXPECT_TRUE(fs::exists(Path("a_s.bmp"))) << err;
+  EXPECT_TRUE(test::Contains(err, "[1/? ")) << "the total of a pipe is not known\n" << err;
+  EXPECT_TRUE(test::Contains(err, "entries read done\n")) << err;
 }
 
 TEST_F(ListModeTest, ControlCharactersOfNamesNeverReachTheTerminal) {

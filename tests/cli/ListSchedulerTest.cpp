@@ -21,8 +21,21 @@ std::vector<ListEntry> Entries(const std::vector<std::string>& paths) {
   return entries;
 }
 
-TEST(ListSchedulerTest, EntriesTouchingOneFileShareAGroup) {
-  const auto groups = ListScheduler::Groups(Entries({
+// The entries one at a time, counting how many were asked for.
+struct CountingSource {
+  explicit CountingSource(std::vector<ListEntry> list) : entries(std::move(list)) {}
+  ListScheduler::Source Source() {
+    return [this]() -> std::optional<ListEntry> {
+      if (given == entries.size()) return std::nullopt;
+      return entries[given++];
+    };
+  }
+  std::vector<ListEntry> entries;
+  std::atomic<size_t> given{0};
+};
+
+TEST(ListSchedulerTest, EntriesTouchingOneFileConflict) {
+  const auto e = Entries({
       "/d/a.bmp",    // 0
       "/d/b.bmp",    // 1
       "/d/a.jpg",    // 2: the same save name as 0
@@ -31,48 +44,58 @@ TEST(ListSchedulerTest, EntriesTouchingOneFileShareAGroup) {
       "/d/./c.png",  // 5: the same save name as 4, written another way
       "/d/e.bmp",    // 6
       "/d/e.bmp",    // 7: listed twice
-      "/d/f.bmp",    // 8: alone
-  }));
-  EXPECT_EQ(groups, (std::vector<size_t>{0, 1, 0, 1, 2, 2, 3, 3, 4}));
+  });
+  const std::pair<size_t, size_t> conflicts[] = {{0, 2}, {1, 3}, {3, 1}, {4, 5}, {6, 7}};
+  for (const auto& [a, b] : conflicts) EXPECT_TRUE(ListScheduler::Conflict(e[a], e[b])) << a << b;
+  const std::pair<size_t, size_t> apart[] = {{0, 1}, {0, 3}, {2, 4}, {5, 6}, {3, 7}};
+  for (const auto& [a, b] : apart) EXPECT_FALSE(ListScheduler::Conflict(e[a], e[b])) << a << b;
 }
 
 TEST(ListSchedulerTest, ANameRelativeToTheCurrentFolderOrThroughALinkIsTheSameFile) {
   const std::string here = std::filesystem::current_path().string();
   // /proc/self/cwd is a link to the current folder.
-  const auto groups = ListScheduler::Groups(Entries({
+  const auto e = Entries({
       "page.bmp",                 // 0
       here + "/page.png",         // 1: the same output as 0
       "/proc/self/cwd/page.jpg",  // 2: again, through a link
       "sub/../page.gif",          // 3: again, written another way
       here + "/other.bmp",        // 4
-  }));
-  EXPECT_EQ(groups, (std::vector<size_t>{0, 0, 0, 0, 1}));
+  });
+  for (size_t i = 1; i < 4; ++i) EXPECT_TRUE(ListScheduler::Conflict(e[0], e[i])) << i;
+  EXPECT_FALSE(ListScheduler::Conflict(e[0], e[4]));
 }
 
 // Runs the entries on `threads` workers; `fails` says which fail, and those
 // fail at once while the others take a few milliseconds. Records the order
-// of starts and checks that no two entries of a group overlap.
+// of starts and checks that no two conflicting entries overlap, and that
+// the scheduler never holds more than its window.
 std::vector<size_t> RunAll(const std::vector<ListEntry>& entries, bool keep_going, int threads,
                            const std::vector<size_t>& fails) {
-  ListScheduler scheduler(entries, keep_going);
-  const auto groups = ListScheduler::Groups(entries);
+  CountingSource source(entries);
+  const size_t window = 2 * size_t(threads);
+  ListScheduler scheduler(source.Source(), window, keep_going);
   std::mutex mutex;
-  std::vector<size_t> started;
-  std::vector<int> busy(entries.size(), 0);
+  std::vector<size_t> started, running;
+  size_t ended = 0;
   const auto work = [&] {
-    while (const auto i = scheduler.Next()) {
+    while (const auto e = scheduler.Next()) {
+      const size_t i = e->number - 1;
       {
         std::lock_guard lock(mutex);
-        started.push_back(*i);
-        EXPECT_EQ(busy[groups[*i]]++, 0) << "two entries of group " << groups[*i] << " at once";
+        started.push_back(i);
+        for (size_t r : running)
+          EXPECT_FALSE(ListScheduler::Conflict(entries[r], entries[i])) << r << " and " << i;
+        running.push_back(i);
+        EXPECT_LE(source.given - ended, window) << "entries held beyond the window";
       }
-      const bool failing = std::find(fails.begin(), fails.end(), *i) != fails.end();
+      const bool failing = std::find(fails.begin(), fails.end(), i) != fails.end();
       if (!failing) std::this_thread::sleep_for(std::chrono::milliseconds(5));
       {
         std::lock_guard lock(mutex);
-        --busy[groups[*i]];
+        running.erase(std::find(running.begin(), running.end(), i));
+        ++ended;
       }
-      scheduler.Finish(*i, failing);
+      scheduler.Finish(e->number, failing);
     }
   };
   std::vector<std::thread> pool;
@@ -81,48 +104,96 @@ std::vector<size_t> RunAll(const std::vector<ListEntry>& entries, bool keep_goin
   return started;
 }
 
-TEST(ListSchedulerTest, GroupsRunInListOrderOneAtATime) {
+TEST(ListSchedulerTest, ConflictingEntriesRunInListOrderOneAtATime) {
   const auto entries =
       Entries({"/a.bmp", "/b.bmp", "/a.jpg", "/b_s.bmp", "/c.bmp", "/a.png", "/d.bmp", "/a.gif"});
   const auto started = RunAll(entries, false, 4, {});
   ASSERT_EQ(started.size(), entries.size());
-  // Within the group of /a.* (0, 2, 5, 7) the starts keep list order.
+  // Among the entries saving to /a_s.bmp (0, 2, 5, 7) the starts keep list order.
   std::vector<size_t> a_group;
   for (size_t i : started)
     if (entries[i].save_name == "/a_s.bmp") a_group.push_back(i);
   EXPECT_EQ(a_group, (std::vector<size_t>{0, 2, 5, 7}));
 }
 
-TEST(ListSchedulerTest, FirstFailureStopsLaterEntries) {
+TEST(ListSchedulerTest, AListIsReadAsTheWorkersNeedItWithinTheWindow) {
+  // Entries all saving to one name: one runs at a time, and the list is
+  // never read further ahead than the window.
+  std::vector<std::string> paths(100, "/same.bmp");
+  const auto started = RunAll(Entries(paths), false, 3, {});
+  EXPECT_EQ(started.size(), paths.size());
+  // The first entry is handed out after one read, not after the whole list.
+  CountingSource source(Entries(paths));
+  ListScheduler scheduler(source.Source(), 4, false);
+  const auto first = scheduler.Next();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->number, 1u);
+  EXPECT_EQ(source.given, 1u);
+}
+
+TEST(ListSchedulerTest, AfterAFailureNoNewEntryStartsAndThoseRunningFinish) {
+  // Deterministic: two workers hold entries 1 and 2; entry 1 fails.
+  CountingSource source(Entries({"/0.bmp", "/1.bmp", "/2.bmp", "/3.bmp", "/4.bmp"}));
+  ListScheduler scheduler(source.Source(), 4, false);
+  const auto first = scheduler.Next();
+  const auto second = scheduler.Next();
+  ASSERT_TRUE(first && second);
+  scheduler.Finish(first->number, true);
+  EXPECT_FALSE(scheduler.Next()) << "an entry after the failure started";
+  scheduler.Finish(second->number, false);
+  EXPECT_FALSE(scheduler.Next());
+  EXPECT_LE(source.given, 4u);
+
+  // One worker: exactly the entries up to the failing one; keeping going:
+  // every entry.
   const auto entries = Entries({"/0.bmp", "/1.bmp", "/2.bmp", "/3.bmp", "/4.bmp", "/5.bmp"});
-  // One worker: exactly the entries up to the failing one.
   EXPECT_EQ(RunAll(entries, false, 1, {2}), (std::vector<size_t>{0, 1, 2}));
-  // Keeping going: every entry.
   EXPECT_EQ(RunAll(entries, true, 1, {2}).size(), entries.size());
-  // Several workers: the entries beside the failure finish, nothing later starts.
-  auto started = RunAll(entries, false, 3, {2});
-  std::sort(started.begin(), started.end());
-  EXPECT_EQ(started, (std::vector<size_t>{0, 1, 2}));
 }
 
-TEST(ListSchedulerTest, EntryBeforeAFailureWaitingForItsGroupStillRuns) {
-  // 1 waits for 0 (the same save name) while 2 fails at once: 1 comes
-  // before the failure in the list, so it runs as in a sequential batch.
-  const auto entries = Entries({"/a.bmp", "/a.jpg", "/b.bmp", "/c.bmp"});
-  auto started = RunAll(entries, false, 2, {2});
-  std::sort(started.begin(), started.end());
-  EXPECT_EQ(started, (std::vector<size_t>{0, 1, 2}));
+TEST(ListSchedulerTest, EntryBeforeAFailureWaitingForItsConflictStillRuns) {
+  // 1 waits for 0 (the same save name) while 2 fails: 1 comes before the
+  // failure in the list, so it runs as in a sequential batch; 3 does not.
+  CountingSource source(Entries({"/a.bmp", "/a.jpg", "/b.bmp", "/c.bmp"}));
+  ListScheduler scheduler(source.Source(), 4, false);
+  const auto a = scheduler.Next();
+  const auto b = scheduler.Next();  // 1 is held back: 2 comes instead
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(b->number, 3u);
+  scheduler.Finish(b->number, true);
+  scheduler.Finish(a->number, false);
+  const auto held = scheduler.Next();
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->number, 2u);
+  scheduler.Finish(held->number, false);
+  EXPECT_FALSE(scheduler.Next());
 }
 
-TEST(ListSchedulerTest, InterruptStopsStarting) {
-  const auto entries = Entries({"/0.bmp", "/1.bmp", "/2.bmp"});
+TEST(ListSchedulerTest, InterruptOrAnUnreadableListStopsStarting) {
   std::atomic<bool> interrupted{false};
-  ListScheduler scheduler(entries, true, &interrupted);
+  CountingSource source(Entries({"/0.bmp", "/1.bmp", "/2.bmp"}));
+  ListScheduler scheduler(source.Source(), 4, true, &interrupted);
   const auto first = scheduler.Next();
   ASSERT_TRUE(first);
   interrupted = true;
-  scheduler.Finish(*first, false);
+  scheduler.Finish(first->number, false);
   EXPECT_FALSE(scheduler.Next());
+
+  // The list fails at its third line: the two before it run, the error is kept.
+  size_t calls = 0;
+  ListScheduler broken(
+      [&]() -> std::optional<ListEntry> {
+        if (++calls == 3) throw std::runtime_error("line 3 is longer than 65536 bytes");
+        return Entries({"/x.bmp", "/y.bmp"})[calls - 1];
+      },
+      1, true);
+  size_t ran = 0;
+  while (const auto e = broken.Next()) {
+    ++ran;
+    broken.Finish(e->number, false);
+  }
+  EXPECT_EQ(ran, 2u);
+  EXPECT_TRUE(broken.ReadError());
 }
 
 }  // namespace

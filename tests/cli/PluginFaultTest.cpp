@@ -134,5 +134,28 @@ TEST_F(PluginFaultTest, WithoutKeepGoingTheRunStopsAtTheCrashWithItsMessage) {
   EXPECT_TRUE(fs::exists(Path("k1_s.bmp"))) << single.output;
 }
 
+TEST_F(PluginFaultTest, AFirstInterruptEndsAHungPluginAtOnce) {
+  // No time limit: without the interrupt the run would wait for ever. The
+  // interrupt comes once the plug-in process runs (or, should it come
+  // first, the process is ended as it starts).
+  WriteKvt("h1.kvh", Bar(5), "KVTH");
+  WriteKvt("k1.kvt", Bar(7));
+  std::ofstream(Path("list.txt")) << "h1.kvh\nk1.kvt\n";
+  const std::string script =
+      "XDG_CONFIG_HOME=" + Quote(dir_.File("config")) + " " +
+      Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " --plugin-timeout 0 --list " +
+      Quote(Path("list.txt")) +
+      " & pid=$!; i=0; while [ -z \"$(cat /proc/$pid/task/*/children 2>/dev/null)\" ] && "
+      "[ $i -lt 600 ]; do sleep 0.1; "
+      "i=$((i+1)); done; kill -INT $pid; wait $pid; echo status=$?";
+  const RunResult r = RunCommand("timeout 120 sh -c " + Quote(script));
+  EXPECT_TRUE(Contains(r.output, "kevrale-thin: interrupted; 0 of 2 entries done\nstatus=130"))
+      << r.output;
+  // The entry cut short is not reported as a failure of its own.
+  EXPECT_FALSE(Contains(r.output, "entry 1, line 1")) << r.output;
+  EXPECT_FALSE(fs::exists(Path("h1_s.bmp")));
+  EXPECT_FALSE(fs::exists(Path("k1_s.bmp")));
+}
+
 }  // namespace
 }  // namespace kevrale

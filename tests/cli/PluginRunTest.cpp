@@ -158,10 +158,11 @@ TEST_F(PluginRunTest, UnusableLibrariesAreSkippedWithAWarningAndTheRunGoesOn) {
       << "[Plug-in]\nPath=" << dir_.File("plugins") << "\n";
   const std::string thin = "XDG_CONFIG_HOME=" + Quote(dir_.File("config")) + " " +
                            Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " ";
-  const std::string warning_api = "kevrale-thin: warning: " + library + ": GetPluginInfoは[" +
-                                  library + "]では使えないSusie Plugin APIです";
+  // Each line names its file once, though message and reason both hold it.
+  const std::string warning_api =
+      "kevrale-thin: warning: GetPluginInfoは[" + library + "]では使えないSusie Plugin APIです";
   const std::string warning_load =
-      "kevrale-thin: warning: " + text + ": " + text + ":Susie Pluginがロードできませんでした: ";
+      "kevrale-thin: warning: " + text + ":Susie Pluginがロードできませんでした: ";
 
   const std::string bmp = WriteStrokes("x.bmp");
   const RunResult r = RunCommand(thin + Quote(bmp));
@@ -170,6 +171,7 @@ TEST_F(PluginRunTest, UnusableLibrariesAreSkippedWithAWarningAndTheRunGoesOn) {
   ASSERT_EQ(lines.size(), 2u) << r.output;  // one line per library, nothing else
   EXPECT_EQ(lines[0], warning_api);
   EXPECT_TRUE(lines[1].starts_with(warning_load)) << lines[1];
+  EXPECT_EQ(lines[1].find(text, warning_load.size()), std::string::npos) << lines[1];
   ExpectSamePixels(ThinnedInProcess(bmp), Path("x_s.bmp"));
 
   // --formats lists the formats and ends with the skipped libraries.
@@ -181,8 +183,46 @@ TEST_F(PluginRunTest, UnusableLibrariesAreSkippedWithAWarningAndTheRunGoesOn) {
   EXPECT_TRUE(listed[n - 3].starts_with("wmf\t")) << formats.output;
   EXPECT_EQ(listed[n - 2], "(skipped)\tGetPluginInfoは[" + library +
                                "]では使えないSusie Plugin APIです\t" + library);
-  EXPECT_TRUE(listed[n - 1].starts_with("(skipped)\t" + text + ":Susie Plugin")) << listed[n - 1];
+  EXPECT_TRUE(listed[n - 1].starts_with("(skipped)\tSusie Plugin")) << listed[n - 1];
   EXPECT_TRUE(listed[n - 1].ends_with("\t" + text)) << listed[n - 1];
+}
+
+TEST_F(PluginRunTest, PluginFileNamesAreEscapedInWarningsAndTheFormatList) {
+  // A plug-in folder whose file names hold a lone CSI byte, a C1 control
+  // and a right-to-left override.
+  fs::create_directories(dir_.File("config/Dravello"));
+  fs::create_directories(dir_.File("plugins"));
+  std::ofstream(
+      dir_.File("plugins/a\x9b"
+                "2Jb.spi"))
+      << "not a library";
+  std::ofstream(
+      dir_.File("plugins/c\xc2\x9b"
+                "2Jd.spi"))
+      << "not a library";
+  std::ofstream(
+      dir_.File("plugins/e\xe2\x80\xae"
+                "ipsf.spi"))
+      << "not a library";
+  std::ofstream(dir_.File("config/Dravello/Susie.conf"))
+      << "[Plug-in]\nPath=" << dir_.File("plugins") << "\n";
+  const std::string thin = "XDG_CONFIG_HOME=" + Quote(dir_.File("config")) + " " +
+                           Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " ";
+  for (const std::string& args : {Quote(WriteStrokes("x.bmp")), std::string("--formats")}) {
+    SCOPED_TRACE(args);
+    const RunResult r = RunCommand(thin + args);
+    EXPECT_EQ(r.status, 0) << r.output;
+    // (0x9B also ends the UTF-8 of a Japanese character of the message.)
+    for (const char* raw : {"a\x9b"
+                            "2Jb",
+                            "c\xc2\x9b"
+                            "2Jd",
+                            "e\xe2\x80\xae"
+                            "ipsf"})
+      EXPECT_EQ(r.output.find(raw), std::string::npos) << r.output;
+    for (const char* shown : {"/plugins/a?2Jb.spi", "/plugins/c?2Jd.spi", "/plugins/e?ipsf.spi"})
+      EXPECT_TRUE(Contains(r.output, shown)) << r.output;
+  }
 }
 
 TEST_F(PluginRunTest, WindowsPluginsAreListedWithTheirMachineType) {

@@ -130,6 +130,25 @@ TEST_F(SaveTargetTest, DashAndTheLinkToStandardOutputWriteThere) {
   EXPECT_TRUE(fs::is_symlink(dir_.File("stdout")));
 }
 
+TEST_F(SaveTargetTest, StandardOutputUnderItsNamesIsAppendedToNotReplaced) {
+  // Standard output is a regular file, opened by the shell to append, or
+  // once for two runs: each run's picture follows what came before.
+  const std::string args = " " + Quote(source_);
+  const std::string log = Path("log");
+  for (const std::string name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    SCOPED_TRACE(name);
+    std::ofstream(log) << "H\n";
+    const RunResult r = RunCli("-o " + name + args + " >> " + Quote(log));
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(test::ReadText(log) == "H\n" + expected_);
+  }
+  const std::string thin = "XDG_CONFIG_HOME=/nonexistent/kevrale-tests " +
+                           Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " -o /dev/stdout" + args;
+  ASSERT_EQ(test::RunCommand("{ " + thin + "; " + thin + "; } > " + Quote(log)).status, 0);
+  EXPECT_TRUE(test::ReadText(log) == expected_ + expected_);
+  EXPECT_EQ(Entries(dir_.Path()), (std::set<std::string>{"expected.bmp", "lines.bmp", "log"}));
+}
+
 TEST_F(SaveTargetTest, ACreateErrorGivesTheSystemsReason) {
   fs::create_directory(dir_.File("folder.bmp"));
   const struct {

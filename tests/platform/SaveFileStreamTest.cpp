@@ -4,8 +4,13 @@
 #include "platform/SaveFileStream.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -18,10 +23,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "FifoReader.h"
 #include "TempFolder.h"
@@ -191,16 +198,147 @@ TEST_P(SaveFileStreamTest, WhatCannotBeMadeIsACreateErrorWithItsReason) {
   EXPECT_EQ(Entries(), (std::set<std::string>{"a", "b", "sub"}));
 }
 
-TEST_P(SaveFileStreamTest, AReadOnlyFolderIsACreateError) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
-  fs::create_directory(dir_.File("locked"));
-  WriteText(dir_.File("locked/old.bmp"), "old");
-  fs::permissions(dir_.File("locked"), fs::perms(0555));
-  EXPECT_THROW(Save(dir_.File("locked/old.bmp"), "x"), EFCreateError);
-  EXPECT_THROW(Save(dir_.File("locked/new.bmp"), "x"), EFCreateError);
-  fs::permissions(dir_.File("locked"), fs::perms(0755));
-  EXPECT_EQ(Contents(dir_.File("locked/old.bmp")), "old");
-  EXPECT_EQ(Entries(dir_.File("locked")), std::set<std::string>{"old.bmp"});
+// Runs `save` in a child process as a user without privileges: the
+// process's own user when it has none, else nobody (root would pass every
+// permission check that the test is about). Returns what the child says:
+// "saved", or the create error's reason; empty when it could not run.
+std::string SaveAsUser(const std::function<void()>& save, std::string& skipped) {
+  int pipe_fds[2];
+  if (::pipe(pipe_fds) != 0) return "";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipe_fds[0]);
+    std::string said = "saved";
+    if (::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      said = "!cannot become nobody: " + SystemErrorText(errno);
+    } else {
+      try {
+        save();
+      } catch (const EFCreateError& e) {
+        said = e.Reason();
+      }
+    }
+    static_cast<void>(::write(pipe_fds[1], said.data(), said.size()));
+    ::_exit(0);
+  }
+  ::close(pipe_fds[1]);
+  std::string said = ReadAll(pipe_fds[0]);
+  ::close(pipe_fds[0]);
+  ::waitpid(child, nullptr, 0);
+  if (said.starts_with('!')) {
+    skipped = said.substr(1);
+    return "";
+  }
+  return said;
+}
+
+TEST_P(SaveFileStreamTest, AWritableFileThatCannotBeReplacedIsWrittenInPlace) {
+  // A folder the user may not write, holding a file the user may.
+  fs::permissions(dir_.Path(), fs::perms(0755));
+  const std::string locked = dir_.Sub("locked");
+  const std::string file = Path("locked/old.bmp");
+  WriteText(file, "an old picture that is longer than the new one");
+  fs::permissions(file, fs::perms(0666));
+  fs::create_hard_link(file, Path("locked/link.bmp"));
+  fs::permissions(locked, fs::perms(0555));
+  struct stat before;
+  ASSERT_EQ(::stat(file.c_str(), &before), 0);
+  std::string skipped;
+  const std::string said = SaveAsUser([&] { Save(file, "new"); }, skipped);
+  const std::string made = SaveAsUser([&] { Save(Path("locked/new.bmp"), "x"); }, skipped);
+  fs::permissions(locked, fs::perms(0755));
+  if (said.empty()) GTEST_SKIP() << skipped;
+  EXPECT_EQ(said, "saved");
+  EXPECT_EQ(Contents(file), "new");
+  struct stat after;
+  ASSERT_EQ(::stat(file.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced, not written";
+  EXPECT_EQ(after.st_mode, before.st_mode);
+  EXPECT_EQ(Contents(Path("locked/link.bmp")), "new") << "written in place, a hard link stays";
+  // A new name still needs a writable folder.
+  EXPECT_EQ(made, SystemErrorText(EACCES));
+  EXPECT_EQ(Entries(locked), (std::set<std::string>{"link.bmp", "old.bmp"}));
+
+  // A bind-mounted file cannot be renamed over (EBUSY): written in place.
+  // A mount needs a mount namespace of its own, which root may make.
+  const std::string mounted = Path("mounted.bmp"), backing = Path("backing.bmp");
+  WriteText(mounted, "covered");
+  WriteText(backing, "old backing file");
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        ::mount(backing.c_str(), mounted.c_str(), nullptr, MS_BIND, nullptr) != 0)
+      ::_exit(2);
+    try {
+      TSaveFileStream stream(mounted);
+      const bool copies = stream.CopiesIntoPlace();
+      stream.WriteBuffer("new", 3);
+      stream.Commit();
+      ::_exit(copies ? 0 : 3);
+    } catch (const EFCreateError&) {
+      ::_exit(1);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no mount namespace here (needs root)";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Contents(backing), "new");
+  EXPECT_EQ(Contents(mounted), "covered");
+}
+
+TEST_P(SaveFileStreamTest, AFileTheUserMayNotWriteIsRefusedAndKept) {
+  // A writable folder; a read-only file (root's, when root runs the test).
+  fs::permissions(dir_.Path(), fs::perms(0777));
+  const std::string file = Path("theirs.bmp");
+  WriteText(file, "theirs");
+  fs::permissions(file, fs::perms(0444));
+  std::string skipped;
+  const std::string said = SaveAsUser([&] { Save(file, "mine"); }, skipped);
+  if (said.empty()) GTEST_SKIP() << skipped;
+  EXPECT_EQ(said, SystemErrorText(EACCES));
+  EXPECT_EQ(Contents(file), "theirs");
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms(0444));
+  EXPECT_EQ(Entries(), std::set<std::string>{"theirs.bmp"});
+}
+
+TEST_P(SaveFileStreamTest, StandardOutputUnderItsNamesIsWrittenWhereItStands) {
+  // `save >> log`: standard output is a regular file opened for appending.
+  const std::string log = Path("log");
+  WriteText(log, "H\n");
+  struct stat before;
+  ASSERT_EQ(::stat(log.c_str(), &before), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int fd = ::open(log.c_str(), O_WRONLY | O_APPEND);
+    if (fd < 0 || ::dup2(fd, STDOUT_FILENO) < 0) ::_exit(2);
+    int failed = 0;
+    for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+      try {
+        TSaveFileStream stream(name);
+        failed += !stream.WritesInPlace();
+        stream.WriteBuffer(name, std::strlen(name));
+        stream.WriteBuffer(";", 1);
+        stream.Commit();
+      } catch (const EFCreateError&) {
+        ++failed;
+      }
+    }
+    // Another name of the same file is that file, replaced as any other.
+    failed += TSaveFileStream::NamesStandardOutput(log);
+    ::_exit(failed);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(Contents(log), "H\n/dev/stdout;/dev/fd/1;/proc/self/fd/1;");
+  struct stat after;
+  ASSERT_EQ(::stat(log.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(Entries(), std::set<std::string>{"log"});
 }
 
 TEST_P(SaveFileStreamTest, AFifoIsWrittenInPlaceAndStays) {
@@ -291,6 +429,8 @@ TEST_P(SaveSignalTest, NoTemporaryFileOutlivesTheProcess) {
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    const rlimit no_core{0, 0};  // SIGQUIT would dump core
+    ::setrlimit(RLIMIT_CORE, &no_core);
     TSaveFileStream::UseNamedTemporaryFiles(GetParam().named);
     TSaveFileStream stream(target.string());
     stream.WriteBuffer("half a picture", 14);
@@ -328,8 +468,78 @@ INSTANTIATE_TEST_SUITE_P(Signals, SaveSignalTest,
                                            SignalCase{true, SIGTERM, "NamedSigterm"},
                                            SignalCase{true, SIGHUP, "NamedSighup"},
                                            SignalCase{false, SIGTERM, "UnnamedSigterm"},
+                                           SignalCase{true, SIGQUIT, "NamedSigquit"},
                                            SignalCase{false, SIGKILL, "UnnamedSigkill"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Where no unnamed file can be made, SIGKILL leaves the named temporary
+// file; the next save into that folder removes it, and only such files.
+TEST(SaveStaleTemporaryTest, TheNextSaveRemovesWhatAKilledSaveLeft) {
+  test::TempFolder dir;
+  const std::string target = dir.File("out.bmp");
+  WriteText(target, "old");
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    TSaveFileStream::UseNamedTemporaryFiles(true);
+    TSaveFileStream stream(target);
+    stream.WriteBuffer("half a picture", 14);
+    static_cast<void>(::write(ready[1], "r", 1));
+    for (;;) ::pause();
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ::close(ready[0]);
+  ASSERT_EQ(::kill(child, SIGKILL), 0);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir.Path()))
+    if (e.path().filename() != "out.bmp") left.push_back(e.path().filename());
+  ASSERT_EQ(left.size(), 1u) << "SIGKILL cannot be caught: the file stays until the next save";
+  const std::string killed = left[0];
+
+  // Beside it: the same kind of name but in use (locked), or just made;
+  // names that only look alike; a folder.
+  const auto make_old = [&](const std::string& name) {
+    WriteText(dir.File(name), "x");
+    const timespec old[2] = {{::time(nullptr) - 7200, 0}, {::time(nullptr) - 7200, 0}};
+    ::utimensat(AT_FDCWD, dir.File(name).c_str(), old, 0);
+  };
+  make_old(killed);
+  make_old(".kevrale-save-Locked000000");
+  const int locked = ::open(dir.File(".kevrale-save-Locked000000").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(locked, LOCK_EX), 0);
+  WriteText(dir.File(".kevrale-save-JustMade0000"), "x");
+  make_old(".kevrale-save-short");
+  make_old(".kevrale-save-Not-Letters!");
+  make_old("kevrale-save-NoDotPrefix00");
+  fs::create_directory(dir.File(".kevrale-save-AFolder00000"));
+  std::set<std::string> kept = {".kevrale-save-Locked000000",
+                                ".kevrale-save-JustMade0000",
+                                ".kevrale-save-short",
+                                ".kevrale-save-Not-Letters!",
+                                "kevrale-save-NoDotPrefix00",
+                                ".kevrale-save-AFolder00000",
+                                "out.bmp"};
+  if (::geteuid() == 0) {
+    // Another user's is not this user's to remove.
+    make_old(".kevrale-save-OtherUser000");
+    ASSERT_EQ(::chown(dir.File(".kevrale-save-OtherUser000").c_str(), 4321, 4321), 0);
+    kept.insert(".kevrale-save-OtherUser000");
+  }
+
+  TSaveFileStream::UseNamedTemporaryFiles(true);
+  Save(target, "new");
+  TSaveFileStream::UseNamedTemporaryFiles(false);
+  ::close(locked);
+  std::set<std::string> now;
+  for (const auto& e : fs::directory_iterator(dir.Path())) now.insert(e.path().filename());
+  EXPECT_EQ(now, kept);
+  EXPECT_EQ(Contents(target), "new");
+}
 
 }  // namespace
 }  // namespace kevrale
