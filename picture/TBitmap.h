@@ -67,9 +67,6 @@ class TBitmap : public TGraphic {
 
   // Reads a BMP; on failure the bitmap keeps what it held.
   void LoadFromStream(TStream& stream) override;
-  // Reads the BMP file held in `bytes`, as LoadFromStream does; the bitmap
-  // may keep the block and use the stored rows where they lie.
-  void LoadFromBmpBytes(std::vector<uint8_t>&& bytes);
   // Takes `bits` (Stride() * height bytes, rows bottom-up) as the pixels.
   void AdoptBits(int width, int height, TPixelFormat format, std::shared_ptr<uint8_t[]> bits);
   // Writes a BMP file.

@@ -172,8 +172,13 @@ void TSPIBitmap::AssignBitmap(const TBitmap& bitmap) {
 
 void TSPIBitmap::Assign(const TGraphic& source) {
   if (const auto* plugin_graphic = dynamic_cast<const TSPIGraphic*>(&source)) {
-    const std::unique_ptr<TGraphic> converted = plugin_graphic->ConvertTo(ClassType()->Parent());
-    Assign(*converted);
+    if (ClassType()->Parent() == &TBitmap::Class) {
+      // The rows are decoded straight into this bitmap.
+      plugin_graphic->DecodeInto(*this);
+      palette_.clear();
+    } else {
+      Assign(*plugin_graphic->ConvertTo(ClassType()->Parent()));
+    }
     if (plugin_graphic->IsFourBit()) SetPalette(plugin_graphic->Palette());
   } else if (const auto* bitmap = dynamic_cast<const TBitmap*>(&source)) {
     AssignBitmap(*bitmap);

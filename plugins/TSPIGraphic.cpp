@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "picture/BmpReader.h"
 #include "picture/DibRowDecoder.h"
 #include "picture/TBitmap.h"
 #include "platform/Exception.h"
@@ -159,8 +160,19 @@ ArgbImage TSPIGraphic::Render() const {
   return image;
 }
 
+void TSPIGraphic::DecodeInto(TBitmap& bitmap) const {
+  if (Empty()) throw EInvalidGraphic("ビットマップイメージが不正です");
+  TBitmap decoded;
+  ReadDib(UpdateInfo().Layout, static_cast<const uint8_t*>(source_->LockBits()), decoded);
+  bitmap.Swap(decoded);
+}
+
 std::unique_ptr<TGraphic> TSPIGraphic::ConvertTo(TGraphicClass graphic_class) const {
   std::unique_ptr<TGraphic> result = NewGraphic(graphic_class);
+  if (result->ClassType() == &TBitmap::Class) {
+    DecodeInto(static_cast<TBitmap&>(*result));
+    return result;
+  }
   TMemoryStream stream;
   ReserveBmpSize(stream);
   SaveToStream(stream);
@@ -171,16 +183,15 @@ std::unique_ptr<TGraphic> TSPIGraphic::ConvertTo(TGraphicClass graphic_class) co
 
 std::unique_ptr<TGraphic> TSPIGraphic::ConvertToAndFree(TGraphicClass graphic_class) {
   std::unique_ptr<TGraphic> result = NewGraphic(graphic_class);
+  if (result->ClassType() == &TBitmap::Class) {
+    DecodeInto(static_cast<TBitmap&>(*result));
+    FreeImage();
+    return result;
+  }
   TMemoryStream stream;
   ReserveBmpSize(stream);
   SaveToStream(stream);
   FreeImage();  // the plug-in's copy goes before the new graphic makes its own
-  if (result->ClassType() == &TBitmap::Class) {
-    // The stream is discarded after the load: a plain bitmap may keep its
-    // block and use the rows where they lie instead of copying them.
-    static_cast<TBitmap&>(*result).LoadFromBmpBytes(std::move(stream.Data()));
-    return result;
-  }
   stream.SetPosition(0);
   result->LoadFromStream(stream);
   return result;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "DecodingSupport.h"
+#include "picture/TBitmap.h"
 #include "platform/Exception.h"
 #include "plugins/TSPIGraphic.h"
 
@@ -212,12 +213,33 @@ TEST_F(SPIGraphicTest, LoadsFromStreamsWithAndWithoutAName) {
   EXPECT_EQ(graphic.Width(), 3);
 }
 
-TEST_F(SPIGraphicTest, IsAGraphicKindOfItsOwn) {
-  EXPECT_EQ(TSPIGraphic::Class.Parent(), &TGraphic::Class);
-  const auto graphic = TSPIGraphic::Class.Create();
-  ASSERT_NE(graphic, nullptr);
-  EXPECT_EQ(graphic->ClassType(), &TSPIGraphic::Class);
-  EXPECT_TRUE(graphic->Empty());
+// The plug-in's rows go straight into the bitmap, and give byte for byte
+// what reading the DIB's BMP form gives: format, rows, padding and the
+// fourth bytes of 32-bit pixels (alpha where they vary).
+TEST_F(SPIGraphicTest, TheRowsGoStraightIntoTheBitmapAsTheBmpFormReadsBack) {
+  for (const char* decoder :
+       {"kvt_pal1", "kvt_pal4", "kvt_pal4_topdown", "kvt_pal8", "kvt_pal8_exact", "kvt_rgb16",
+        "kvt_basic", "kvt_rgb32", "kvt_rgba32", "kvt_topdown"}) {
+    SCOPED_TRACE(decoder);
+    TestHost host({decoder});
+    TSPIGraphic graphic;
+    graphic.LoadFromFile(Write(Picture(decoder == std::string("kvt_pal1") ? 2 : 8)));
+    TBitmap through_bmp;
+    TMemoryStream form(Saved(graphic));
+    through_bmp.LoadFromStream(form);
+    TBitmap direct(1, 1);
+    graphic.DecodeInto(direct);
+    EXPECT_FALSE(graphic.Empty()) << "DecodeInto keeps the image";
+    ASSERT_EQ(direct.PixelFormat(), through_bmp.PixelFormat());
+    ASSERT_EQ(direct.Width(), through_bmp.Width());
+    ASSERT_EQ(direct.Height(), through_bmp.Height());
+    EXPECT_EQ(std::memcmp(direct.Bits(), through_bmp.Bits(), direct.BitsSize()), 0);
+  }
+  TSPIGraphic empty;
+  TBitmap kept(2, 1);
+  kept.SetPixel(1, 0, clWhite);
+  EXPECT_THROW(empty.DecodeInto(kept), EInvalidGraphic);
+  EXPECT_EQ(kept.Pixel(1, 0), clWhite) << "a failed decode leaves the bitmap as it was";
 }
 
 }  // namespace
