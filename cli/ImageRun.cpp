@@ -1,5 +1,6 @@
 #include "cli/ImageRun.h"
 
+#include "batch/BatchRun.h"
 #include "batch/SaveName.h"
 #include "cli/StreamedRun.h"
 #include "picture/LoadOutcome.h"
@@ -44,12 +45,8 @@ void ThinWholePicture(const std::string& source, const std::string& destination,
   if (const auto p = TargetPixelIn(source, options, picture.Width(), picture.Height()))
     target = picture.Pixel(p->x, p->y);
 
-  // The engine reports a refused run only through its message.
-  std::string refusal;
-  ThinningHooks hooks;
-  hooks.ShowMessage = [&refusal](const std::string& text) { refusal = text; };
-  RunThinning(picture, target, options.surround, hooks, options.thinning);
-  if (!refusal.empty()) throw Exception(refusal);
+  if (RunThinning(picture, target, options.surround, options.thinning) == ThinningResult::TooWide)
+    throw Exception(kThinningWidthMessage);
 
   PruneAndSave(picture, target, options, destination);
 }
@@ -68,14 +65,12 @@ void PruneAndSave(TPicture& picture, TColor target, const Options& options,
   if (options.prune > 0 && PruneSpurs(picture.Bitmap(), rule, options.surround,
                                       options.thinning.transparent_surround, options.prune) > 0)
     picture.Changed();
-  if (ResultFormat(options) == OutputFormat::kSvg) {
-    SvgOptions svg;
-    svg.simplify = options.simplify;
-    SaveSkeletonSvg(picture.Bitmap(), rule, svg, destination);
-  } else if (destination == kStandardOutputName) {
+  if (destination == kStandardOutputName) {
     picture.SaveToStandardOutput();
   } else {
-    picture.SaveToFile(destination);
+    SvgOptions svg;
+    svg.simplify = options.simplify;
+    SaveThinningResult(picture, target, options.thinning.tolerance, svg, destination);
   }
 }
 

@@ -74,7 +74,7 @@ std::optional<std::string> RunEntry(const ListEntry& entry, const Options& optio
 
 }  // namespace
 
-std::vector<ListEntry> ReadListEntries(const std::string& list_path, OutputFormat format) {
+std::vector<ListEntry> ReadListEntries(const std::string& list_path, TImageFileFormat format) {
   std::vector<ListEntry> entries;
   ListFileReader reader(list_path, kMaxListLineLength);
   while (!reader.Eof()) {

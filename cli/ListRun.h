@@ -19,7 +19,7 @@ constexpr size_t kMaxListLineLength = 64 * 1024;
 // for a list file that cannot be read, EListLineTooLong for a line longer
 // than kMaxListLineLength.
 std::vector<ListEntry> ReadListEntries(const std::string& list_path,
-                                       OutputFormat format = OutputFormat::kBmp);
+                                       TImageFileFormat format = TImageFileFormat::Bmp);
 
 // An entry that failed and its message, as the terminal shows it.
 struct EntryFailure {

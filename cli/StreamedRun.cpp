@@ -62,7 +62,7 @@ TColor PixelOf(BmpRowReader& reader, int x, int y) {
 
 bool StreamingAllowed(const std::string& source, const Options& options) {
   return TPicture::FindGraphicClass(TPicture::ExtensionOf(source)) == &TBitmap::Class &&
-         ResultFormat(options) != OutputFormat::kSvg && options.prune == 0;
+         ResultFormat(options) != TImageFileFormat::Svg && options.prune == 0;
 }
 
 int StreamThreads(const Options& options) {

@@ -119,7 +119,10 @@ void TBitmap::SaveToStream(TStream& stream) const {
 }
 
 void TBitmap::SaveToStreamFor(TStream& stream, const std::string& file_name) const {
-  WriteImage(ImageFileFormatFor(file_name), *this, stream);
+  // A bitmap has no centre lines to write: a name asking for SVG gets BMP,
+  // as every other name does.
+  const TImageFileFormat format = ImageFileFormatFor(file_name);
+  WriteImage(IsRasterFormat(format) ? format : TImageFileFormat::Bmp, *this, stream);
 }
 
 ArgbImage TBitmap::Render() const {
