@@ -6,6 +6,7 @@
 #include "platform/Format.h"
 #include "platform/ScopeExit.h"
 #include "platform/Stream.h"
+#include "plugins/SPIExceptions.h"
 #include "plugins/TSPIs.h"
 
 namespace kevrale {
@@ -15,7 +16,6 @@ const TGraphicClassInfo TSPIBitmap::Class("TSPIBitmap", &TBitmap::Class,
 
 namespace {
 
-constexpr char kCouldNotDecode[] = "Susie Plugins could not decode";
 // The name of the program's own reader in an outcome.
 constexpr char kBmpReader[] = "BMP";
 

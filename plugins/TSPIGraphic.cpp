@@ -9,6 +9,7 @@
 #include "platform/LargeBlock.h"
 #include "platform/LittleEndian.h"
 #include "platform/Stream.h"
+#include "plugins/SPIExceptions.h"
 #include "plugins/TInSPIAbleFromFile.h"
 #include "plugins/TInSPIAbleFromStream.h"
 #include "plugins/TSPIs.h"
@@ -19,8 +20,6 @@ const TGraphicClassInfo TSPIGraphic::Class("TSPIGraphic", &TGraphic::Class,
                                            &MakeInstance<TSPIGraphic, TGraphic>);
 
 namespace {
-
-constexpr char kCouldNotDecode[] = "Susie Plugins could not decode";
 
 std::unique_ptr<TGraphic> NewGraphic(TGraphicClass graphic_class) {
   std::unique_ptr<TGraphic> graphic = graphic_class ? graphic_class->Create() : nullptr;
