@@ -159,6 +159,26 @@ ArgbImage TSPIGraphic::Render() const {
   return image;
 }
 
+bool TSPIGraphic::AdoptRows(TBitmap& bitmap) {
+  if (Empty()) return false;
+  const DibLayout layout = UpdateInfo().Layout;
+  // Rows stored as the bitmap stores them: 24 bits, bottom-up, the same
+  // padding to 4 bytes.
+  if (layout.BitCount != 24 || layout.TopDown()) return false;
+  LocalBlock bits = source_->TakeBits();
+  if (!bits) return false;
+  auto* rows = static_cast<uint8_t*>(bits.Lock());
+  const auto block = std::make_shared<LocalBlock>(std::move(bits));
+  bitmap.AdoptBits(layout.Width, layout.Rows(), TPixelFormat::pf24bit,
+                   std::shared_ptr<uint8_t[]>(block, rows));
+  // Row padding is never drawn, but it is saved: zero, whatever the
+  // plug-in left there.
+  const size_t used = size_t(layout.Width) * 3;
+  for (int y = 0; y < bitmap.Height(); ++y)
+    std::memset(bitmap.ScanLine(y) + used, 0, bitmap.Stride() - used);
+  return true;
+}
+
 void TSPIGraphic::DecodeInto(TBitmap& bitmap) const {
   if (Empty()) throw EInvalidGraphic("ビットマップイメージが不正です");
   TBitmap decoded;
@@ -183,7 +203,8 @@ std::unique_ptr<TGraphic> TSPIGraphic::ConvertTo(TGraphicClass graphic_class) co
 std::unique_ptr<TGraphic> TSPIGraphic::ConvertToAndFree(TGraphicClass graphic_class) {
   std::unique_ptr<TGraphic> result = NewGraphic(graphic_class);
   if (result->ClassType() == &TBitmap::Class) {
-    DecodeInto(static_cast<TBitmap&>(*result));
+    auto& bitmap = static_cast<TBitmap&>(*result);
+    if (!AdoptRows(bitmap)) DecodeInto(bitmap);
     FreeImage();
     return result;
   }

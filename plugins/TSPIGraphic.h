@@ -94,7 +94,9 @@ class TSPIGraphic : public TGraphic {
   std::unique_ptr<TGraphic> ConvertTo(TGraphicClass graphic_class) const;
   // The same, but this graphic is emptied as soon as the new graphic has
   // its rows (or the BMP form is written, for other kinds): at most two
-  // copies of the image exist at once.
+  // copies of the image exist at once, and a plain bitmap takes over rows
+  // that a plug-in of this process stored in its layout instead of copying
+  // them.
   std::unique_ptr<TGraphic> ConvertToAndFree(TGraphicClass graphic_class);
 
   // Frees the data source (and with it the plug-in's memory) and the palette.
@@ -113,6 +115,10 @@ class TSPIGraphic : public TGraphic {
  private:
   // Makes room in `stream` for the whole BMP form of the image.
   void ReserveBmpSize(TMemoryStream& stream) const;
+  // Hands the plug-in's rows over to `bitmap` where they already are the
+  // bitmap's rows (24 bits, bottom-up) in writable memory of this process
+  // (a plug-in loaded here): no copy. False, and nothing changed, else.
+  bool AdoptRows(TBitmap& bitmap);
 
   // The facts of the held DIB and its palette, made once per image from
   // the layout that the data source's check computed.

@@ -159,16 +159,34 @@ TEST_F(SPIGraphicTest, SixteenBitPixelsWidenLikeTheBmpReader) {
   EXPECT_EQ(test::PixelsOf(graphic.Render()), test::PixelsOf(static_cast<const TBitmap&>(*bitmap)));
 }
 
-TEST_F(SPIGraphicTest, ConvertToAndFreeEmptiesTheGraphic) {
-  TestHost host({"kvt_basic"});
-  TSPIGraphic graphic;
-  graphic.LoadFromFile(Write(test::FourColours()));
-  const SpiHandle bits = graphic.Source()->BitsHandle();
-  const auto bitmap = graphic.ConvertToAndFree(&TBitmap::Class);
-  EXPECT_TRUE(graphic.Empty());
-  EXPECT_EQ(graphic.Source(), nullptr);
-  EXPECT_EQ(LocalSize(bits), 0u) << "the plug-in's bits are freed";
-  EXPECT_EQ(test::PixelsOf(static_cast<const TBitmap&>(*bitmap)), test::FourColours());
+// Rows that a plug-in of this process stored as the bitmap stores them (24
+// bits, bottom-up) become the bitmap's rows where they lie; the block goes
+// with the bitmap. Other rows are decoded, and the plug-in's block freed at
+// once.
+TEST_F(SPIGraphicTest, ConvertToAndFreeEmptiesTheGraphicAndTakesOverRowsItCan) {
+  for (const bool top_down : {false, true}) {
+    SCOPED_TRACE(top_down ? "top-down" : "bottom-up");
+    TestHost host({top_down ? "kvt_topdown" : "kvt_basic"});
+    TSPIGraphic graphic;
+    graphic.LoadFromFile(Write(test::FourColours()));
+    const SpiHandle bits = graphic.Source()->BitsHandle();
+    const void* rows = graphic.Source()->LockBits();
+    // Dirty padding, which the bitmap must not keep.
+    static_cast<uint8_t*>(graphic.Source()->LockBits())[9] = 0xEE;
+    auto bitmap = graphic.ConvertToAndFree(&TBitmap::Class);
+    EXPECT_TRUE(graphic.Empty());
+    EXPECT_EQ(graphic.Source(), nullptr);
+    auto& converted = static_cast<TBitmap&>(*bitmap);
+    EXPECT_EQ(test::PixelsOf(converted), test::FourColours());
+    EXPECT_EQ(converted.Bits() == rows, !top_down) << "taken over where it lies";
+    for (int y = 0; y < converted.Height(); ++y)
+      for (size_t i = 9; i < converted.Stride(); ++i) EXPECT_EQ(converted.ScanLine(y)[i], 0);
+    converted.SetPixel(0, 0, clWhite);  // the rows are the bitmap's own
+    EXPECT_EQ(converted.Pixel(0, 0), clWhite);
+    EXPECT_EQ(LocalSize(bits) != 0, !top_down) << "the block lives as long as the bitmap";
+    bitmap.reset();
+    EXPECT_EQ(LocalSize(bits), 0u) << "the plug-in's bits are freed";
+  }
 }
 
 TEST_F(SPIGraphicTest, AnEmptyGraphicHasNoSizeAndDrawsNothing) {
