@@ -33,6 +33,7 @@
 #include "desktop/DesktopServices.h"
 #include "desktop/ScreenCursor.h"
 #include "desktop/UiFont.h"
+#include "picture/ImageFileFormat.h"
 #include "platform/Exception.h"
 #include "platform/FileName.h"
 #include "plugins/ProgramPluginHost.h"
@@ -60,11 +61,28 @@ QRect ScrollBoxGeometry(QSize client) {
   return laid_out.intersected(QRect(QPoint(0, 0), client));
 }
 
-// BMP first, then the other raster formats the picture writes, then the
-// centre lines as SVG.
-const QString kSaveFilter = QStringLiteral(
-    "ビットマップ(*.bmp)|*.bmp|PNG (*.png)|*.png|TIFF (*.tif;*.tiff)|*.tif;*.tiff|SVG "
-    "(*.svg)|*.svg");
+// One filter per format of the table of extensions: BMP first, then the
+// other raster formats the picture writes, then the centre lines as SVG
+// ("ビットマップ(*.bmp)|*.bmp|PNG (*.png)|*.png|...").
+QString SaveFilter() {
+  std::string filter;
+  std::string name;
+  std::string masks;
+  const auto flush = [&] {
+    if (name.empty()) return;
+    filter += (filter.empty() ? "" : "|") + name + "(" + masks + ")|" + masks;
+    masks.clear();
+  };
+  for (const TImageFileExtension& e : ImageFileExtensions()) {
+    if (!e.filter_name.empty()) {
+      flush();
+      name = e.filter_name;
+    }
+    masks += (masks.empty() ? "*." : ";*.") + std::string(e.extension);
+  }
+  flush();
+  return QString::fromStdString(filter);
+}
 
 template <class Method>
 void Bind(QAction* action, TForm1* form, Method method) {
@@ -93,7 +111,7 @@ std::string PathBytes(const QString& path) {
 TForm1::TForm1(QWidget* parent)
     : QMainWindow(parent),
       OpenDialog1(FileDialogRequest::Kind::Open, QStringLiteral("BMP")),
-      SaveDialog1(FileDialogRequest::Kind::Save, QStringLiteral("bmp"), kSaveFilter),
+      SaveDialog1(FileDialogRequest::Kind::Save, QStringLiteral("bmp"), SaveFilter()),
       OpenDialog2(FileDialogRequest::Kind::Open, QStringLiteral("txt"),
                   QStringLiteral("txt|*.txt")) {
   setObjectName(QStringLiteral("Form1"));
@@ -269,13 +287,6 @@ ThinningOptions TForm1::Options() const {
   return form2_ != nullptr ? form2_->Options() : ThinningOptions{};
 }
 
-ThinningHooks TForm1::Hooks() const {
-  ThinningHooks hooks;
-  hooks.ShowMessage = [](const std::string& text) { ShowPlainMessage(text); };
-  hooks.SetCursor = [](TCursor cursor) { ScreenCursor::Instance().SetCursor(cursor); };
-  return hooks;
-}
-
 void TForm1::ChangePicture(const std::function<void()>& change) {
   History.Record(picture_);
   const unsigned long before = changes_;
@@ -319,8 +330,11 @@ void TForm1::txt1Click() {
     BusyCursor busy;
     const std::string list = OpenDialog2.FileNameBytes();
     if (list.empty()) return;
-    ChangePicture(
-        [&] { RunBatch(list, picture_, TargetColor(), SurroundColor(), Hooks(), Options()); });
+    ChangePicture([&] {
+      RunBatch(
+          list, picture_, TargetColor(), SurroundColor(),
+          [] { ShowPlainMessage(kThinningWidthMessage); }, Options());
+    });
   }
   ShowPlainMessage("終了しました");
 }
@@ -330,20 +344,10 @@ void TForm1::Saveas1Click() {
 }
 
 void TForm1::Save1Click() {
-  const std::string path = SaveDialog1.FileNameBytes();
-  // The name's extension chooses the format, whichever filter was shown.
-  if (AsciiLowerCase(TPicture::ExtensionOf(path)) != "svg") {
-    picture_.SaveToFile(path);
-    return;
-  }
-  // The lines of the target colour, within the tolerance a run would use.
-  const auto* bitmap = dynamic_cast<const TBitmap*>(picture_.Graphic());
-  if (bitmap == nullptr)
-    throw EInvalidGraphicOperation("ビットマップを持っている時のみイメージの変更が可能です");
-  const TargetRule rule{.target = TargetColor() & kColorMask,
-                        .tolerance = Options().tolerance,
-                        .alpha = bitmap->HasAlpha()};
-  SaveSkeletonSvg(*bitmap, rule, SvgOptions{}, path);
+  // The name's extension chooses the format, whichever filter was shown;
+  // the lines of the target colour, within the tolerance a run would use.
+  SaveThinningResult(picture_, TargetColor(), Options().tolerance, SvgOptions{},
+                     SaveDialog1.FileNameBytes());
 }
 
 void TForm1::Exit1Click() {
@@ -374,7 +378,13 @@ void TForm1::N2Click() {
 }
 
 void TForm1::N4Click() {
-  ChangePicture([&] { RunThinning(picture_, TargetColor(), SurroundColor(), Hooks(), Options()); });
+  ChangePicture([&] {
+    // The default cursor comes back after the width message has been
+    // closed, and after a run that fails.
+    const BusyCursor busy;
+    if (RunThinning(picture_, TargetColor(), SurroundColor(), Options()) == ThinningResult::TooWide)
+      ShowPlainMessage(kThinningWidthMessage);
+  });
 }
 
 void TForm1::usage1Click() {

@@ -114,7 +114,6 @@ class TForm1 : public QMainWindow {
   // formats are registered before anything can be opened.
   void CreatePluginHost();
   void FormCreate();
-  ThinningHooks Hooks() const;
   void ScrollToTopLeft();
   TColor TargetColor() const;
   TColor SurroundColor() const;

@@ -2,6 +2,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 
@@ -25,7 +26,7 @@ const TBitmap& Skeleton(const ImageRecipe& recipe) {
   if (it == cache.end()) {
     TPicture picture;
     picture.SetGraphic(std::make_unique<TBitmap>(MakeImage(recipe)));
-    RunThinning(picture, clBlack, clWhite, {});
+    if (RunThinning(picture, clBlack, clWhite) != ThinningResult::Thinned) std::abort();
     it = cache.emplace(recipe.name, picture.Bitmap()).first;
   }
   return it->second;

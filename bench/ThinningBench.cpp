@@ -49,7 +49,7 @@ void CheckSameResult(const ImageRecipe& recipe) {
   BaselineThinning(expected, clBlack, clWhite);
   TPicture picture;
   picture.SetGraphic(std::make_unique<TBitmap>(Image(recipe)));
-  RunThinning(picture, clBlack, clWhite, {});
+  if (RunThinning(picture, clBlack, clWhite) != ThinningResult::Thinned) std::abort();
   if (std::memcmp(expected.Bits(), picture.Bitmap().Bits(), expected.BitsSize()) != 0) {
     std::fprintf(stderr, "%s: the engine and the baseline give different pictures\n",
                  recipe.name.c_str());
@@ -61,12 +61,11 @@ void Thin(benchmark::State& state, const ImageRecipe& recipe, ThinningOptions op
   CheckSameResult(recipe);
   const TBitmap& source = Image(recipe);
   TPicture picture;
-  const ThinningHooks hooks;
   for (auto _ : state) {
     state.PauseTiming();
     picture.SetGraphic(std::make_unique<TBitmap>(source));
     state.ResumeTiming();
-    RunThinning(picture, clBlack, clWhite, hooks, options);
+    benchmark::DoNotOptimize(RunThinning(picture, clBlack, clWhite, options));
     benchmark::ClobberMemory();
   }
   Report(state, source);

@@ -1,5 +1,6 @@
 #include "cli/ImageRun.h"
 
+#include "batch/BatchRun.h"
 #include "batch/SaveName.h"
 #include "cli/ResultLayout.h"
 #include "cli/StreamedRun.h"
@@ -96,16 +97,12 @@ void ThinWholePicture(const std::string& source, const std::string& destination,
     target = picture.Pixel(p->x, p->y);
 
   std::optional<SourceColourFacts> colours;
-  if (ResultFormat(options) != OutputFormat::kSvg &&
+  if (ResultFormat(options) != TImageFileFormat::Svg &&
       RasterFormatOf(destination) != TImageFileFormat::Bmp)
     colours = ColourFactsOf(source, picture);
 
-  // The engine reports a refused run only through its message.
-  std::string refusal;
-  ThinningHooks hooks;
-  hooks.ShowMessage = [&refusal](const std::string& text) { refusal = text; };
-  RunThinning(picture, target, options.surround, hooks, options.thinning);
-  if (!refusal.empty()) throw Exception(refusal);
+  if (RunThinning(picture, target, options.surround, options.thinning) == ThinningResult::TooWide)
+    throw Exception(kThinningWidthMessage);
 
   PruneAndSave(picture, target, options, destination, colours ? &*colours : nullptr);
 }
@@ -124,11 +121,7 @@ void PruneAndSave(TPicture& picture, TColor target, const Options& options,
   if (options.prune > 0 && PruneSpurs(picture.Bitmap(), rule, options.surround,
                                       options.thinning.transparent_surround, options.prune) > 0)
     picture.Changed();
-  if (ResultFormat(options) == OutputFormat::kSvg) {
-    SvgOptions svg;
-    svg.simplify = options.simplify;
-    SaveSkeletonSvg(picture.Bitmap(), rule, svg, destination);
-  } else if (destination == kStandardOutputName) {
+  if (destination == kStandardOutputName) {
     picture.SaveToStandardOutput();
   } else if (colours != nullptr) {
     // The layout that the streamed run of the same file chooses; a picture
@@ -145,7 +138,9 @@ void PruneAndSave(TPicture& picture, TColor target, const Options& options,
     }
     SaveFileWith(destination, [&](TStream& out) { WriteImage(format, bitmap, out, layout); });
   } else {
-    picture.SaveToFile(destination);
+    SvgOptions svg;
+    svg.simplify = options.simplify;
+    SaveThinningResult(picture, target, options.thinning.tolerance, svg, destination);
   }
 }
 

@@ -127,7 +127,7 @@ std::string ShownName(const ListEntry& entry) {
 // that the progress knows it and a line that cannot be read is refused
 // before any entry runs; nothing for a pipe or a device, which can be read
 // only once.
-std::optional<size_t> CountEntries(const std::string& list_path, OutputFormat format) {
+std::optional<size_t> CountEntries(const std::string& list_path, TImageFileFormat format) {
   struct stat st;
   if (::stat(list_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   ListEntryReader reader(list_path, format);
@@ -138,7 +138,7 @@ std::optional<size_t> CountEntries(const std::string& list_path, OutputFormat fo
 
 }  // namespace
 
-ListEntryReader::ListEntryReader(const std::string& list_path, OutputFormat format)
+ListEntryReader::ListEntryReader(const std::string& list_path, TImageFileFormat format)
     : list_path_(list_path),
       format_(format),
       reader_(std::make_unique<ListFileReader>(list_path, kMaxListLineLength)) {}

@@ -30,7 +30,8 @@ constexpr size_t kMaxListLineLength = 64 * 1024;
 class ListEntryReader {
  public:
   // Raises EInOutError for a list file that cannot be opened.
-  explicit ListEntryReader(const std::string& list_path, OutputFormat format = OutputFormat::kBmp);
+  explicit ListEntryReader(const std::string& list_path,
+                           TImageFileFormat format = TImageFileFormat::Bmp);
   ~ListEntryReader();
   ListEntryReader(const ListEntryReader&) = delete;
   ListEntryReader& operator=(const ListEntryReader&) = delete;
@@ -42,7 +43,7 @@ class ListEntryReader {
 
  private:
   std::string list_path_;
-  OutputFormat format_;
+  TImageFileFormat format_;
   std::unique_ptr<ListFileReader> reader_;
   size_t read_ = 0;
 };

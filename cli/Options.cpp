@@ -169,7 +169,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
       o.output = value();
     } else if (a == "--format") {
       const std::string& v = value();
-      o.format = ParseOutputFormat(v);
+      o.format = ImageFileFormatNamed(v);
       if (!o.format) throw UsageError{"not an output format (bmp, png, tif or svg): " + v};
     } else if (a == "--prune") {
       const std::string& v = value();
@@ -200,7 +200,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
   if (o.output && o.format)
     throw UsageError{
         "-o names its format by its extension; --format is for results beside the sources"};
-  if (o.simplify > 0 && ResultFormat(o) != OutputFormat::kSvg)
+  if (o.simplify > 0 && ResultFormat(o) != TImageFileFormat::Svg)
     throw UsageError{"--simplify applies to SVG output (-o NAME.svg or --format svg)"};
   if (o.list) {
     // A list run thins every entry with one target colour, as the desktop batch does.
@@ -215,9 +215,9 @@ Options ParseOptions(const std::vector<std::string>& args) {
   return o;
 }
 
-OutputFormat ResultFormat(const Options& options) {
-  if (options.output) return OutputFormatOfName(*options.output);
-  return options.format.value_or(OutputFormat::kBmp);
+TImageFileFormat ResultFormat(const Options& options) {
+  if (options.output) return ImageFileFormatFor(*options.output);
+  return options.format.value_or(TImageFileFormat::Bmp);
 }
 
 }  // namespace kevrale::cli

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/OutputFormat.h"
+#include "picture/ImageFileFormat.h"
 #include "platform/Color.h"
 #include "thinning/ThinningEngine.h"
 
@@ -22,9 +22,9 @@ struct Options {
   ThinningOptions thinning;   // --tolerance, --surround transparent, --sweeps
   std::optional<PixelPosition> target_at;
   std::optional<std::string> output;
-  std::optional<OutputFormat> format;  // --format: the kind of the results beside the sources
-  int prune = 0;                       // --prune: spurs shorter than this many pixels go
-  double simplify = 0;                 // --simplify: SVG paths within this many pixels
+  std::optional<TImageFileFormat> format;  // --format: the kind of the results beside the sources
+  int prune = 0;                           // --prune: spurs shorter than this many pixels go
+  double simplify = 0;                     // --simplify: SVG paths within this many pixels
   std::vector<std::string> images;
   std::optional<std::string> list;  // --list: run the entries of a list file
   bool keep_going = false;          // --keep-going: go on past failing entries
@@ -45,7 +45,7 @@ Options ParseOptions(const std::vector<std::string>& args);
 
 // The format results are saved in: the one that -o names by its extension,
 // else --format's, else BMP.
-OutputFormat ResultFormat(const Options& options);
+TImageFileFormat ResultFormat(const Options& options);
 
 // The most jobs -j accepts.
 constexpr int kMaxJobs = 256;

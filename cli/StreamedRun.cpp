@@ -205,7 +205,7 @@ bool OwnBmpReaderLoads(const std::string& source) {
 bool StreamingAllowed(const std::string& source, const Options& options) {
   const TGraphicClass kind = TPicture::FindGraphicClass(TPicture::ExtensionOf(source));
   return (kind == &TBitmap::Class || (kind != nullptr && kind == TSPIs::DefaultGraphicClass())) &&
-         ResultFormat(options) != OutputFormat::kSvg && options.prune == 0;
+         ResultFormat(options) != TImageFileFormat::Svg && options.prune == 0;
 }
 
 int StreamThreads(const Options& options) {

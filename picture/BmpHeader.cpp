@@ -218,6 +218,23 @@ std::vector<uint32_t> ReadPalette(const StoredHeader& h, TStream& stream, int64_
   return colours;
 }
 
+// The facts of a checked header that the readers use: its size and
+// coding, the default masks of 16- and 32-bit pixels, and a 32-bit picture
+// without alpha mask reading the top byte as alpha if the pixels use it.
+BmpHeader Facts(StoredHeader& h) {
+  BmpHeader out;
+  out.width = h.width;
+  out.height = h.height;
+  out.top_down = h.top_down;
+  out.bit_count = h.bit_count;
+  out.coding = h.coding;
+  out.alpha_if_any = h.bit_count == 32 && h.masks[3] == 0 &&
+                     ((h.masks[0] | h.masks[1] | h.masks[2]) & 0xFF000000u) == 0;
+  if (out.alpha_if_any) h.masks[3] = 0xFF000000u;
+  out.masks = {h.masks[0], h.masks[1], h.masks[2], h.masks[3]};
+  return out;
+}
+
 BmpHeader Read(TStream& stream, const TLoadLimits& limits) {
   const int64_t start = stream.Position();
   const int64_t total = stream.Size() - start;
@@ -254,12 +271,7 @@ BmpHeader Read(TStream& stream, const TLoadLimits& limits) {
   if (h.pixel_offset < h.palette_start || h.pixel_offset > available)
     Invalid(BmpRefusal::PixelOffset);
 
-  BmpHeader out;
-  out.width = h.width;
-  out.height = h.height;
-  out.top_down = h.top_down;
-  out.bit_count = h.bit_count;
-  out.coding = h.coding;
+  BmpHeader out = Facts(h);
   out.pixels_at = uint64_t(start) + h.pixel_offset;
   out.data_size = available - h.pixel_offset;
   if (out.Rle()) {
@@ -273,15 +285,26 @@ BmpHeader Read(TStream& stream, const TLoadLimits& limits) {
   }
 
   if (h.bit_count <= 8) out.palette = ReadPalette(h, stream, start);
-
-  out.alpha_if_any = h.bit_count == 32 && h.masks[3] == 0 &&
-                     ((h.masks[0] | h.masks[1] | h.masks[2]) & 0xFF000000u) == 0;
-  if (out.alpha_if_any) h.masks[3] = 0xFF000000u;
-  out.masks = {h.masks[0], h.masks[1], h.masks[2], h.masks[3]};
   return out;
 }
 
 }  // namespace
+
+BmpHeader DibHeader(const DibLayout& layout) {
+  // A checked DIB is an uncompressed one with a Windows 3.x header.
+  StoredHeader h;
+  h.width = layout.Width;
+  h.height = layout.Rows();
+  h.top_down = layout.TopDown();
+  h.planes = 1;
+  h.bit_count = layout.BitCount;
+  h.coding = BmpCoding::Rgb;
+  ValidateHeader(h);
+  BmpHeader out = Facts(h);
+  out.data_size = layout.ImageSize;
+  if (h.bit_count <= 8) out.palette = layout.Palette;
+  return out;
+}
 
 bool BmpHeader::SameLayout(TPixelFormat format) const {
   if (coding != BmpCoding::Rgb && coding != BmpCoding::Bitfields) return false;

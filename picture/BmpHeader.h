@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "picture/DibLayout.h"
 #include "picture/DibRowDecoder.h"
 #include "picture/TBitmap.h"
 #include "picture/TGraphic.h"
@@ -84,6 +85,10 @@ class AlphaBytes {
 // reading the pixels is made: the pixel offset, the size of the pixel
 // data, the colour table.
 BmpHeader ReadBmpHeader(TStream& stream, const TLoadLimits& limits = {});
+
+// The facts of a device-independent bitmap that CheckDib accepted, as
+// ReadBmpHeader finds them in the DIB's BMP form (its pixels at offset 0).
+BmpHeader DibHeader(const DibLayout& layout);
 
 // For a read that failed while decoding: a stream that ended sooner than
 // its size said (no error number) is a truncated file, raised as

@@ -1,12 +1,11 @@
-// Reads a Windows BMP file (14-byte file header, information header,
-// optional colour table, pixel array) from the stream's current position.
+// Reads a whole Windows BMP file (14-byte file header, information header,
+// optional colour table, pixel array) from the stream's current position,
+// or the rows of a checked DIB, into a bitmap.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <memory>
-
+#include "picture/DibLayout.h"
 #include "picture/TGraphic.h"
 #include "platform/Exception.h"
 
@@ -60,14 +59,9 @@ class TStream;
 // fresh bitmap.
 void ReadBmp(TStream& stream, TBitmap& out, const TLoadLimits& limits = {});
 
-// Hands out the `size` bytes at `offset` of the stream as a block the
-// bitmap may keep, or nullptr when it cannot.
-using BmpPixelStore = std::function<std::shared_ptr<uint8_t[]>(uint64_t offset, size_t size)>;
-
-// As ReadBmp, but where the stored rows already have the bitmap's layout
-// (24 bits, bottom-up, no coding) they are taken from `store` in place
-// instead of being copied. The result is the same.
-void ReadBmp(TStream& stream, TBitmap& out, const BmpPixelStore& store,
-             const TLoadLimits& limits = {});
+// Decodes the rows of a device-independent bitmap that CheckDib accepted
+// (`bits` holds its pixel rows) into `out`, as ReadBmp decodes the DIB's
+// BMP form, without writing that form.
+void ReadDib(const DibLayout& layout, const uint8_t* bits, TBitmap& out);
 
 }  // namespace kevrale

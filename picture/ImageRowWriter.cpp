@@ -15,6 +15,7 @@ std::unique_ptr<ImageRowWriter> MakeImageRowWriter(TImageFileFormat format, TStr
     case TImageFileFormat::Tiff:
       return MakeTiffRowWriter(stream, width, height, pixel_format, layout);
     case TImageFileFormat::Bmp:
+    case TImageFileFormat::Svg:  // no raster form: BMP
       break;
   }
   return MakeBmpRowWriter(stream, width, height, pixel_format);

@@ -105,18 +105,6 @@ void TBitmap::LoadFromStream(TStream& stream) {
   Swap(loaded);
 }
 
-void TBitmap::LoadFromBmpBytes(std::vector<uint8_t>&& bytes) {
-  const auto block = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
-  TBorrowedMemoryStream stream(block->data(), block->size());
-  TBitmap loaded;
-  const BmpPixelStore store = [&block](uint64_t offset, size_t size) -> std::shared_ptr<uint8_t[]> {
-    if (size == 0 || offset > block->size() || size > block->size() - offset) return nullptr;
-    return std::shared_ptr<uint8_t[]>(block, block->data() + offset);
-  };
-  ReadBmp(stream, loaded, store, Limits);
-  Swap(loaded);
-}
-
 void TBitmap::AdoptBits(int width, int height, TPixelFormat format,
                         std::shared_ptr<uint8_t[]> bits) {
   stride_ = CheckedStride(width, height, format);
@@ -131,7 +119,10 @@ void TBitmap::SaveToStream(TStream& stream) const {
 }
 
 void TBitmap::SaveToStreamFor(TStream& stream, const std::string& file_name) const {
-  WriteImage(ImageFileFormatFor(file_name), *this, stream);
+  // A bitmap has no centre lines to write: a name asking for SVG gets BMP,
+  // as every other name does.
+  const TImageFileFormat format = ImageFileFormatFor(file_name);
+  WriteImage(IsRasterFormat(format) ? format : TImageFileFormat::Bmp, *this, stream);
 }
 
 ArgbImage TBitmap::Render() const {

@@ -67,15 +67,13 @@ class TBitmap : public TGraphic {
 
   // Reads a BMP; on failure the bitmap keeps what it held.
   void LoadFromStream(TStream& stream) override;
-  // Reads the BMP file held in `bytes`, as LoadFromStream does; the bitmap
-  // may keep the block and use the stored rows where they lie.
-  void LoadFromBmpBytes(std::vector<uint8_t>&& bytes);
   // Takes `bits` (Stride() * height bytes, rows bottom-up) as the pixels.
   void AdoptBits(int width, int height, TPixelFormat format, std::shared_ptr<uint8_t[]> bits);
   // Writes a BMP file.
   void SaveToStream(TStream& stream) const override;
-  // Writes PNG for a name ending in ".png", TIFF for ".tif" or ".tiff" (any
-  // case), BMP for every other name; alpha is kept in each.
+  // Writes the raster format that the name asks for (ImageFileFormatFor:
+  // PNG for ".png", TIFF for ".tif" or ".tiff", in any case), BMP for every
+  // other name; alpha is kept in each.
   void SaveToStreamFor(TStream& stream, const std::string& file_name) const override;
   ArgbImage Render() const override;
   // Takes the pixels of an ArgbImage (alpha kept when any pixel is not opaque).

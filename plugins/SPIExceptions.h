@@ -18,4 +18,8 @@ KEVRALE_DECLARE_EXCEPTION(ESPIDupCreateSPIs, Exception);
 // An index outside the host's module list.
 KEVRALE_DECLARE_EXCEPTION(EListError, Exception);
 
+// The message of EDecodeFailed when no plug-in (nor the BMP reader) decoded
+// a picture.
+inline constexpr char kCouldNotDecode[] = "Susie Plugins could not decode";
+
 }  // namespace kevrale

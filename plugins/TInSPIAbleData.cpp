@@ -162,7 +162,16 @@ bool TInSPIAbleData::AcceptReturnedBitmap(int32_t result, const TInSPI& plugin, 
     return false;
   }
   layout_ = std::move(layout);
+  // A plug-in in this process allocated its blocks here, writable; one in a
+  // process of its own hands them over sealed (read-only) or copied.
+  bits_here_ = plugin.Handle() != nullptr;
   return true;
+}
+
+LocalBlock TInSPIAbleData::TakeBits() {
+  if (!bits_here_ || IsEmpty()) return LocalBlock();
+  layout_.reset();
+  return std::move(bitmap_.Bits);
 }
 
 bool TInSPIAbleData::TryPlugin(const TInSPI& plugin, const uint8_t* head, intptr_t offset) {

@@ -56,6 +56,12 @@ class TInSPIAbleData {
   // bitmap and the text information of the picture information.
   void FreeHandles();
 
+  // The bits block of the held bitmap, taken over by the caller, when a
+  // plug-in of this process made it (writable memory of this process);
+  // the source is empty afterwards. An empty block otherwise, and the
+  // source keeps its bitmap.
+  LocalBlock TakeBits();
+
   SpiHandle InfoHandle() const { return bitmap_.Info.Handle(); }
   SpiHandle BitsHandle() const { return bitmap_.Bits.Handle(); }
   // The layout of the held bitmap as its check found it; nullptr when empty.
@@ -131,6 +137,7 @@ class TInSPIAbleData {
 
   DibBlocks bitmap_;
   std::optional<DibLayout> layout_;
+  bool bits_here_ = false;  // the bits block was made in this process
   std::string source_name_;
   SpiPictureInfo picture_info_{};
   LocalBlock text_info_;  // picture_info_.hInfo, owned

@@ -6,6 +6,7 @@
 #include "platform/Format.h"
 #include "platform/ScopeExit.h"
 #include "platform/Stream.h"
+#include "plugins/SPIExceptions.h"
 #include "plugins/TSPIs.h"
 
 namespace kevrale {
@@ -15,7 +16,6 @@ const TGraphicClassInfo TSPIBitmap::Class("TSPIBitmap", &TBitmap::Class,
 
 namespace {
 
-constexpr char kCouldNotDecode[] = "Susie Plugins could not decode";
 // The name of the program's own reader in an outcome.
 constexpr char kBmpReader[] = "BMP";
 
@@ -172,8 +172,13 @@ void TSPIBitmap::AssignBitmap(const TBitmap& bitmap) {
 
 void TSPIBitmap::Assign(const TGraphic& source) {
   if (const auto* plugin_graphic = dynamic_cast<const TSPIGraphic*>(&source)) {
-    const std::unique_ptr<TGraphic> converted = plugin_graphic->ConvertTo(ClassType()->Parent());
-    Assign(*converted);
+    if (ClassType()->Parent() == &TBitmap::Class) {
+      // The rows are decoded straight into this bitmap.
+      plugin_graphic->DecodeInto(*this);
+      palette_.clear();
+    } else {
+      Assign(*plugin_graphic->ConvertTo(ClassType()->Parent()));
+    }
     if (plugin_graphic->IsFourBit()) SetPalette(plugin_graphic->Palette());
   } else if (const auto* bitmap = dynamic_cast<const TBitmap*>(&source)) {
     AssignBitmap(*bitmap);

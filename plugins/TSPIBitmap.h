@@ -1,6 +1,6 @@
 // The bitmap kind that the plug-in host registers for every extension of an
-// import plug-in. It loads through the plug-ins (a TSPIGraphic, whose BMP
-// form it reads back) or through the plain BMP reader, whichever comes first
+// import plug-in. It loads through the plug-ins (a TSPIGraphic, whose rows
+// it decodes) or through the plain BMP reader, whichever comes first
 // for the name and succeeds, and ends as an ordinary bitmap.
 #pragma once
 
@@ -46,8 +46,8 @@ class TSPIBitmap : public TBitmap {
   void LoadFromStream(TStream& stream) override;
   virtual void LoadFromStreamWithName(TStream& stream, const std::string& file_name);
 
-  // Takes the image of any graphic: a TSPIGraphic is converted through its
-  // BMP form and keeps its image; a bitmap is copied; anything else is
+  // Takes the image of any graphic: a TSPIGraphic's rows are decoded and
+  // it keeps its image; a bitmap is copied; anything else is
   // taken as it renders.
   virtual void Assign(const TGraphic& source);
   // Takes over the graphic that a load attempt produced (a TSPIGraphic or a

@@ -2,12 +2,14 @@
 
 #include <cstring>
 
+#include "picture/BmpReader.h"
 #include "picture/DibRowDecoder.h"
 #include "picture/TBitmap.h"
 #include "platform/Exception.h"
 #include "platform/LargeBlock.h"
 #include "platform/LittleEndian.h"
 #include "platform/Stream.h"
+#include "plugins/SPIExceptions.h"
 #include "plugins/TInSPIAbleFromFile.h"
 #include "plugins/TInSPIAbleFromStream.h"
 #include "plugins/TSPIs.h"
@@ -18,8 +20,6 @@ const TGraphicClassInfo TSPIGraphic::Class("TSPIGraphic", &TGraphic::Class,
                                            &MakeInstance<TSPIGraphic, TGraphic>);
 
 namespace {
-
-constexpr char kCouldNotDecode[] = "Susie Plugins could not decode";
 
 std::unique_ptr<TGraphic> NewGraphic(TGraphicClass graphic_class) {
   std::unique_ptr<TGraphic> graphic = graphic_class ? graphic_class->Create() : nullptr;
@@ -159,8 +159,39 @@ ArgbImage TSPIGraphic::Render() const {
   return image;
 }
 
+bool TSPIGraphic::AdoptRows(TBitmap& bitmap) {
+  if (Empty()) return false;
+  const DibLayout layout = UpdateInfo().Layout;
+  // Rows stored as the bitmap stores them: 24 bits, bottom-up, the same
+  // padding to 4 bytes.
+  if (layout.BitCount != 24 || layout.TopDown()) return false;
+  LocalBlock bits = source_->TakeBits();
+  if (!bits) return false;
+  auto* rows = static_cast<uint8_t*>(bits.Lock());
+  const auto block = std::make_shared<LocalBlock>(std::move(bits));
+  bitmap.AdoptBits(layout.Width, layout.Rows(), TPixelFormat::pf24bit,
+                   std::shared_ptr<uint8_t[]>(block, rows));
+  // Row padding is never drawn, but it is saved: zero, whatever the
+  // plug-in left there.
+  const size_t used = size_t(layout.Width) * 3;
+  for (int y = 0; y < bitmap.Height(); ++y)
+    std::memset(bitmap.ScanLine(y) + used, 0, bitmap.Stride() - used);
+  return true;
+}
+
+void TSPIGraphic::DecodeInto(TBitmap& bitmap) const {
+  if (Empty()) throw EInvalidGraphic("ビットマップイメージが不正です");
+  TBitmap decoded;
+  ReadDib(UpdateInfo().Layout, static_cast<const uint8_t*>(source_->LockBits()), decoded);
+  bitmap.Swap(decoded);
+}
+
 std::unique_ptr<TGraphic> TSPIGraphic::ConvertTo(TGraphicClass graphic_class) const {
   std::unique_ptr<TGraphic> result = NewGraphic(graphic_class);
+  if (result->ClassType() == &TBitmap::Class) {
+    DecodeInto(static_cast<TBitmap&>(*result));
+    return result;
+  }
   TMemoryStream stream;
   ReserveBmpSize(stream);
   SaveToStream(stream);
@@ -171,16 +202,16 @@ std::unique_ptr<TGraphic> TSPIGraphic::ConvertTo(TGraphicClass graphic_class) co
 
 std::unique_ptr<TGraphic> TSPIGraphic::ConvertToAndFree(TGraphicClass graphic_class) {
   std::unique_ptr<TGraphic> result = NewGraphic(graphic_class);
+  if (result->ClassType() == &TBitmap::Class) {
+    auto& bitmap = static_cast<TBitmap&>(*result);
+    if (!AdoptRows(bitmap)) DecodeInto(bitmap);
+    FreeImage();
+    return result;
+  }
   TMemoryStream stream;
   ReserveBmpSize(stream);
   SaveToStream(stream);
   FreeImage();  // the plug-in's copy goes before the new graphic makes its own
-  if (result->ClassType() == &TBitmap::Class) {
-    // The stream is discarded after the load: a plain bitmap may keep its
-    // block and use the rows where they lie instead of copying them.
-    static_cast<TBitmap&>(*result).LoadFromBmpBytes(std::move(stream.Data()));
-    return result;
-  }
   stream.SetPosition(0);
   result->LoadFromStream(stream);
   return result;

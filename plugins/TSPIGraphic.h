@@ -1,7 +1,8 @@
 // The graphic of an image that an import plug-in decoded: it holds the
 // device-independent bitmap (DIB) exactly as the plug-in returned it, in the
-// two memory blocks kept by its data source, renders it, and writes it out
-// as a BMP file. TSPIBitmap decodes through it and reads that BMP back.
+// two memory blocks kept by its data source, renders it, decodes its rows
+// straight into a bitmap (TSPIBitmap loads that way), and writes it out as
+// a BMP file.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 
 namespace kevrale {
 
+class TBitmap;
 class TMemoryStream;
 class TSPIs;
 
@@ -80,12 +82,21 @@ class TSPIGraphic : public TGraphic {
   uint32_t ImageSize() const;
   uint32_t ColorCount() const;
 
-  // A new graphic of `graphic_class` that reads this image's BMP form; this
+  // The DIB's rows decoded into `bitmap` as the bitmap would read the BMP
+  // form, without writing that form. An empty graphic raises
+  // EInvalidGraphic "ビットマップイメージが不正です"; `bitmap` then keeps what
+  // it held.
+  void DecodeInto(TBitmap& bitmap) const;
+
+  // A new graphic of `graphic_class` holding this image: a plain bitmap
+  // decodes the rows (DecodeInto), any other kind reads the BMP form. This
   // graphic keeps its image.
   std::unique_ptr<TGraphic> ConvertTo(TGraphicClass graphic_class) const;
-  // The same, but this graphic is emptied as soon as the BMP form is
-  // written, before the new graphic reads it: at most two copies of the
-  // image exist at once.
+  // The same, but this graphic is emptied as soon as the new graphic has
+  // its rows (or the BMP form is written, for other kinds): at most two
+  // copies of the image exist at once, and a plain bitmap takes over rows
+  // that a plug-in of this process stored in its layout instead of copying
+  // them.
   std::unique_ptr<TGraphic> ConvertToAndFree(TGraphicClass graphic_class);
 
   // Frees the data source (and with it the plug-in's memory) and the palette.
@@ -104,6 +115,10 @@ class TSPIGraphic : public TGraphic {
  private:
   // Makes room in `stream` for the whole BMP form of the image.
   void ReserveBmpSize(TMemoryStream& stream) const;
+  // Hands the plug-in's rows over to `bitmap` where they already are the
+  // bitmap's rows (24 bits, bottom-up) in writable memory of this process
+  // (a plug-in loaded here): no copy. False, and nothing changed, else.
+  bool AdoptRows(TBitmap& bitmap);
 
   // The facts of the held DIB and its palette, made once per image from
   // the layout that the data source's check computed.

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "batch/BatchRun.h"
 #include "picture/TBitmap.h"
 #include "picture/TPicture.h"
 #include "thinning/SkeletonSvg.h"
@@ -118,15 +119,18 @@ py::array ArrayArgument(const py::handle& value, const char* name) {
   return py::reinterpret_borrow<py::array>(value);
 }
 
-// Refuses a picture the engine cannot take, with the engine's own message
-// for one too wide (its line breaks as "\n").
+// The message of a picture too wide to thin, its line breaks as "\n".
+std::string WidthMessage() {
+  std::string message = kThinningWidthMessage;
+  for (char& c : message)
+    if (c == '\r') c = '\n';
+  return message;
+}
+
+// Refuses a picture the engine cannot take, with the program's own message
+// for one too wide.
 void CheckSize(py::ssize_t width, py::ssize_t height) {
-  if (width > kMaxThinningWidth) {
-    std::string message = kThinningWidthMessage;
-    for (char& c : message)
-      if (c == '\r') c = '\n';
-    throw py::value_error(message);
-  }
+  if (width > kMaxThinningWidth) throw py::value_error(WidthMessage());
   if (height > TBitmap::kMaxPixels || (width > 0 && height > TBitmap::kMaxPixels / width))
     throw py::value_error("image of " + std::to_string(width) + " x " + std::to_string(height) +
                           " pixels is too large: at most " + std::to_string(TBitmap::kMaxPixels) +
@@ -287,7 +291,9 @@ TargetRule Thin(TBitmap& bitmap, const RunOptions& o) {
     return {.target = o.target & kColorMask, .tolerance = o.thinning.tolerance};
   TPicture picture;
   picture.SetGraphic(std::make_unique<TBitmap>(std::move(bitmap)));
-  RunThinning(picture, o.target, o.surround, ThinningHooks{}, o.thinning);
+  // CheckSize refused a picture too wide before the lock was released.
+  if (RunThinning(picture, o.target, o.surround, o.thinning) == ThinningResult::TooWide)
+    throw py::value_error(WidthMessage());
   TBitmap& result = picture.Bitmap();
   const TargetRule rule{.target = o.target & kColorMask,
                         .tolerance = o.thinning.tolerance,

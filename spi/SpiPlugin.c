@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <math.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -34,17 +35,15 @@ typedef struct SpiInputData {
   uint8_t* owned;
 } SpiInputData;
 
-static int ReadWholeFile(int fd, off_t offset, SpiInputData* input) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return SPI_FILE_READ_ERROR;
-  if (S_ISDIR(st.st_mode)) return SPI_FILE_READ_ERROR;
+static int ReadWholeFile(int fd, const struct stat* st, off_t offset, SpiInputData* input) {
+  if (S_ISDIR(st->st_mode)) return SPI_FILE_READ_ERROR;
   if (lseek(fd, offset, SEEK_SET) == (off_t)-1) return SPI_FILE_READ_ERROR;
 
   /* A regular file is read in one go; anything else grows as it comes. */
   size_t capacity = 64 * 1024;
-  if (S_ISREG(st.st_mode)) {
-    if (st.st_size <= offset) return SPI_UNKNOWN_FORMAT; /* no data at the offset */
-    const uint64_t left = (uint64_t)(st.st_size - offset);
+  if (S_ISREG(st->st_mode)) {
+    if (st->st_size <= offset) return SPI_UNKNOWN_FORMAT; /* no data at the offset */
+    const uint64_t left = (uint64_t)(st->st_size - offset);
     if (left > (uint64_t)PTRDIFF_MAX / 2) return SPI_OUT_OF_MEMORY;
     capacity = (size_t)left + 1; /* the extra byte shows the end without a second read */
   }
@@ -84,10 +83,88 @@ static int ReadWholeFile(int fd, off_t offset, SpiInputData* input) {
   return SPI_SUCCESS;
 }
 
-static int OpenInput(const char* buf, intptr_t len, uint32_t flag, SpiInputData* input) {
+/* The host asks for a picture's information and then for the picture: the
+ * file that GetPictureInfo read is kept for the GetPicture that follows,
+ * so that the file is read once. One file is kept, and only while it is
+ * unchanged: the same regular file (device, inode) at the same offset,
+ * with the same size and change times. */
+typedef struct SpiKeptFile {
+  int valid;
+  dev_t dev;
+  ino_t ino;
+  off_t size;
+  struct timespec mtime;
+  struct timespec ctime;
+  off_t offset;
+  SpiInputData data;
+} SpiKeptFile;
+
+static pthread_mutex_t kept_lock = PTHREAD_MUTEX_INITIALIZER;
+static SpiKeptFile kept;
+
+static int SameTime(const struct timespec* a, const struct timespec* b) {
+  return a->tv_sec == b->tv_sec && a->tv_nsec == b->tv_nsec;
+}
+
+static int IsKeptFile(const SpiKeptFile* k, const struct stat* st, off_t offset) {
+  return k->valid && S_ISREG(st->st_mode) && k->dev == st->st_dev && k->ino == st->st_ino &&
+         k->size == st->st_size && SameTime(&k->mtime, &st->st_mtim) &&
+         SameTime(&k->ctime, &st->st_ctim) && k->offset == offset;
+}
+
+/* Hands the kept copy of the file over to `input` when it is still the
+ * file's content; non-zero when it did. */
+static int TakeKeptFile(const struct stat* st, off_t offset, SpiInputData* input) {
+  pthread_mutex_lock(&kept_lock);
+  const int hit = IsKeptFile(&kept, st, offset);
+  if (hit) {
+    *input = kept.data;
+    kept.valid = 0;
+    kept.data.owned = NULL;
+  }
+  pthread_mutex_unlock(&kept_lock);
+  return hit;
+}
+
+/* Keeps the copy of a regular file for the next call, in place of the
+ * one kept before; `input` no longer owns it. */
+static void KeepFile(const struct stat* st, off_t offset, SpiInputData* input) {
+  if (input->owned == NULL || !S_ISREG(st->st_mode)) return;
+  pthread_mutex_lock(&kept_lock);
+  uint8_t* dropped = kept.data.owned;
+  kept.valid = 1;
+  kept.dev = st->st_dev;
+  kept.ino = st->st_ino;
+  kept.size = st->st_size;
+  kept.mtime = st->st_mtim;
+  kept.ctime = st->st_ctim;
+  kept.offset = offset;
+  kept.data = *input;
+  pthread_mutex_unlock(&kept_lock);
+  free(dropped);
+  input->owned = NULL;
+}
+
+/* The kept copy goes with the plug-in. */
+__attribute__((destructor)) static void DropKeptFile(void) {
+  free(kept.data.owned);
+  kept.data.owned = NULL;
+  kept.valid = 0;
+}
+
+/* Where the input came from: a file's identity, for keeping its copy. */
+typedef struct SpiInputFile {
+  int is_file;
+  struct stat st;
+  off_t offset;
+} SpiInputFile;
+
+static int OpenInput(const char* buf, intptr_t len, uint32_t flag, SpiInputData* input,
+                     SpiInputFile* file) {
   input->view.data = NULL;
   input->view.size = 0;
   input->owned = NULL;
+  file->is_file = 0;
   if (buf == NULL) return SPI_INTERNAL_ERROR;
   switch (flag & SPI_INPUT_MASK) {
     case SPI_INPUT_MEMORY:
@@ -103,7 +180,14 @@ static int OpenInput(const char* buf, intptr_t len, uint32_t flag, SpiInputData*
         fd = open(buf, O_RDONLY | O_CLOEXEC);
       } while (fd < 0 && errno == EINTR);
       if (fd < 0) return SPI_FILE_READ_ERROR;
-      const int result = ReadWholeFile(fd, (off_t)len, input);
+      int result = SPI_FILE_READ_ERROR;
+      if (fstat(fd, &file->st) == 0) {
+        file->is_file = 1;
+        file->offset = (off_t)len;
+        result = TakeKeptFile(&file->st, file->offset, input)
+                     ? SPI_SUCCESS
+                     : ReadWholeFile(fd, &file->st, file->offset, input);
+      }
       close(fd);
       return result;
     }
@@ -313,7 +397,8 @@ SPI_EXPORT int32_t GetPictureInfo(const char* buf, intptr_t len, uint32_t flag,
                                   SpiPictureInfo* info) {
   if (info == NULL) return SPI_INTERNAL_ERROR;
   SpiInputData input;
-  int result = OpenInput(buf, len, flag, &input);
+  SpiInputFile file;
+  int result = OpenInput(buf, len, flag, &input, &file);
   if (result == SPI_SUCCESS) {
     SpiImageInfo image;
     memset(&image, 0, sizeof image);
@@ -327,6 +412,8 @@ SPI_EXPORT int32_t GetPictureInfo(const char* buf, intptr_t len, uint32_t flag,
       info->y_density = SpiDpiFromPpm(image.y_ppm);
       info->colorDepth = (int16_t)image.bits;
       info->hInfo = NULL;
+      /* The picture is asked for next, as a rule. */
+      if (file.is_file) KeepFile(&file.st, file.offset, &input);
     }
   }
   CloseInput(&input);
@@ -339,7 +426,8 @@ SPI_EXPORT int32_t GetPicture(const char* buf, intptr_t len, uint32_t flag, SpiH
   *hbinfo = NULL;
   *hbm = NULL;
   SpiInputData input;
-  int result = OpenInput(buf, len, flag, &input);
+  SpiInputFile file;
+  int result = OpenInput(buf, len, flag, &input, &file);
   if (result == SPI_SUCCESS) {
     SpiDib dib;
     SpiDibInit(&dib);

@@ -1,7 +1,10 @@
 #include "thinning/SkeletonSvg.h"
 
+#include "picture/ImageFileFormat.h"
 #include "picture/SvgWriter.h"
 #include "picture/TBitmap.h"
+#include "picture/TPicture.h"
+#include "platform/Exception.h"
 #include "platform/FileSave.h"
 #include "thinning/PathOrder.h"
 #include "thinning/PathSimplify.h"
@@ -40,6 +43,20 @@ void SaveSkeletonSvg(const TBitmap& bitmap, const TargetRule& rule, const SvgOpt
   SaveFileWith(path, [&](TStream& stream) {
     WriteSvg(stream, bitmap.Width(), bitmap.Height(), rule.target & kColorMask, paths);
   });
+}
+
+void SaveThinningResult(TPicture& picture, TColor target, int tolerance, const SvgOptions& svg,
+                        const std::string& path) {
+  if (IsRasterFormat(ImageFileFormatFor(path))) {
+    picture.SaveToFile(path);
+    return;
+  }
+  const auto* bitmap = dynamic_cast<const TBitmap*>(picture.Graphic());
+  if (bitmap == nullptr)
+    throw EInvalidGraphicOperation("ビットマップを持っている時のみイメージの変更が可能です");
+  const TargetRule rule{
+      .target = target & kColorMask, .tolerance = tolerance, .alpha = bitmap->HasAlpha()};
+  SaveSkeletonSvg(*bitmap, rule, svg, path);
 }
 
 }  // namespace kevrale

@@ -13,6 +13,7 @@
 namespace kevrale {
 
 class TBitmap;
+class TPicture;
 class TStream;
 
 struct SvgOptions {
@@ -44,5 +45,14 @@ void WriteSkeletonSvg(const TBitmap& bitmap, const TargetRule& rule, const SvgOp
 // was and raises the file's error.
 void SaveSkeletonSvg(const TBitmap& bitmap, const TargetRule& rule, const SvgOptions& options,
                      const std::string& path);
+
+// Saves a run's result under `path` in the format that the name asks for
+// (ImageFileFormatFor): for SVG the centre lines of the pixels that the run
+// counts as the target colour (within `tolerance`), else the picture in
+// its raster format. A picture that holds no bitmap has no centre lines:
+// EInvalidGraphicOperation "ビットマップを持っている時のみイメージの変更が
+// 可能です".
+void SaveThinningResult(TPicture& picture, TColor target, int tolerance, const SvgOptions& svg,
+                        const std::string& path);
 
 }  // namespace kevrale

@@ -13,14 +13,6 @@
 
 namespace kevrale {
 
-// The text names 12000 pixels while pictures up to 12500 wide are thinned:
-// the limit follows from the ring's largest size (12502 columns), the text
-// is the one users have always seen, and both stay as they are.
-const char* const kThinningWidthMessage =
-    "画像の横幅が12000pixelを越えていて実行できません\r\r"
-    "横長の画像なら、９０°回転してから実行してください\r\r"
-    "縦長なら縮小して実行してください";
-
 namespace {
 
 // The number of sweeps that a run goes through, kSweepsAll aside.
@@ -54,16 +46,10 @@ class BitmapRows final : public ThinningRows {
 
 }  // namespace
 
-void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks,
-                 const ThinningOptions& options) {
-  // The default cursor comes back after the width message has been closed,
-  // and after a run that fails.
-  const BusyCursorScope busy(hooks);
+ThinningResult RunThinning(TPicture& picture, TColor target, TColor surround,
+                           const ThinningOptions& options) {
   TBitmap& bitmap = picture.Bitmap();
-  if (bitmap.Width() > kMaxThinningWidth) {
-    if (hooks.ShowMessage) hooks.ShowMessage(kThinningWidthMessage);
-    return;
-  }
+  if (bitmap.Width() > kMaxThinningWidth) return ThinningResult::TooWide;
   BitmapRows rows(bitmap, options.transparent_surround);
   try {
     ThinRows(rows, bitmap.Width(), bitmap.Height(), target, surround, options, bitmap.HasAlpha());
@@ -74,6 +60,7 @@ void RunThinning(TPicture& picture, TColor target, TColor surround, const Thinni
     throw;
   }
   if (rows.Changed()) picture.Changed();
+  return ThinningResult::Thinned;
 }
 
 bool ThinsInTwoReadings(const ThinningOptions& options, int height) {

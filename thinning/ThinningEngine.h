@@ -7,40 +7,12 @@
 // before, thin them on.
 #pragma once
 
-#include <functional>
-#include <string>
-
 #include "platform/Color.h"
-#include "platform/Cursor.h"
 
 namespace kevrale {
 
 class TPicture;
 class ThinningRows;
-
-// What the engine needs of its caller besides the picture and the colours.
-struct ThinningHooks {
-  // Shows a message in the plain message box and returns once it is closed.
-  std::function<void(const std::string& text)> ShowMessage;
-  // Sets the application-wide cursor.
-  std::function<void(TCursor cursor)> SetCursor;
-};
-
-// Shows the busy cursor through the hooks while it lives and the default
-// cursor when it goes, however the work it guards ends.
-class BusyCursorScope {
- public:
-  explicit BusyCursorScope(const ThinningHooks& hooks) : hooks_(hooks) { Set(crHourGlass); }
-  ~BusyCursorScope() { Set(crDefault); }
-  BusyCursorScope(const BusyCursorScope&) = delete;
-  BusyCursorScope& operator=(const BusyCursorScope&) = delete;
-
- private:
-  void Set(TCursor cursor) const {
-    if (hooks_.SetCursor) hooks_.SetCursor(cursor);
-  }
-  const ThinningHooks& hooks_;
-};
 
 // How a run tells the target colour and what it leaves where it removes a
 // pixel. The defaults thin exactly the pixels of the target colour and
@@ -73,16 +45,20 @@ constexpr int kMaxTolerance = 255;
 // The widest picture the engine accepts.
 constexpr int kMaxThinningWidth = 12500;
 
-// The message for a picture wider than kMaxThinningWidth.
-extern const char* const kThinningWidthMessage;
+// What a run did. The front ends tell the user about a refusal in their
+// own way (the desktop's message box, the command line's error).
+enum class ThinningResult {
+  Thinned,  // the picture was thinned (or had nothing to thin)
+  TooWide,  // wider than kMaxThinningWidth: refused, the picture unchanged
+};
 
 // Thins the picture in place with the target and surround colours
 // (0x00BBGGRR; only the low 24 bits count). In a picture with alpha, a
 // fully transparent pixel is never the target colour, and a removed pixel
 // becomes opaque unless the surround is transparent. A tolerance above 255
 // acts as 255; one below 0 matches no pixel.
-void RunThinning(TPicture& picture, TColor target, TColor surround, const ThinningHooks& hooks,
-                 const ThinningOptions& options = {});
+[[nodiscard]] ThinningResult RunThinning(TPicture& picture, TColor target, TColor surround,
+                                         const ThinningOptions& options = {});
 
 // Whether ThinRows goes over the rows twice for these options and a picture
 // `height` rows tall: for kSweepsAll, and for more sweeps than it pays to

@@ -51,7 +51,7 @@ TEST_F(PluginFormatsTest, APngScanIsOpenedThinnedSavedAndCopiedLikeABitmap) {
   ASSERT_EQ(QProcess::execute(QStringLiteral("convert"), {bmp, png}), 0);
   TPicture expected;
   expected.LoadFromFile(bmp.toStdString());
-  RunThinning(expected, clBlack, clWhite, {});
+  EXPECT_EQ(RunThinning(expected, clBlack, clWhite), ThinningResult::Thinned);
   const TBitmap thinned(expected.Bitmap());
 
   const QString saved = Path("scan_s.bmp");

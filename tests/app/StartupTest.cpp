@@ -10,11 +10,9 @@
 #include "ScriptedServices.h"
 #include "app/ErrorHandler.h"
 #include "app/Startup.h"
-#include "desktop/BusyCursor.h"
-#include "desktop/ScreenCursor.h"
+#include "batch/BatchRun.h"
 #include "desktop/UiFont.h"
 #include "platform/Exception.h"
-#include "thinning/ThinningEngine.h"
 
 namespace kevrale {
 KEVRALE_DECLARE_EXCEPTION(ETestStartupError, Exception);
@@ -79,19 +77,6 @@ TEST(TopLevelHandler, AnErrorLeavingAnEventHandlerIsShownAndTheProgramGoesOn) {
 TEST(TopLevelHandler, CarriageReturnsBreakLinesInTheBox) {
   EXPECT_EQ(MessageText("a\rb\r\nc\nd"), "a\nb\nc\nd");
   EXPECT_EQ(MessageText(kThinningWidthMessage).count(QLatin1Char('\n')), 4);
-}
-
-TEST(BusyCursorSwitch, ShowsTheBusyCursorBetweenStartAndEndThenTheOneBefore) {
-  ScreenCursor& cursor = ScreenCursor::Instance();
-  for (const TCursor before : {crDefault, crDrag}) {
-    cursor.SetCursor(before);
-    const auto busy = BusyCursorSwitch();
-    busy(true);
-    EXPECT_EQ(cursor.Cursor(), crHourGlass);
-    busy(false);
-    EXPECT_EQ(cursor.Cursor(), before);
-  }
-  cursor.SetCursor(crDefault);
 }
 
 TEST(WindowFont, AsksForMsPGothicAndHasGlyphsForEveryJapaneseText) {

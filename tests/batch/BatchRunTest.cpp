@@ -25,11 +25,6 @@ constexpr TColor kOther = 0x00FF0000;     // blue, never touched
 
 class BatchRunTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    hooks_.SetCursor = [this](TCursor c) { cursors_.push_back(c); };
-    hooks_.ShowMessage = [this](const std::string& m) { messages_.push_back(m); };
-  }
-
   // A drawing of its own for every seed: thick red strokes and a blue mark
   // on green, so outputs of different sources differ.
   std::string WriteImage(const std::string& name, int seed) {
@@ -50,7 +45,9 @@ class BatchRunTest : public ::testing::Test {
 
   std::string WriteList(const std::string& bytes) { return dir_.Write("list.txt", bytes); }
 
-  void Run(const std::string& list) { RunBatch(list, picture_, kTarget, kSurround, hooks_); }
+  void Run(const std::string& list) {
+    RunBatch(list, picture_, kTarget, kSurround, [this] { ++too_wide_; });
+  }
 
   // The message of the exception that the batch raises.
   template <typename E>
@@ -69,8 +66,7 @@ class BatchRunTest : public ::testing::Test {
     ASSERT_TRUE(fs::exists(output)) << output;
     TPicture reference;
     reference.LoadFromFile(source);
-    ThinningHooks quiet;
-    RunThinning(reference, kTarget, kSurround, quiet);
+    EXPECT_EQ(RunThinning(reference, kTarget, kSurround), ThinningResult::Thinned);
     TPicture result;
     result.LoadFromFile(output);
     ASSERT_EQ(result.Width(), reference.Width()) << output;
@@ -90,9 +86,7 @@ class BatchRunTest : public ::testing::Test {
 
   test::TempFolder dir_;
   TPicture picture_;
-  ThinningHooks hooks_;
-  std::vector<TCursor> cursors_;
-  std::vector<std::string> messages_;
+  int too_wide_ = 0;  // entries reported too wide to thin
 };
 
 TEST_F(BatchRunTest, EveryEntryMatchesASingleRun) {
@@ -109,10 +103,7 @@ TEST_F(BatchRunTest, EveryEntryMatchesASingleRun) {
   last.LoadFromFile(SaveNameFor(sources[3]));
   EXPECT_EQ(picture_.Width(), last.Width());
   EXPECT_EQ(picture_.Pixel(7, 5), last.Pixel(7, 5));
-  // Busy while it works, the default shape once it is done.
-  ASSERT_FALSE(cursors_.empty());
-  EXPECT_EQ(cursors_.front(), crHourGlass);
-  EXPECT_EQ(cursors_.back(), crDefault);
+  EXPECT_EQ(too_wide_, 0);
 }
 
 // The options reach every entry: near shades of the line colour are
@@ -131,11 +122,11 @@ TEST_F(BatchRunTest, EveryEntryIsThinnedWithTheOptions) {
     shaded.SaveToFile(sources.back());
   }
   RunBatch(WriteList(sources[0] + "\n" + sources[1] + "\n" + sources[2]), picture_, kTarget,
-           kSurround, hooks_, options);
+           kSurround, {}, options);
   for (const std::string& source : sources) {
     TPicture expected;
     expected.LoadFromFile(source);
-    RunThinning(expected, kTarget, kSurround, {}, options);
+    EXPECT_EQ(RunThinning(expected, kTarget, kSurround, options), ThinningResult::Thinned);
     TPicture result;
     result.LoadFromFile(SaveNameFor(source));
     const TBitmap& want = expected.Bitmap();
@@ -164,6 +155,34 @@ TEST_F(BatchRunTest, EmptyListTouchesNothing) {
   EXPECT_EQ(picture_.Graphic(), nullptr);
 }
 
+// An entry too wide to thin is reported, saved unchanged, and the batch
+// goes on with the next one.
+TEST_F(BatchRunTest, ATooWideEntryIsReportedSavedUnchangedAndTheBatchGoesOn) {
+  TBitmap wide(kMaxThinningWidth + 1, 3);
+  for (int x = 0; x < wide.Width(); ++x)
+    for (int y = 0; y < 3; ++y) wide.SetPixel(x, y, kTarget);
+  const std::string w = dir_.File("wide.bmp");
+  wide.SaveToFile(w);
+  const std::string a = WriteImage("a.bmp", 1);
+  int saved_at_report = -1;
+  RunBatch(WriteList(w + "\n" + a + "\n"), picture_, kTarget, kSurround, [&] {
+    ++too_wide_;
+    saved_at_report = fs::exists(dir_.File("wide_s.bmp")) ? 1 : 0;
+  });
+  EXPECT_EQ(too_wide_, 1);
+  EXPECT_EQ(saved_at_report, 0) << "reported before the entry is saved";
+  EXPECT_EQ(Bytes(dir_.File("wide_s.bmp")), Bytes(w));
+  ExpectSingleRunResult(a, dir_.File("a_s.bmp"));
+}
+
+// The text the front ends show for it.
+TEST(BatchRunText, TheWidthMessageIsTheOneUsersKnow) {
+  EXPECT_STREQ(kThinningWidthMessage,
+               "画像の横幅が12000pixelを越えていて実行できません\r\r"
+               "横長の画像なら、\uFF19\uFF10\u00B0回転してから実行してください\r\r"
+               "縦長なら縮小して実行してください");
+}
+
 TEST_F(BatchRunTest, LineBreakAtTheEndMakesNoEntry) {
   const std::string a = WriteImage("a.bmp", 1);
   Run(WriteList(a + "\n"));
@@ -178,7 +197,6 @@ TEST_F(BatchRunTest, TwoBreaksAtTheEndStopAtTheEmptyEntry) {
   ExpectSingleRunResult(a, dir_.File("a_s.bmp"));
   ExpectSingleRunResult(b, dir_.File("b_s.bmp"));
   EXPECT_FALSE(fs::exists(dir_.File("_s.bmp")));
-  EXPECT_EQ(cursors_.back(), crDefault);
 }
 
 TEST_F(BatchRunTest, TrailingSpaceIsPartOfTheExtension) {
@@ -209,7 +227,6 @@ TEST_F(BatchRunTest, FirstFailureStopsTheBatch) {
   ExpectSingleRunResult(a, dir_.File("a_s.bmp"));
   EXPECT_FALSE(fs::exists(dir_.File("missing_s.bmp")));
   EXPECT_FALSE(fs::exists(dir_.File("c_s.bmp")));
-  EXPECT_EQ(cursors_.back(), crDefault);
 }
 
 TEST_F(BatchRunTest, FailingEntryLeavesAnEarlierResultOfItsNameAlone) {
@@ -283,7 +300,6 @@ TEST_F(BatchRunTest, ListFileErrors) {
       EXPECT_EQ(e.ErrorCode, c.code) << c.list;
       EXPECT_EQ(e.Message(), c.text) << c.list;
     }
-    EXPECT_EQ(cursors_.back(), crDefault);
   }
 }
 

@@ -34,13 +34,5 @@ TEST(ListFileErrorTest, ErrnoChoosesNumberAndText) {
   }
 }
 
-TEST(ListFileErrorTest, TableTexts) {
-  EXPECT_EQ(InOutErrorOf(100).Message(), "Read beyond end of file");
-  EXPECT_EQ(InOutErrorOf(106).Message(), "Invalid numeric input");
-  EXPECT_EQ(InOutErrorOf(106).ErrorCode, 106);
-  EXPECT_EQ(InOutErrorText(103), "I/O error 103");
-  EXPECT_EQ(InOutErrorText(0), "I/O error 0");
-}
-
 }  // namespace
 }  // namespace kevrale

@@ -59,7 +59,7 @@ TEST_F(ListModeTest, RunsEveryEntryLikeASingleRun) {
   EXPECT_TRUE(fs::exists(Path("b_s.bmp")));
   TPicture reference;
   reference.LoadFromFile(a);
-  RunThinning(reference, clBlack, clWhite, {});
+  EXPECT_EQ(RunThinning(reference, clBlack, clWhite), ThinningResult::Thinned);
   TPicture result;
   result.LoadFromFile(Path("a_s.bmp"));
   ASSERT_EQ(result.Width(), reference.Width());
@@ -85,7 +85,9 @@ TEST_F(ListModeTest, EntriesTakeTheToleranceAndTheTransparentSurround) {
   for (const char* name : {"a", "b"}) {
     TPicture reference;
     reference.LoadFromFile(Path(std::string(name) + ".bmp"));
-    RunThinning(reference, clBlack, clWhite, {}, {.tolerance = 4, .transparent_surround = true});
+    EXPECT_EQ(
+        RunThinning(reference, clBlack, clWhite, {.tolerance = 4, .transparent_surround = true}),
+        ThinningResult::Thinned);
     TPicture result;
     result.LoadFromFile(Path(std::string(name) + "_s.bmp"));
     const TBitmap& want = reference.Bitmap();
@@ -217,7 +219,7 @@ TEST_F(ListModeTest, OneOutputNamedTwoWaysIsWrittenInListOrder) {
   TPicture quick;
   quick.LoadFromFile(Path("quick.bmp"));
   quick.SaveToFile(Path("a.png"));
-  RunThinning(quick, clBlack, clWhite, {});
+  EXPECT_EQ(RunThinning(quick, clBlack, clWhite), ThinningResult::Thinned);
   quick.SaveToFile(Path("expected.bmp"));
   const std::string expected = test::ReadText(Path("expected.bmp"));
   fs::create_symlink(dir_.Path(), dir_.File("link"));

@@ -77,14 +77,14 @@ TEST(CliOptionsTest, UsageErrors) {
 }
 
 TEST(CliOptionsTest, TheResultFormatComesFromTheOutputNameOrFormat) {
-  EXPECT_EQ(ResultFormat(Parse({"a.bmp"})), OutputFormat::kBmp);
-  EXPECT_EQ(ResultFormat(Parse({"-o", "x.svg", "a.bmp"})), OutputFormat::kSvg);
-  EXPECT_EQ(ResultFormat(Parse({"-o", "/d.svg/X.SvG", "a.bmp"})), OutputFormat::kSvg);
-  EXPECT_EQ(ResultFormat(Parse({"-o", "x.svg.bmp", "a.bmp"})), OutputFormat::kBmp);
-  EXPECT_EQ(ResultFormat(Parse({"-o", "/d.svg/x", "a.bmp"})), OutputFormat::kBmp);
-  EXPECT_EQ(ResultFormat(Parse({"-o", "svg", "a.bmp"})), OutputFormat::kBmp);
-  EXPECT_EQ(ResultFormat(Parse({"--format", "SVG", "a.bmp"})), OutputFormat::kSvg);
-  EXPECT_EQ(ResultFormat(Parse({"--format", "bmp", "--list", "l.txt"})), OutputFormat::kBmp);
+  EXPECT_EQ(ResultFormat(Parse({"a.bmp"})), TImageFileFormat::Bmp);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "x.svg", "a.bmp"})), TImageFileFormat::Svg);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "/d.svg/X.SvG", "a.bmp"})), TImageFileFormat::Svg);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "x.svg.bmp", "a.bmp"})), TImageFileFormat::Bmp);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "/d.svg/x", "a.bmp"})), TImageFileFormat::Bmp);
+  EXPECT_EQ(ResultFormat(Parse({"-o", "svg", "a.bmp"})), TImageFileFormat::Bmp);
+  EXPECT_EQ(ResultFormat(Parse({"--format", "SVG", "a.bmp"})), TImageFileFormat::Svg);
+  EXPECT_EQ(ResultFormat(Parse({"--format", "bmp", "--list", "l.txt"})), TImageFileFormat::Bmp);
   const Options o = Parse({"--prune", "7", "--simplify", "0.75", "--format", "svg", "a.bmp"});
   EXPECT_EQ(o.prune, 7);
   EXPECT_EQ(o.simplify, 0.75);

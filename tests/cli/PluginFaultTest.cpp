@@ -57,7 +57,7 @@ class PluginFaultTest : public test::CliFolderTest {
     test::WriteBytes(Path("expected.bmp"), test::BmpBytes(picture));
     TPicture expected;
     expected.LoadFromFile(Path("expected.bmp"));
-    RunThinning(expected, RGB(0, 0, 0), RGB(255, 255, 255), {});
+    EXPECT_EQ(RunThinning(expected, RGB(0, 0, 0), RGB(255, 255, 255)), ThinningResult::Thinned);
     return test::PixelsOf(expected.Bitmap());
   }
 

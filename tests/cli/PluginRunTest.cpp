@@ -57,7 +57,7 @@ class PluginRunTest : public test::CliFolderTest {
   TBitmap ThinnedInProcess(const std::string& bmp) {
     TPicture picture;
     picture.LoadFromFile(bmp);
-    RunThinning(picture, clBlack, clWhite, {});
+    EXPECT_EQ(RunThinning(picture, clBlack, clWhite), ThinningResult::Thinned);
     return TBitmap(picture.Bitmap());
   }
 

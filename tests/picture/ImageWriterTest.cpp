@@ -19,6 +19,7 @@
 #include "picture/ImageFileFormat.h"
 #include "picture/TBitmap.h"
 #include "platform/Exception.h"
+#include "platform/Stream.h"
 #include "platform/SystemError.h"
 
 namespace kevrale {
@@ -40,8 +41,35 @@ TEST(ImageFileFormat, TheExtensionOfTheFileNameChoosesInAnyCase) {
   EXPECT_EQ(ImageFileFormatFor("B.PnG"), TImageFileFormat::Png);
   EXPECT_EQ(ImageFileFormatFor("c.tif"), TImageFileFormat::Tiff);
   EXPECT_EQ(ImageFileFormatFor("c.TIFF"), TImageFileFormat::Tiff);
-  for (const char* other : {"d.bmp", "d.jpg", "d.png.bak", "png", "dir.png/file", "d.tiff ", ""})
+  EXPECT_EQ(ImageFileFormatFor("lines.Svg"), TImageFileFormat::Svg);
+  for (const char* other :
+       {"d.bmp", "d.jpg", "d.png.bak", "png", "dir.png/file", "d.tiff ", "d.", "svg", ""})
     EXPECT_EQ(ImageFileFormatFor(other), TImageFileFormat::Bmp) << other;
+}
+
+// Every extension of the table names its own format, and a save name of
+// each format gets the format back; only SVG is not a raster format.
+TEST(ImageFileFormat, TheTableAgreesWithItself) {
+  for (const TImageFileExtension& e : ImageFileExtensions()) {
+    EXPECT_EQ(ImageFileFormatNamed(e.extension), e.format) << e.extension;
+    EXPECT_EQ(ImageFileFormatFor("a." + std::string(SaveExtension(e.format))), e.format);
+    EXPECT_EQ(IsRasterFormat(e.format), e.format != TImageFileFormat::Svg);
+  }
+  EXPECT_EQ(SaveExtension(TImageFileFormat::Tiff), "tif");
+  EXPECT_EQ(ImageFileFormatNamed("TIFF"), TImageFileFormat::Tiff);
+  EXPECT_EQ(ImageFileFormatNamed("jpg"), std::nullopt);
+  EXPECT_EQ(ImageFileFormatNamed(""), std::nullopt);
+}
+
+// A bitmap saved under a name that asks for SVG is written as BMP, as
+// under any name that asks for no raster format.
+TEST(ImageFileFormat, ABitmapSavedForAnSvgNameIsABmp) {
+  TBitmap bitmap(3, 2);
+  TMemoryStream stream;
+  bitmap.SaveToStreamFor(stream, "lines.svg");
+  ASSERT_GE(stream.Data().size(), 2u);
+  EXPECT_EQ(stream.Data()[0], 'B');
+  EXPECT_EQ(stream.Data()[1], 'M');
 }
 
 TEST(ImageWriter, PilReadsTheBitmapsPixelsAndAlphaFromEachFormat) {

@@ -57,14 +57,13 @@ class EndToEndTest : public ::testing::TestWithParam<const char*> {
   Pixels ThinnedFromBmp() {
     TPicture picture;
     picture.LoadFromFile(folder_.File("drawing.bmp"));
-    RunThinning(picture, kTarget, kSurround, hooks_);
+    EXPECT_EQ(RunThinning(picture, kTarget, kSurround), ThinningResult::Thinned);
     return test::PixelsOf(picture.Bitmap());
   }
 
   test::TempFolder folder_;
   SPIBitmapRegistration registration_;  // before the host: it outlives it
   std::unique_ptr<TSPIs> host_;
-  ThinningHooks hooks_;
 };
 
 TEST_P(EndToEndTest, ThePictureOpensThinsAndSavesIt) {
@@ -75,7 +74,7 @@ TEST_P(EndToEndTest, ThePictureOpensThinsAndSavesIt) {
   ASSERT_TRUE(picture.HoldsBitmap());
   EXPECT_EQ(test::PixelsOf(picture.Bitmap()), Drawing());
 
-  RunThinning(picture, kTarget, kSurround, hooks_);
+  EXPECT_EQ(RunThinning(picture, kTarget, kSurround), ThinningResult::Thinned);
   const Pixels thinned = test::PixelsOf(picture.Bitmap());
   EXPECT_LT(CountOf(thinned, kTarget), CountOf(Drawing(), kTarget) / 3) << "thinned";
   EXPECT_EQ(CountOf(thinned, kOther), CountOf(Drawing(), kOther));
@@ -93,7 +92,7 @@ TEST_P(EndToEndTest, TheBatchRunTreatsItAsAnyImage) {
   test::WriteBytes(folder_.File("list.txt"), std::vector<uint8_t>{'d', 'r', 'a', 'w', 'i', 'n', 'g',
                                                                   '.', 'k', 'v', 't', '\n'});
   TPicture picture;
-  RunBatch(folder_.File("list.txt"), picture, kTarget, kSurround, hooks_);
+  RunBatch(folder_.File("list.txt"), picture, kTarget, kSurround, {});
   TPicture result;
   result.LoadFromFile(folder_.File("drawing_s.bmp"));
   EXPECT_EQ(test::PixelsOf(result.Bitmap()), ThinnedFromBmp());

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "DecodingSupport.h"
+#include "picture/TBitmap.h"
 #include "platform/Exception.h"
 #include "plugins/TSPIGraphic.h"
 
@@ -158,16 +159,34 @@ TEST_F(SPIGraphicTest, SixteenBitPixelsWidenLikeTheBmpReader) {
   EXPECT_EQ(test::PixelsOf(graphic.Render()), test::PixelsOf(static_cast<const TBitmap&>(*bitmap)));
 }
 
-TEST_F(SPIGraphicTest, ConvertToAndFreeEmptiesTheGraphic) {
-  TestHost host({"kvt_basic"});
-  TSPIGraphic graphic;
-  graphic.LoadFromFile(Write(test::FourColours()));
-  const SpiHandle bits = graphic.Source()->BitsHandle();
-  const auto bitmap = graphic.ConvertToAndFree(&TBitmap::Class);
-  EXPECT_TRUE(graphic.Empty());
-  EXPECT_EQ(graphic.Source(), nullptr);
-  EXPECT_EQ(LocalSize(bits), 0u) << "the plug-in's bits are freed";
-  EXPECT_EQ(test::PixelsOf(static_cast<const TBitmap&>(*bitmap)), test::FourColours());
+// Rows that a plug-in of this process stored as the bitmap stores them (24
+// bits, bottom-up) become the bitmap's rows where they lie; the block goes
+// with the bitmap. Other rows are decoded, and the plug-in's block freed at
+// once.
+TEST_F(SPIGraphicTest, ConvertToAndFreeEmptiesTheGraphicAndTakesOverRowsItCan) {
+  for (const bool top_down : {false, true}) {
+    SCOPED_TRACE(top_down ? "top-down" : "bottom-up");
+    TestHost host({top_down ? "kvt_topdown" : "kvt_basic"});
+    TSPIGraphic graphic;
+    graphic.LoadFromFile(Write(test::FourColours()));
+    const SpiHandle bits = graphic.Source()->BitsHandle();
+    const void* rows = graphic.Source()->LockBits();
+    // Dirty padding, which the bitmap must not keep.
+    static_cast<uint8_t*>(graphic.Source()->LockBits())[9] = 0xEE;
+    auto bitmap = graphic.ConvertToAndFree(&TBitmap::Class);
+    EXPECT_TRUE(graphic.Empty());
+    EXPECT_EQ(graphic.Source(), nullptr);
+    auto& converted = static_cast<TBitmap&>(*bitmap);
+    EXPECT_EQ(test::PixelsOf(converted), test::FourColours());
+    EXPECT_EQ(converted.Bits() == rows, !top_down) << "taken over where it lies";
+    for (int y = 0; y < converted.Height(); ++y)
+      for (size_t i = 9; i < converted.Stride(); ++i) EXPECT_EQ(converted.ScanLine(y)[i], 0);
+    converted.SetPixel(0, 0, clWhite);  // the rows are the bitmap's own
+    EXPECT_EQ(converted.Pixel(0, 0), clWhite);
+    EXPECT_EQ(LocalSize(bits) != 0, !top_down) << "the block lives as long as the bitmap";
+    bitmap.reset();
+    EXPECT_EQ(LocalSize(bits), 0u) << "the plug-in's bits are freed";
+  }
 }
 
 TEST_F(SPIGraphicTest, AnEmptyGraphicHasNoSizeAndDrawsNothing) {
@@ -212,12 +231,33 @@ TEST_F(SPIGraphicTest, LoadsFromStreamsWithAndWithoutAName) {
   EXPECT_EQ(graphic.Width(), 3);
 }
 
-TEST_F(SPIGraphicTest, IsAGraphicKindOfItsOwn) {
-  EXPECT_EQ(TSPIGraphic::Class.Parent(), &TGraphic::Class);
-  const auto graphic = TSPIGraphic::Class.Create();
-  ASSERT_NE(graphic, nullptr);
-  EXPECT_EQ(graphic->ClassType(), &TSPIGraphic::Class);
-  EXPECT_TRUE(graphic->Empty());
+// The plug-in's rows go straight into the bitmap, and give byte for byte
+// what reading the DIB's BMP form gives: format, rows, padding and the
+// fourth bytes of 32-bit pixels (alpha where they vary).
+TEST_F(SPIGraphicTest, TheRowsGoStraightIntoTheBitmapAsTheBmpFormReadsBack) {
+  for (const char* decoder :
+       {"kvt_pal1", "kvt_pal4", "kvt_pal4_topdown", "kvt_pal8", "kvt_pal8_exact", "kvt_rgb16",
+        "kvt_basic", "kvt_rgb32", "kvt_rgba32", "kvt_topdown"}) {
+    SCOPED_TRACE(decoder);
+    TestHost host({decoder});
+    TSPIGraphic graphic;
+    graphic.LoadFromFile(Write(Picture(decoder == std::string("kvt_pal1") ? 2 : 8)));
+    TBitmap through_bmp;
+    TMemoryStream form(Saved(graphic));
+    through_bmp.LoadFromStream(form);
+    TBitmap direct(1, 1);
+    graphic.DecodeInto(direct);
+    EXPECT_FALSE(graphic.Empty()) << "DecodeInto keeps the image";
+    ASSERT_EQ(direct.PixelFormat(), through_bmp.PixelFormat());
+    ASSERT_EQ(direct.Width(), through_bmp.Width());
+    ASSERT_EQ(direct.Height(), through_bmp.Height());
+    EXPECT_EQ(std::memcmp(direct.Bits(), through_bmp.Bits(), direct.BitsSize()), 0);
+  }
+  TSPIGraphic empty;
+  TBitmap kept(2, 1);
+  kept.SetPixel(1, 0, clWhite);
+  EXPECT_THROW(empty.DecodeInto(kept), EInvalidGraphic);
+  EXPECT_EQ(kept.Pixel(1, 0), clWhite) << "a failed decode leaves the bitmap as it was";
 }
 
 }  // namespace

@@ -77,15 +77,24 @@ class TSPIsTest : public ::testing::Test {
   TempFolder temp;
 };
 
-TEST_F(TSPIsTest, NewHostHasTheDefaults) {
+// Left at its defaults, a new host is the program's host and its search
+// finds the plug-ins of the Susie folder and of the program's folder, but
+// not those of the current folder.
+TEST_F(TSPIsTest, ANewHostSearchesTheSusieAndProgramFoldersByDefault) {
+  const std::string susie = temp.Sub("susie");
+  const std::string app = temp.Sub("app");
+  const std::string current = temp.Sub("current");
+  const std::string gif = CopySpi("in_gif", susie);
+  const std::string png = CopySpi("in_png", app);
+  CopySpi("in_png", current);
+  ScopedSusieFolder setting(temp, susie);
+  test::ScopedCurrentFolder cwd(current);
   TSPIs host;
   EXPECT_EQ(GlobalSPIs(), &host);
-  EXPECT_EQ(host.Count(), 0);
-  EXPECT_TRUE(host.MacBinary);
-  EXPECT_FALSE(host.GraphicPreview);
-  EXPECT_TRUE(host.AutoSearch);
-  EXPECT_EQ(host.SearchOptions.Bits(), 1 | 2);
-  EXPECT_EQ(TSPISearchOptions({spsCurrentDir, spsWindowsDir}).Bits(), 4 | 16);
+  EXPECT_EQ(host.Count(), 0) << "nothing is loaded before the search";
+  host.SetAppFolder(app);
+  host.Search("*.spi");
+  EXPECT_EQ(FileNames(host), (std::vector<std::string>{gif, png}));
 }
 
 TEST_F(TSPIsTest, SusieFolderComesBeforeTheProgramFolder) {

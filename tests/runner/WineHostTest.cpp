@@ -123,7 +123,7 @@ TEST_P(WineHost, TheCommandLineThinsAListOfAHundredFilesThroughIt) {
     WriteBytes(temp_.File("expected.bmp"), BmpBytes(Bar(row)));
     TPicture picture;
     picture.LoadFromFile(temp_.File("expected.bmp"));
-    RunThinning(picture, RGB(0, 0, 0), RGB(255, 255, 255), {});
+    ASSERT_EQ(RunThinning(picture, RGB(0, 0, 0), RGB(255, 255, 255)), ThinningResult::Thinned);
     expected.push_back(PixelsOf(picture.Bitmap()));
   }
   for (int i = 0; i < 100; ++i) {

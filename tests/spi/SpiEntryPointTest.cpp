@@ -4,7 +4,9 @@
 // progress callback asks.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "SpiTestSupport.h"
@@ -168,6 +170,57 @@ TEST_P(EntryPointTest, ReadsAFileFromItsStartToo) {
   EXPECT_EQ(picture.width, SamplePicture(GetParam()).width);
   // Reserved flag bits are ignored.
   ASSERT_EQ(plugin_.PictureInfo(path.c_str(), 0, SPI_INPUT_FILE | 0x100u, &picture), SPI_SUCCESS);
+}
+
+// The bytes this process has read through read(2) so far; -1 when the
+// system does not count them.
+long long BytesReadSoFar() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  long long value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:") return value;
+  return -1;
+}
+
+// The host asks for the information and then for the picture: the file is
+// read once for both. A file replaced or rewritten in between is read
+// again, and gives its new picture.
+TEST_P(EntryPointTest, ReadsAFileOnceForItsInformationAndPicture) {
+  ASSERT_TRUE(plugin_.Loaded());
+  TempFolder folder;
+  const std::string path = folder.File("picture");
+  std::vector<uint8_t> bytes = Bytes();
+  bytes.resize(bytes.size() + 256 * 1024, 0);  // trailing bytes every decoder ignores
+  WriteBytes(path, bytes);
+  SpiPictureInfo picture;
+  ASSERT_EQ(plugin_.PictureInfo(path.c_str(), 0, SPI_INPUT_FILE, &picture), SPI_SUCCESS);
+  const long long before = BytesReadSoFar();
+  SpiHandle info = nullptr, bits = nullptr;
+  ASSERT_EQ(plugin_.Picture(path.c_str(), 0, SPI_INPUT_FILE, &info, &bits, nullptr, 0),
+            SPI_SUCCESS);
+  const long long read = BytesReadSoFar() - before;
+  LocalFree(info);
+  LocalFree(bits);
+  if (before >= 0) {
+    EXPECT_LT(read, 64 * 1024) << "the picture read the file again";
+  }
+
+  // Another file under the name, and then the same file rewritten.
+  const std::string other = GetParam() == "png" ? "gif" : "png";
+  ASSERT_EQ(plugin_.PictureInfo(path.c_str(), 0, SPI_INPUT_FILE, &picture), SPI_SUCCESS);
+  const std::string replacement = folder.File("replacement");
+  WriteBytes(replacement, Sample(other));
+  ASSERT_EQ(std::rename(replacement.c_str(), path.c_str()), 0);
+  EXPECT_EQ(plugin_.Picture(path.c_str(), 0, SPI_INPUT_FILE, &info, &bits, nullptr, 0),
+            SPI_UNKNOWN_FORMAT)
+      << "the replaced file's old bytes were decoded";
+  WriteBytes(path, Bytes());
+  ASSERT_EQ(plugin_.PictureInfo(path.c_str(), 0, SPI_INPUT_FILE, &picture), SPI_SUCCESS);
+  WriteBytes(path, Sample(other));
+  EXPECT_EQ(plugin_.Picture(path.c_str(), 0, SPI_INPUT_FILE, &info, &bits, nullptr, 0),
+            SPI_UNKNOWN_FORMAT)
+      << "the rewritten file's old bytes were decoded";
 }
 
 TEST_P(EntryPointTest, ReportsInputErrors) {

@@ -194,7 +194,8 @@ TEST(ThinningOptions, TransparentSurroundLeavesAnUnchangedPictureAsItWas) {
   TPicture picture;
   picture.SetGraphic(std::make_unique<TBitmap>(lines));
   picture.OnChange = [&changes](TPicture&) { ++changes; };
-  RunThinning(picture, kTarget, kSurround, {}, {.transparent_surround = true});
+  EXPECT_EQ(RunThinning(picture, kTarget, kSurround, {.transparent_surround = true}),
+            ThinningResult::Thinned);
   EXPECT_EQ(picture.Bitmap().PixelFormat(), TPixelFormat::pf24bit);
   EXPECT_EQ(Difference(lines, picture.Bitmap()), "");
   EXPECT_EQ(changes, 0);

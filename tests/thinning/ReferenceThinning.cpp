@@ -97,15 +97,10 @@ bool ReferenceRing::Deletes(int pass, int column, int above, int slot, int below
   return DeletesNeighbourhood(x, pass);
 }
 
-void ReferenceThinning(TPicture& picture, TColor target, TColor surround,
-                       const ThinningHooks& hooks, const ThinningOptions& options) {
-  hooks.SetCursor(crHourGlass);
+ThinningResult ReferenceThinning(TPicture& picture, TColor target, TColor surround,
+                                 const ThinningOptions& options) {
   const int W = picture.Bitmap().Width();
-  if (W + 1 > 12501) {
-    hooks.ShowMessage(kThinningWidthMessage);
-    hooks.SetCursor(crDefault);
-    return;
-  }
+  if (W + 1 > 12501) return ThinningResult::TooWide;
   ReferenceRing ring(W);
   for (int slot = 0; slot < 20; ++slot) ring.Cell(slot, 0) = ring.Cell(slot, W + 1) = 0;
   for (int column = 1; column <= W; ++column) ring.Cell(18, column) = 0;
@@ -156,7 +151,7 @@ void ReferenceThinning(TPicture& picture, TColor target, TColor surround,
       if (write > picture.Height() - 1) break;
     }
   }
-  hooks.SetCursor(crDefault);
+  return ThinningResult::Thinned;
 }
 
 int WholeImageThinning(TPicture& picture, TColor target, TColor surround,

@@ -28,8 +28,8 @@ class ReferenceRing {
 };
 
 // The run, through pixel reads and writes on the picture.
-void ReferenceThinning(TPicture& picture, TColor target, TColor surround,
-                       const ThinningHooks& hooks, const ThinningOptions& options = {});
+ThinningResult ReferenceThinning(TPicture& picture, TColor target, TColor surround,
+                                 const ThinningOptions& options = {});
 
 // The same schedule of passes on a grid of the whole picture instead of a
 // ring: a check on the ring's bookkeeping, not on the passes. Repeats the

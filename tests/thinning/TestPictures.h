@@ -39,15 +39,6 @@ void DrawStrokes(TBitmap& bitmap, int count, int max_width, std::mt19937& rng);
 // Filled discs and ellipses of radius up to `max_radius`.
 void DrawBlobs(TBitmap& bitmap, int count, int max_radius, std::mt19937& rng);
 
-// The cursor codes and messages that a run hands to its hooks.
-struct HookLog {
-  std::vector<TCursor> cursors;
-  std::vector<std::string> messages;
-  // A message seen between the cursor changes, as "message" in `events`.
-  std::vector<std::string> events;
-  ThinningHooks Hooks();
-};
-
 // A scan-like picture: strokes of `ink` whose edges blend into a light,
 // uneven paper, every channel of every pixel shifted by up to `noise`.
 TBitmap AntiAliased(int width, int height, TColor ink, int strokes, int noise, std::mt19937& rng,
