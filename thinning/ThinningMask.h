@@ -6,6 +6,7 @@
 // the removed pixels.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
