@@ -16,6 +16,7 @@
 #include "platform/Exception.h"
 #include "platform/TemporaryFiles.h"
 #include "platform/Version.h"
+#include "plugins/PluginProcessGroups.h"
 #include "plugins/SPIBitmapRegistration.h"
 
 namespace {
@@ -53,6 +54,9 @@ int main(int argc, char** argv) {
   // Before the list mode's own handlers, which hand a second signal on to
   // this one: a named temporary file of a save never outlives the process.
   InstallTemporaryFileCleanup();
+  // A signal that ends the program ends every plug-in process first, and
+  // whatever those started.
+  EndPluginProcessesOnSignals();
 
   // The same plug-in host as the desktop program's, searched before anything
   // is loaded, so that both open the same formats. A library that cannot be

@@ -3,6 +3,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "platform/LittleEndian.h"
 #include "platform/Sanitizers.h"
 #include "plugins/PluginProcessErrors.h"
+#include "plugins/PluginProcessGroups.h"
 #include "plugins/SPIExceptions.h"
 #include "plugins/SharedBlock.h"
 #include "plugins/WindowsFileNames.h"
@@ -31,6 +33,10 @@ constexpr const char* kBridge32 = "kevrale-spi-bridge32.exe";
 
 // How long an ending process may take to go by itself before it is killed.
 constexpr auto kEndGrace = std::chrono::milliseconds(2000);
+
+// A call that keeps reporting progress may go on for this many times the
+// time limit in all, and no longer.
+constexpr int kCallLimitFactor = 10;
 
 // A local-memory block that is freed unless it is handed on.
 class OwnedBlock {
@@ -51,6 +57,24 @@ class OwnedBlock {
 std::vector<std::string> OwnEnvironment() {
   std::vector<std::string> env;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) env.emplace_back(*e);
+  return env;
+}
+
+// What a confined plug-in process gets of the environment: the language
+// and time zone, the library path, and the sanitizers' options; no home,
+// no user, no display, no secrets of the session.
+std::vector<std::string> ReducedEnvironment() {
+  static const char* const kKept[] = {
+      "LANG=",          "LC_",           "TZ=",          "LD_LIBRARY_PATH=", "ASAN_OPTIONS=",
+      "UBSAN_OPTIONS=", "LSAN_OPTIONS=", "TSAN_OPTIONS="};
+  std::vector<std::string> env;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e)
+    for (const char* kept : kKept)
+      if (strncmp(*e, kept, strlen(kept)) == 0) {
+        env.emplace_back(*e);
+        break;
+      }
+  env.emplace_back("PATH=/usr/bin:/bin");
   return env;
 }
 
@@ -85,7 +109,8 @@ uint64_t DefaultPluginMemoryLimit() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || page_size <= 0) return 0;
-  return uint64_t(pages) * uint64_t(page_size) / 2 + (uint64_t(4) << 30);
+  const uint64_t physical = uint64_t(pages) * uint64_t(page_size);
+  return std::min(physical, physical / 2 + (uint64_t(4) << 30));
 }
 
 PluginProcess::PluginProcess(std::string plugin_file, PluginProcessOptions options)
@@ -98,7 +123,19 @@ PluginProcess::~PluginProcess() {
 }
 
 bool PluginProcess::IsRunning() const {
-  return process_.IsRunning() && channel_ != nullptr;
+  // A process ends between calls too: when the thread that started it has
+  // ended (the parent-death signal), or when it died by itself while idle.
+  return process_.IsRunning() && channel_ != nullptr && !process_.HasEnded();
+}
+
+std::string PluginProcess::EndProcess(std::chrono::milliseconds grace) {
+  if (!process_.IsRunning()) return std::string();
+  std::string how = process_.End(grace);
+  // What a Windows plug-in started lives on in Wine's server and services
+  // of the prefix: they are ended with the last bridge of this program.
+  if (machine_.kind != PeMachine::Kind::NotPe && RunningWindowsPluginProcesses() == 0)
+    EndWinePrefix(wine_server_, wine_prefix_);
+  return how;
 }
 
 std::string PluginProcess::ProgramPath(const char* name) const {
@@ -121,13 +158,13 @@ void PluginProcess::Forget() {
 
 void PluginProcess::Stop() {
   Forget();
-  process_.End(kEndGrace);
+  EndProcess(kEndGrace);
 }
 
 void PluginProcess::Start() {
   if (IsRunning()) return;
   Forget();
-  process_.Kill();
+  EndProcess(std::chrono::milliseconds(0));
   StartProcess();
 }
 
@@ -153,7 +190,7 @@ std::string PluginProcess::StartObstacle() const {
 void PluginProcess::StartProcess() {
   auto start_failed = [this](const std::string& reason) {
     Forget();
-    process_.Kill();
+    EndProcess(std::chrono::milliseconds(0));
     return EPluginStartFailed(
         Format("%s: the plug-in process could not be started: %s", {plugin_file_, reason}), reason);
   };
@@ -162,9 +199,13 @@ void PluginProcess::StartProcess() {
   const bool windows = machine_.kind != PeMachine::Kind::NotPe;
   ChildLaunch launch;
   launch.address_space_limit = options_.memory_limit;
-  if (!windows) {
+  if (!windows && !options_.confine) {
     launch.argv = {ProgramPath(kRunner)};
     launch.environment = OwnEnvironment();
+  } else if (!windows) {
+    launch.argv = {ProgramPath(kRunner), "--confine", "--read", plugin_file_};
+    if (!picture_.empty()) launch.argv.insert(launch.argv.end(), {"--read", picture_});
+    launch.environment = ReducedEnvironment();
   } else {
     const bool i386 = machine_.kind == PeMachine::Kind::I386;
     const std::string& loader = i386 ? options_.wine.loader32 : options_.wine.loader64;
@@ -179,6 +220,9 @@ void PluginProcess::StartProcess() {
         options_.wine.prefix.empty() ? DefaultWinePrefix() : options_.wine.prefix;
     launch.argv = {loader, bridge};
     launch.environment = WineEnvironment(prefix);
+    launch.windows = true;
+    wine_server_ = WineServerFor(loader);
+    wine_prefix_ = prefix;
   }
 
   std::string error;
@@ -189,8 +233,7 @@ void PluginProcess::StartProcess() {
       throw start_failed("it is a 32-bit DLL and this machine cannot run 32-bit programs");
     throw start_failed(launch.argv[0] + ": " + error);
   }
-  channel_ = std::make_unique<MessageChannel>(process_.Input(), process_.Output(),
-                                              options_.time_limit_seconds);
+  channel_ = std::make_unique<MessageChannel>(process_, options_.time_limit_seconds);
 
   uint8_t loaded[SPI_LOADED_FIXED];
   std::string reason;
@@ -232,8 +275,9 @@ void PluginProcess::StartProcess() {
     channel_->Read(reason.data(), reason.size());
   } catch (const ChannelFailure& failure) {
     const bool timed_out = failure.kind == ChannelFailure::Kind::TimedOut;
-    const std::string how =
-        failure.kind == ChannelFailure::Kind::Closed ? process_.End(kEndGrace) : process_.Kill();
+    const std::string how = failure.kind == ChannelFailure::Kind::Closed
+                                ? EndProcess(kEndGrace)
+                                : EndProcess(std::chrono::milliseconds(0));
     throw start_failed(timed_out ? Format("it gave no answer within %d s",
                                           {std::to_string(options_.time_limit_seconds)})
                        : failure.kind == ChannelFailure::Kind::Broken
@@ -254,6 +298,14 @@ uint32_t PluginProcess::Exports() {
   return exports_;
 }
 
+void PluginProcess::AllowPicture(const char* buf, uint32_t flag) {
+  if (!options_.confine || machine_.kind != PeMachine::Kind::NotPe || buf == nullptr ||
+      (flag & SPI_INPUT_FORM_MASK) == SPI_INPUT_MEMORY_FORM || picture_ == buf)
+    return;
+  Stop();
+  picture_ = buf;
+}
+
 void PluginProcess::Require(uint32_t entry, const char* name) {
   Start();
   if ((exports_ & entry) == 0)
@@ -263,30 +315,49 @@ void PluginProcess::Require(uint32_t entry, const char* name) {
 void PluginProcess::Fail(const ChannelFailure& failure) {
   Forget();
   if (failure.kind == ChannelFailure::Kind::TimedOut) {
-    process_.Kill();
+    EndProcess(std::chrono::milliseconds(0));
     const std::string limit = std::to_string(options_.time_limit_seconds) + " s";
     throw EPluginNoAnswer(Format("%s: the plug-in gave no answer within %s", {plugin_file_, limit}),
                           limit);
   }
-  const std::string how = failure.kind == ChannelFailure::Kind::Broken
-                              ? (process_.Kill(), std::string("it broke the protocol"))
-                              : process_.End(kEndGrace);
+  if (failure.kind == ChannelFailure::Kind::TooLong) {
+    EndProcess(std::chrono::milliseconds(0));
+    const std::string limit = std::to_string(CallLimitSeconds()) + " s";
+    throw EPluginNoAnswer(
+        Format("%s: the plug-in did not finish within %s in all", {plugin_file_, limit}), limit);
+  }
+  const std::string how =
+      failure.kind == ChannelFailure::Kind::Broken
+          ? (EndProcess(std::chrono::milliseconds(0)), std::string("it broke the protocol"))
+          : EndProcess(kEndGrace);
+  if (how.rfind("exit status ", 0) == 0)
+    throw EPluginCrashed(
+        Format("%s: the plug-in ended without an answer (%s)", {plugin_file_, how}), how);
   throw EPluginCrashed(Format("%s: the plug-in crashed (%s)", {plugin_file_, how}), how);
+}
+
+int PluginProcess::CallLimitSeconds() const {
+  if (options_.call_limit_seconds > 0) return options_.call_limit_seconds;
+  return options_.time_limit_seconds <= 0 ? 0 : options_.time_limit_seconds * kCallLimitFactor;
 }
 
 void PluginProcess::FailWithFault(uint32_t code) {
   Forget();
-  process_.Kill();
+  EndProcess(std::chrono::milliseconds(0));
   char text[32];
   snprintf(text, sizeof text, "exception 0x%08X", unsigned(code));
   throw EPluginCrashed(Format("%s: the plug-in crashed (%s)", {plugin_file_, text}), text);
 }
 
 uint32_t PluginProcess::AwaitResult(SpiProgressCallback progress, intptr_t data) {
+  channel_->StartCall(CallLimitSeconds());
   for (;;) {
     uint32_t type = 0, size = 0;
     channel_->ReadHeader(type, size);
-    if (type == SPI_MSG_RESULT) return size;
+    if (type == SPI_MSG_RESULT) {
+      channel_->EndCall();
+      return size;
+    }
     if (type == SPI_MSG_PROGRESS && size == SPI_PROGRESS_SIZE && progress != nullptr) {
       uint8_t body[SPI_PROGRESS_SIZE];
       channel_->Read(body, sizeof body);
@@ -297,7 +368,7 @@ uint32_t PluginProcess::AwaitResult(SpiProgressCallback progress, intptr_t data)
         // The plug-in waits inside its call for an answer that will not
         // come: the process is ended and the error goes on.
         Forget();
-        process_.Kill();
+        EndProcess(std::chrono::milliseconds(0));
         throw;
       }
       uint8_t reply[SPI_PROGRESS_REPLY_SIZE];
@@ -330,6 +401,27 @@ int CopyFromProcess(pid_t pid, uint64_t address, uint8_t* target, size_t size) {
     size -= size_t(n);
   }
   return 0;
+}
+
+// The largest info block taken: a header and a colour table need 1064 bytes.
+constexpr uint64_t kMaxInfoBlock = uint64_t(1) << 20;
+
+// The largest bits block taken for the DIB whose info block is `info`: twice
+// what its rows need and 1 MiB more, for plug-ins that round their sizes
+// up; 1 MiB where the header tells nothing (the DIB's check refuses it).
+uint64_t BitsAllowance(SpiHandle info) {
+  constexpr uint64_t kSlack = uint64_t(1) << 20;
+  const size_t size = info != nullptr ? LocalSize(info) : 0;
+  if (size < 40) return kSlack;
+  const auto* header = static_cast<const uint8_t*>(LocalLock(info));
+  const int64_t width = int32_t(Get32(header + 4));
+  const int64_t height = int32_t(Get32(header + 8));
+  const uint64_t bit_count = Get16(header + 14);
+  LocalUnlock(info);
+  if (width <= 0 || height == 0 || bit_count == 0 || bit_count > 32) return kSlack;
+  const uint64_t stride = (uint64_t(width) * bit_count + 31) / 32 * 4;
+  const uint64_t needed = stride * uint64_t(height < 0 ? -height : height);
+  return 2 * needed + kSlack;
 }
 
 // From this size on a block is copied in two halves at once: the process
@@ -491,6 +583,7 @@ int32_t PluginProcess::IsSupported(const char* file_name, intptr_t dw) {
 
 int32_t PluginProcess::GetPictureInfo(const char* buf, intptr_t len, uint32_t flag,
                                       SpiPictureInfo* info) {
+  AllowPicture(buf, flag);
   Require(SPI_EXPORTS_GETPICTUREINFO, "GetPictureInfo");
   try {
     std::vector<uint8_t> body;
@@ -558,7 +651,19 @@ int32_t PluginProcess::PictureCall(uint32_t type, const char* buf, intptr_t len,
       Broken();
     OwnedBlock info, bits;
     std::vector<SharedPending> shared;
+    // A block far larger than its picture needs is refused before it is
+    // copied: the plug-in's process goes, and the caller hears "memory
+    // error".
+    const auto refuse = [this] {
+      Forget();
+      EndProcess(std::chrono::milliseconds(0));
+      return SPI_MEMORY_ERROR;
+    };
+    if (info_state != SPI_BLOCK_NULL && Get64(fixed + 4 + 4) > kMaxInfoBlock) return refuse();
     bool room = ReadBlock(fixed + 4, info.Get(), left, shared);
+    if ((bits_state == SPI_BLOCK_DATA || bits_state == SPI_BLOCK_SHARED) &&
+        Get64(fixed + 4 + SPI_BLOCK_SIZE + 4) > BitsAllowance(info.Get()))
+      return refuse();
     room = ReadBlock(fixed + 4 + SPI_BLOCK_SIZE, bits.Get(), left, shared) && room;
     if (left != 0) Broken();
     room = TakeBlocks(shared, info_state == SPI_BLOCK_DATA || bits_state == SPI_BLOCK_DATA) && room;
@@ -574,12 +679,14 @@ int32_t PluginProcess::PictureCall(uint32_t type, const char* buf, intptr_t len,
 
 int32_t PluginProcess::GetPicture(const char* buf, intptr_t len, uint32_t flag, SpiHandle* hbinfo,
                                   SpiHandle* hbm, SpiProgressCallback progress, intptr_t data) {
+  AllowPicture(buf, flag);
   Require(SPI_EXPORTS_GETPICTURE, "GetPicture");
   return PictureCall(SPI_MSG_GET_PICTURE, buf, len, flag, hbinfo, hbm, progress, data);
 }
 
 int32_t PluginProcess::GetPreview(const char* buf, intptr_t len, uint32_t flag, SpiHandle* hbinfo,
                                   SpiHandle* hbm, SpiProgressCallback progress, intptr_t data) {
+  AllowPicture(buf, flag);
   Require(SPI_EXPORTS_GETPREVIEW, "GetPreview");
   return PictureCall(SPI_MSG_GET_PREVIEW, buf, len, flag, hbinfo, hbm, progress, data);
 }

@@ -22,6 +22,7 @@ TSPIModuleFactory ProcessModuleFactory(const ProgramPluginSettings& settings) {
   options.program_folder = ProgramFolderOf(settings);
   options.time_limit_seconds = settings.time_limit_seconds;
   options.wine = settings.wine;
+  options.confine = settings.confine_plugins;
   const auto cache = std::make_shared<const PluginInfoCache>(
       settings.cache_folder.empty() ? PluginInfoCache::DefaultFolder() : settings.cache_folder);
   return [options, cache](const std::string& file_name) -> std::unique_ptr<TSPI> {

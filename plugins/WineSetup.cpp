@@ -114,4 +114,13 @@ std::string EnsureWinePrefix(const WineOptions& options, const std::string& load
   return reason.empty() ? std::string() : "the Wine prefix " + prefix + " was not made: " + reason;
 }
 
+std::string WineServerFor(const std::string& loader) {
+  return std::string(ExtractFilePath(loader)) + "wineserver";
+}
+
+void EndWinePrefix(const std::string& server, const std::string& prefix) {
+  if (server.empty() || prefix.empty() || access(server.c_str(), X_OK) != 0) return;
+  Run({server, "-k"}, prefix);
+}
+
 }  // namespace kevrale

@@ -38,4 +38,11 @@ std::vector<std::string> WineEnvironment(const std::string& prefix);
 // it. Returns an empty string when the prefix is ready, else the reason.
 std::string EnsureWinePrefix(const WineOptions& options, const std::string& loader);
 
+// The Wine server beside `loader` (its path).
+std::string WineServerFor(const std::string& loader);
+
+// Ends every process of `prefix` (`wineserver -k`), so that nothing that a
+// plug-in started there outlives it; waits a few seconds at most.
+void EndWinePrefix(const std::string& server, const std::string& prefix);
+
 }  // namespace kevrale

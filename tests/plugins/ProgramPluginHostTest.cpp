@@ -103,8 +103,10 @@ TEST_F(ProgramPluginHostTest, BundledPluginsComeFirstAndThoseTheUserInstalledWin
   host.reset();
   TSPIs::SetDefaultGraphicClass(nullptr);
   SPIBitmapRegistration registration;
-  test::DecoderLog log;  // before the processes start, which inherit it
-  host = CreateProgramPluginHost(Settings());
+  test::DecoderLog log;                           // before the processes start, which inherit it
+  ProgramPluginSettings unconfined = Settings();  // the log is a file they write
+  unconfined.confine_plugins = false;
+  host = CreateProgramPluginHost(unconfined);
   log.Clear();
   const std::string file = temp.File("picture.kvt");
   test::WriteBytes(file, test::KvtBytes(test::FourColours()));

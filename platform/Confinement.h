@@ -1,0 +1,41 @@
+// The kernel's confinement of a process that runs foreign code (a plug-in
+// process): no new privileges, Landlock (read only the paths it is given,
+// write nowhere, no TCP, no signals or abstract sockets outside its own
+// domain where the kernel has those), and a seccomp filter (no network
+// socket, no new process or program, no tracing or memory access of other
+// processes, signals only to itself). What the kernel lacks is left out and
+// said in one line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kevrale {
+
+struct ConfinementRules {
+  // Paths (files or folders) the process may read; everything else stays
+  // closed to it. Paths that do not exist are skipped.
+  std::vector<std::string> readable;
+  // Folders whose programs it may run (none: it runs no program at all).
+  bool relaxed_for_sanitizers = false;  // the sanitizers' own tracing and /proc reads
+};
+
+// The Landlock ABI version of the running kernel; 0 where it has none.
+int LandlockAbi();
+
+// The system folders a plug-in's libraries come from, for `readable`.
+std::vector<std::string> SystemLibraryFolders();
+
+// Confines the calling process (and its threads to come) for good. Returns
+// an empty string when everything applied, else one line that says what
+// the kernel did not allow.
+std::string ConfineProcess(const ConfinementRules& rules);
+
+// One line that says what ConfineProcess applies on this kernel.
+std::string ConfinementSummary();
+
+// Keeps other processes of the user from reading or writing this process's
+// memory through /proc or ptrace (PR_SET_DUMPABLE 0).
+void MakeUndumpable();
+
+}  // namespace kevrale

@@ -1,0 +1,89 @@
+#include "plugins/PluginProcessGroups.h"
+
+#include <signal.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+
+namespace kevrale {
+
+namespace {
+
+constexpr int kSlots = 512;
+// A slot holds a group's id, negated for a Windows plug-in; 0 when free.
+std::atomic<pid_t> g_groups[kSlots];
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction g_previous[3];
+
+int SignalIndex(int signal_number) {
+  for (int i = 0; i < 3; ++i)
+    if (kSignals[i] == signal_number) return i;
+  return -1;
+}
+
+// Ends the plug-in processes, puts the action from before back and raises
+// the signal again, which that action meets as soon as this handler returns.
+extern "C" void EndPluginsAndHandOn(int signal_number) {
+  KillPluginProcesses();
+  const int i = SignalIndex(signal_number);
+  if (i >= 0) ::sigaction(signal_number, &g_previous[i], nullptr);
+  ::raise(signal_number);
+}
+
+void KillAtExit() {
+  KillPluginProcesses();
+}
+
+}  // namespace
+
+void RegisterPluginProcessGroup(pid_t group, bool windows) {
+  static std::once_flag at_exit;
+  std::call_once(at_exit, [] { std::atexit(KillAtExit); });
+  const pid_t entry = windows ? -group : group;
+  for (std::atomic<pid_t>& slot : g_groups) {
+    pid_t free_slot = 0;
+    if (slot.compare_exchange_strong(free_slot, entry)) return;
+  }
+}
+
+void UnregisterPluginProcessGroup(pid_t group) {
+  for (std::atomic<pid_t>& slot : g_groups) {
+    pid_t entry = group;
+    if (slot.compare_exchange_strong(entry, 0)) return;
+    entry = -group;
+    if (slot.compare_exchange_strong(entry, 0)) return;
+  }
+}
+
+void KillPluginProcesses() {
+  for (std::atomic<pid_t>& slot : g_groups) {
+    const pid_t entry = slot.load();
+    if (entry != 0) ::kill(-(entry < 0 ? -entry : entry), SIGKILL);
+  }
+}
+
+int RunningWindowsPluginProcesses() {
+  int n = 0;
+  for (const std::atomic<pid_t>& slot : g_groups) n += slot.load() < 0 ? 1 : 0;
+  return n;
+}
+
+void EndPluginProcessesOnSignals() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (int i = 0; i < 3; ++i) {
+      struct sigaction current {};
+      if (::sigaction(kSignals[i], nullptr, &current) != 0) continue;
+      if ((current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_IGN) continue;
+      g_previous[i] = current;
+      struct sigaction action {};
+      action.sa_handler = EndPluginsAndHandOn;
+      sigemptyset(&action.sa_mask);
+      ::sigaction(kSignals[i], &action, nullptr);
+    }
+  });
+}
+
+}  // namespace kevrale
