@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/Sanitizers.h"
+
 namespace kevrale {
 
 namespace {
@@ -232,6 +234,9 @@ std::string ConfinementSummary() {
 }
 
 void MakeUndumpable() {
+  // The sanitizers' leak check traces the program's own threads, which a
+  // process that is not dumpable forbids.
+  if (kReservesShadowMemory) return;
   prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 

@@ -35,7 +35,8 @@ std::string ConfineProcess(const ConfinementRules& rules);
 std::string ConfinementSummary();
 
 // Keeps other processes of the user from reading or writing this process's
-// memory through /proc or ptrace (PR_SET_DUMPABLE 0).
+// memory through /proc or ptrace (PR_SET_DUMPABLE 0); no core dumps
+// either. Nothing in sanitizer builds, whose leak check needs ptrace.
 void MakeUndumpable();
 
 }  // namespace kevrale

@@ -165,6 +165,8 @@ ChildProcess ChildProcess::Start(const ChildLaunch& launch, std::string& error, 
     if (high_in < 0 || high_out < 0 || high_err < 0 || high_report < 0 || !Place(high_in, 0) ||
         !Place(high_out, 1) || !Place(high_err, 2) || dup3(high_report, 3, O_CLOEXEC) != 3)
       code = errno != 0 ? errno : EBADF;
+    if (code == 0 && !launch.working_folder.empty() && chdir(launch.working_folder.c_str()) != 0)
+      code = errno;
     if (code == 0) {
       CloseFrom(4, open_max);
       if (launch.address_space_limit != 0) setrlimit(RLIMIT_AS, &limit);

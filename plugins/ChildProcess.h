@@ -42,6 +42,7 @@ struct ChildLaunch {
   uint64_t address_space_limit = 0;      // bytes; 0: none
   bool errors_to_output = false;         // standard error joins standard output
   bool windows = false;                  // a Wine process (see PluginProcessGroups.h)
+  std::string working_folder;            // empty: the parent's
 };
 
 class ChildProcess {

@@ -199,6 +199,9 @@ void PluginProcess::StartProcess() {
   const bool windows = machine_.kind != PeMachine::Kind::NotPe;
   ChildLaunch launch;
   launch.address_space_limit = options_.memory_limit;
+  // Nothing in the root folder is the user's: no library or DLL that lies
+  // where the program was started is found there.
+  launch.working_folder = "/";
   if (!windows && !options_.confine) {
     launch.argv = {ProgramPath(kRunner)};
     launch.environment = OwnEnvironment();
@@ -223,6 +226,7 @@ void PluginProcess::StartProcess() {
     launch.windows = true;
     wine_server_ = WineServerFor(loader);
     wine_prefix_ = prefix;
+    UseWinePrefix(prefix);
   }
 
   std::string error;

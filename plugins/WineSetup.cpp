@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 
 #include "platform/FileName.h"
 #include "plugins/ChildProcess.h"
@@ -118,9 +120,37 @@ std::string WineServerFor(const std::string& loader) {
   return std::string(ExtractFilePath(loader)) + "wineserver";
 }
 
+namespace {
+
+// The use lock of each prefix this program has used, held until it ends.
+std::mutex g_uses_mutex;
+std::map<std::string, UniqueFd>& Uses() {
+  static std::map<std::string, UniqueFd> uses;
+  return uses;
+}
+
+}  // namespace
+
+void UseWinePrefix(const std::string& prefix) {
+  if (prefix.empty()) return;
+  const std::lock_guard<std::mutex> lock(g_uses_mutex);
+  UniqueFd& use = Uses()[prefix];
+  if (use) return;
+  const std::string path = prefix + ".users";
+  use = UniqueFd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (use) flock(use.Get(), LOCK_SH);
+}
+
 void EndWinePrefix(const std::string& server, const std::string& prefix) {
   if (server.empty() || prefix.empty() || access(server.c_str(), X_OK) != 0) return;
+  const std::lock_guard<std::mutex> lock(g_uses_mutex);
+  const auto use = Uses().find(prefix);
+  if (use == Uses().end() || !use->second) return;
+  // Only the program that holds the lock alone may end the prefix's
+  // processes; the others' bridges would go with them.
+  if (flock(use->second.Get(), LOCK_EX | LOCK_NB) != 0) return;
   Run({server, "-k"}, prefix);
+  flock(use->second.Get(), LOCK_SH);
 }
 
 }  // namespace kevrale

@@ -134,5 +134,34 @@ TEST_F(PluginFaultTest, WithoutKeepGoingTheRunStopsAtTheCrashWithItsMessage) {
   EXPECT_TRUE(fs::exists(Path("k1_s.bmp"))) << single.output;
 }
 
+TEST_F(PluginFaultTest, ThePluginProcessesEndWhenTheProgramIsKilledWhileOneHangs) {
+  // No time limit: only the end of the program can end the hanging call.
+  WriteKvt("h1.kvh", Bar(4), "KVTH");
+  // (SIGINT takes the same road as SIGTERM; a program started in the
+  // background by a shell ignores it, so it is not sent here.)
+  for (const char* signal_name : {"KILL", "TERM"}) {
+    SCOPED_TRACE(signal_name);
+    const std::string script =
+        "XDG_CONFIG_HOME=" + Quote(dir_.File("config")) + " " +
+        Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " --plugin-timeout 0 " + Quote(Path("h1.kvh")) +
+        " & cli=$!\n"
+        // The call hangs once the processes of all three plug-ins are up.
+        "i=0; while [ $i -lt 400 ] && [ \"$(pgrep -P $cli | wc -l)\" -lt 3 ]; do "
+        "sleep 0.01; i=$((i+1)); done\n"
+        "sleep 0.3; children=$(pgrep -P $cli)\n"
+        "echo \"children: $(echo $children | wc -w)\"\n"
+        "kill -" +
+        signal_name +
+        " $cli; wait $cli\n"
+        // A zombie has ended; it waits only for init to reap it.
+        "sleep 0.3; for c in $children; do [ -e /proc/$c ] && "
+        "[ \"$(cut -d' ' -f3 /proc/$c/stat)\" != Z ] && echo \"left: $c\"; done\n"
+        "true\n";
+    const RunResult r = RunCommand("sh -c " + Quote(script));
+    EXPECT_TRUE(Contains(r.output, "children: 3")) << r.output;
+    EXPECT_FALSE(Contains(r.output, "left:")) << r.output;
+  }
+}
+
 }  // namespace
 }  // namespace kevrale

@@ -11,6 +11,11 @@
  *
  *   KVT_CRASH    GetPicture writes through a null pointer
  *   KVT_CHATTY   every call prints a line on standard output
+ *   KVT_STACK_OVERFLOW   GetPicture recurses without end
+ *   KVT_HELPER   imports HelperName from helper.dll, and gives its answer
+ *                as the plug-in's name (GetPluginInfo 1)
+ *   KVT_START_PROCESS    GetPicture starts cmd.exe, which waits for ever
+ *                on a pipe that the plug-in keeps open, then decodes
  */
 #include <stdio.h>
 #include <string.h>
@@ -151,11 +156,21 @@ static int Decode(LPCSTR buf, LONG_PTR len, unsigned int flag, HLOCAL* pHBInfo, 
   return result;
 }
 
+#ifdef KVT_HELPER
+__declspec(dllimport) const char* WINAPI HelperName(void);
+#endif
+
 EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
   static const char* const kInfo[] = {"00IN", "KVT test decoder for Windows", "*.kvt",
                                       "KVT test image"};
   CHAT("GetPluginInfo");
   if (infono < 0 || infono >= 4 || buf == NULL || buflen <= 0) return 0;
+#ifdef KVT_HELPER
+  if (infono == 1) {
+    lstrcpynA(buf, HelperName(), buflen);
+    return lstrlenA(buf);
+  }
+#endif
   lstrcpynA(buf, kInfo[infono], buflen);
   return lstrlenA(buf);
 }
@@ -183,11 +198,48 @@ EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned int flag, Pi
   return result;
 }
 
+#ifdef KVT_STACK_OVERFLOW
+static int Deeper(volatile char* above, unsigned depth) {
+  volatile char frame[4096];
+  frame[0] = above != NULL ? above[0] : 1;
+  if (depth == 0xFFFFFFFFu) return frame[0];
+  return Deeper(frame, depth + 1) + frame[100];
+}
+#endif
+
+#ifdef KVT_START_PROCESS
+static void StartWaitingProcess(void) {
+  HANDLE read_end = NULL, write_end = NULL;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return;
+  SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA start;
+  memset(&start, 0, sizeof start);
+  start.cb = sizeof start;
+  start.dwFlags = STARTF_USESTDHANDLES;
+  start.hStdInput = read_end;
+  start.hStdOutput = start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process;
+  char command[] = "cmd.exe /k";
+  if (CreateProcessA(NULL, command, NULL, NULL, TRUE, 0, NULL, NULL, &start, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(read_end); /* the write end stays open: cmd.exe waits */
+}
+#endif
+
 EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned int flag, HLOCAL* pHBInfo,
                              HLOCAL* pHBm, ProgressCallback lpPrgressCallback, LONG_PTR lData) {
   CHAT("GetPicture");
 #ifdef KVT_CRASH
   *(volatile int*)(INT_PTR)0 = 1;
+#endif
+#ifdef KVT_STACK_OVERFLOW
+  if (Deeper(NULL, 0) == 42) return 8;
+#endif
+#ifdef KVT_START_PROCESS
+  StartWaitingProcess();
 #endif
   return Decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, 0);
 }
