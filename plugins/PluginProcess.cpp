@@ -38,6 +38,10 @@ constexpr auto kEndGrace = std::chrono::milliseconds(2000);
 // time limit in all, and no longer.
 constexpr int kCallLimitFactor = 10;
 
+// Without a time limit, the start of a process and GetPluginInfo are still
+// bounded by this: a plug-in that hangs there would hang every start.
+constexpr int kStartLimitSeconds = 60;
+
 // A local-memory block that is freed unless it is handed on.
 class OwnedBlock {
  public:
@@ -238,6 +242,7 @@ void PluginProcess::StartProcess() {
     throw start_failed(launch.argv[0] + ": " + error);
   }
   channel_ = std::make_unique<MessageChannel>(process_, options_.time_limit_seconds);
+  if (options_.time_limit_seconds <= 0) channel_->StartCall(kStartLimitSeconds);
 
   uint8_t loaded[SPI_LOADED_FIXED];
   std::string reason;
@@ -278,16 +283,19 @@ void PluginProcess::StartProcess() {
     reason.resize(size - SPI_LOADED_FIXED);
     channel_->Read(reason.data(), reason.size());
   } catch (const ChannelFailure& failure) {
-    const bool timed_out = failure.kind == ChannelFailure::Kind::TimedOut;
+    const bool timed_out = failure.kind == ChannelFailure::Kind::TimedOut ||
+                           failure.kind == ChannelFailure::Kind::TooLong;
     const std::string how = failure.kind == ChannelFailure::Kind::Closed
                                 ? EndProcess(kEndGrace)
                                 : EndProcess(std::chrono::milliseconds(0));
-    throw start_failed(timed_out ? Format("it gave no answer within %d s",
-                                          {std::to_string(options_.time_limit_seconds)})
+    const int limit =
+        options_.time_limit_seconds > 0 ? options_.time_limit_seconds : kStartLimitSeconds;
+    throw start_failed(timed_out ? Format("it gave no answer within %d s", {std::to_string(limit)})
                        : failure.kind == ChannelFailure::Kind::Broken
                            ? std::string("it broke the protocol")
                            : "it ended before it was ready (" + how + ")");
   }
+  channel_->EndCall();
   if (int32_t(Get32(loaded)) != 0) {
     Stop();
     load_failure_ = reason;
@@ -326,7 +334,8 @@ void PluginProcess::Fail(const ChannelFailure& failure) {
   }
   if (failure.kind == ChannelFailure::Kind::TooLong) {
     EndProcess(std::chrono::milliseconds(0));
-    const std::string limit = std::to_string(CallLimitSeconds()) + " s";
+    const int seconds = CallLimitSeconds() > 0 ? CallLimitSeconds() : kStartLimitSeconds;
+    const std::string limit = std::to_string(seconds) + " s";
     throw EPluginNoAnswer(
         Format("%s: the plug-in did not finish within %s in all", {plugin_file_, limit}), limit);
   }
@@ -353,8 +362,8 @@ void PluginProcess::FailWithFault(uint32_t code) {
   throw EPluginCrashed(Format("%s: the plug-in crashed (%s)", {plugin_file_, text}), text);
 }
 
-uint32_t PluginProcess::AwaitResult(SpiProgressCallback progress, intptr_t data) {
-  channel_->StartCall(CallLimitSeconds());
+uint32_t PluginProcess::AwaitResult(SpiProgressCallback progress, intptr_t data, int call_limit) {
+  channel_->StartCall(call_limit >= 0 ? call_limit : CallLimitSeconds());
   for (;;) {
     uint32_t type = 0, size = 0;
     channel_->ReadHeader(type, size);
@@ -555,7 +564,8 @@ int32_t PluginProcess::GetPluginInfo(int32_t info_no, char* buf, int32_t buf_len
   if (buf != nullptr) memcpy(body.data() + 8, buf, count);
   try {
     channel_->WriteFrame(SPI_MSG_GET_PLUGIN_INFO, body.data(), body.size());
-    if (AwaitResult(nullptr, 0) != 4 + count) Broken();
+    const int limit = CallLimitSeconds() > 0 ? CallLimitSeconds() : kStartLimitSeconds;
+    if (AwaitResult(nullptr, 0, limit) != 4 + count) Broken();
     uint8_t result[4];
     channel_->Read(result, sizeof result);
     channel_->Read(buf != nullptr ? reinterpret_cast<uint8_t*>(buf) : body.data() + 8, count);

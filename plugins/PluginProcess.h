@@ -126,8 +126,9 @@ class PluginProcess {
   // input first unless the process holds it.
   std::vector<uint8_t> MakeInput(const char* buf, intptr_t len, uint32_t flag, size_t fixed);
   // Waits for the RESULT of the request just sent, answering PROGRESS on
-  // the way; returns its body size.
-  uint32_t AwaitResult(SpiProgressCallback progress, intptr_t data);
+  // the way, for `call_limit` seconds in all (-1: CallLimitSeconds());
+  // returns its body size.
+  uint32_t AwaitResult(SpiProgressCallback progress, intptr_t data, int call_limit = -1);
   // A block handed over in a memory file, opened, waiting to be taken.
   struct SharedPending {
     UniqueFd file;

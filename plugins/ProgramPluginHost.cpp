@@ -43,6 +43,10 @@ TSPIModuleFactory ProcessModuleFactory(const ProgramPluginSettings& settings) {
       store();
       throw;
     } catch (const EPluginProcessError& e) {
+      // A plug-in that hangs or crashes while it is asked costs one start.
+      if (dynamic_cast<const EPluginNoAnswer*>(&e) || dynamic_cast<const EPluginCrashed*>(&e))
+        if (const auto* library = dynamic_cast<const ProcessSpiLibrary*>(source.Opened().get()))
+          library->StoreFailure(e.Message());
       throw ESPIInvalidSPI(e.Message());  // the message says why
     }
   };

@@ -43,6 +43,7 @@
  *   KVT_HOG                 GetPicture first asks malloc for 8 GiB and
  *                           returns SPI_OUT_OF_MEMORY when it is refused
  *   KVT_HOSTILE             GetPicture first tries a misdeed (Hostile.h)
+ *   KVT_INFO_HANG           GetPluginInfo never returns
  *
  * When the environment variable KEVRALE_KVT_LOG names a file, every call of
  * IsSupported, GetPictureInfo, GetPicture and GetPreview appends one line
@@ -356,6 +357,9 @@ aborted:
 }
 
 SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char* buf, int32_t buflen) {
+#ifdef KVT_INFO_HANG
+  for (;;) sleep(1000);
+#endif
   const char* text = NULL;
   switch (infono) {
     case 0:
