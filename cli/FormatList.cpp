@@ -4,6 +4,7 @@
 
 #include "cli/ImageRun.h"
 #include "cli/TerminalText.h"
+#include "platform/Confinement.h"
 #include "plugins/ProcessSpiLibrary.h"
 #include "plugins/TSPIs.h"
 
@@ -33,9 +34,16 @@ std::string OneLine(const std::string& text) {
 
 }  // namespace
 
+std::string PluginConfinementText() {
+  return "Linux plug-in processes: " + ConfinementSummary() +
+         "; Windows plug-in processes: DLLs from the system folder and the plug-in's own only, "
+         "no further confinement under Wine";
+}
+
 std::string FormatListText(const std::vector<TFileFormat>& registry, const TSPIs* host) {
   const std::map<std::string, std::string> machines = WindowsMachines(host);
   std::string text;
+  if (host != nullptr) text = "(confinement)\t" + PluginConfinementText() + '\n';
   for (auto it = registry.rbegin(); it != registry.rend(); ++it) {
     text += it->Extension;
     text += '\t';
