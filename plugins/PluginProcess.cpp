@@ -314,7 +314,10 @@ void PluginProcess::AllowPicture(const char* buf, uint32_t flag) {
   if (!options_.confine || machine_.kind != PeMachine::Kind::NotPe || buf == nullptr ||
       (flag & SPI_INPUT_FORM_MASK) == SPI_INPUT_MEMORY_FORM || picture_ == buf)
     return;
-  Stop();
+  // The process is idle between calls: it is killed at once rather than
+  // waited for.
+  Forget();
+  EndProcess(std::chrono::milliseconds(0));
   picture_ = buf;
 }
 
