@@ -37,7 +37,8 @@ std::string OneLine(const std::string& text) {
 std::string PluginConfinementText() {
   return "Linux plug-in processes: " + ConfinementSummary() +
          "; Windows plug-in processes: DLLs from the system folder and the plug-in's own only, "
-         "no further confinement under Wine";
+         "no network sockets, writes only in Wine's prefix and the temporary folder" +
+         std::string(LandlockAbi() > 0 ? "" : " (no Landlock: writes anywhere)");
 }
 
 std::string FormatListText(const std::vector<TFileFormat>& registry, const TSPIs* host) {

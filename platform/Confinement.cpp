@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "platform/Sanitizers.h"
@@ -176,6 +177,41 @@ std::string ApplySeccomp(const ConfinementRules& rules) {
 #endif
 }
 
+// Network sockets refused (Unix sockets stay), for Wine.
+std::vector<sock_filter> NetworkFilter() {
+  std::vector<sock_filter> f;
+#if defined(__x86_64__)
+  // 32-bit Wine makes i386 calls: their socket calls are filtered the same
+  // way, but socketcall, whose domain the filter cannot see and which Wine
+  // needs for its server's socket, is let through (Landlock's network
+  // rules, where the kernel has them, still refuse TCP).
+  constexpr uint32_t kI386Socket = 359;
+  f.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)));
+  f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 8, 0));
+  f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_I386, 1, 0));
+  f.push_back(KV_RETURN(SECCOMP_RET_KILL_PROCESS));
+  f.push_back(KV_LOAD_NR);
+  f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kI386Socket, 0, 3));
+  f.push_back(KV_LOAD_ARG0_LO);
+  f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_UNIX, 1, 0));
+  f.push_back(KV_RETURN(SECCOMP_RET_ERRNO | (EACCES & SECCOMP_RET_DATA)));
+  f.push_back(KV_RETURN(SECCOMP_RET_ALLOW));
+  f.push_back(KV_LOAD_NR);
+  f.push_back(BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, 0x40000000u, 0, 1));
+  f.push_back(KV_DENY);
+  for (const long nr : {long(SYS_io_uring_setup), long(SYS_bpf), long(SYS_perf_event_open)}) {
+    f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, uint32_t(nr), 0, 1));
+    f.push_back(KV_DENY);
+  }
+  f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 3));
+  f.push_back(KV_LOAD_ARG0_LO);
+  f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_UNIX, 1, 0));
+  f.push_back(KV_RETURN(SECCOMP_RET_ERRNO | (EACCES & SECCOMP_RET_DATA)));
+  f.push_back(KV_RETURN(SECCOMP_RET_ALLOW));
+#endif
+  return f;
+}
+
 std::string Join(const std::string& a, const std::string& b) {
   if (a.empty()) return b;
   if (b.empty()) return a;
@@ -231,6 +267,48 @@ std::string ConfinementSummary() {
   text += "; no seccomp filter for this machine";
 #endif
   return text;
+}
+
+PreparedConfinement::PreparedConfinement(const std::vector<std::string>& writable) {
+  static_assert(sizeof(sock_filter) == sizeof(uint64_t));
+  const std::vector<sock_filter> filter = NetworkFilter();
+  filter_.resize(filter.size());
+  if (!filter.empty()) memcpy(filter_.data(), filter.data(), filter.size() * sizeof(sock_filter));
+  const int abi = LandlockAbi();
+  if (abi <= 0) return;
+  // Only the rights of writing are handled: reading and running programs
+  // stay as they are.
+  const uint64_t writes = HandledFs(abi) & ~(kFsExecute | kFsReadFile | kFsReadDir);
+  // No TCP at all where the kernel has network rules.
+  RulesetAttr attr{writes, abi >= 4 ? kNetBindTcp | kNetConnectTcp : 0, 0};
+  ruleset_ = int(syscall(
+      SYS_landlock_create_ruleset, &attr,
+      abi >= 4 ? offsetof(RulesetAttr, scoped) : offsetof(RulesetAttr, handled_access_net), 0u));
+  if (ruleset_ < 0) return;
+  for (const std::string& path : writable) {
+    const int fd = open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0) continue;
+    PathBeneathAttr beneath{writes, fd};
+    if (syscall(SYS_landlock_add_rule, ruleset_, kRulePathBeneath, &beneath, 0u) != 0) {
+      beneath.allowed_access = writes & (kFsTruncate | (1ULL << 1));  // a file: write, truncate
+      syscall(SYS_landlock_add_rule, ruleset_, kRulePathBeneath, &beneath, 0u);
+    }
+    close(fd);
+  }
+}
+
+PreparedConfinement::~PreparedConfinement() {
+  if (ruleset_ >= 0) close(ruleset_);
+}
+
+void PreparedConfinement::ApplyInChild() const {
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return;
+  if (ruleset_ >= 0) syscall(SYS_landlock_restrict_self, ruleset_, 0u);
+  if (!filter_.empty()) {
+    const sock_fprog program{static_cast<unsigned short>(filter_.size()),
+                             reinterpret_cast<sock_filter*>(const_cast<uint64_t*>(filter_.data()))};
+    prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program);
+  }
 }
 
 void MakeUndumpable() {

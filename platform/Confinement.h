@@ -7,6 +7,7 @@
 // said in one line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,27 @@ std::string ConfineProcess(const ConfinementRules& rules);
 
 // One line that says what ConfineProcess applies on this kernel.
 std::string ConfinementSummary();
+
+// A confinement made ready in the parent and applied in a child between
+// fork and exec, where only async-signal-safe calls are allowed: for a
+// program that needs more than ConfineProcess allows (Wine runs programs,
+// signals its own processes and speaks to its server over a Unix socket),
+// it only forbids network sockets and writes outside `writable`.
+class PreparedConfinement {
+ public:
+  explicit PreparedConfinement(const std::vector<std::string>& writable);
+  ~PreparedConfinement();
+  PreparedConfinement(const PreparedConfinement&) = delete;
+  PreparedConfinement& operator=(const PreparedConfinement&) = delete;
+
+  // In the child: no new privileges, the write rules, the socket filter.
+  // Async-signal-safe; what the kernel lacks is left out.
+  void ApplyInChild() const;
+
+ private:
+  int ruleset_ = -1;
+  std::vector<uint64_t> filter_;  // the seccomp filter's instructions (sock_filter)
+};
 
 // Keeps other processes of the user from reading or writing this process's
 // memory through /proc or ptrace (PR_SET_DUMPABLE 0); no core dumps

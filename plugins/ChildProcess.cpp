@@ -15,6 +15,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/Confinement.h"
 #include "plugins/PluginProcessGroups.h"
 
 namespace kevrale {
@@ -168,6 +169,8 @@ ChildProcess ChildProcess::Start(const ChildLaunch& launch, std::string& error, 
     if (code == 0 && !launch.working_folder.empty() && chdir(launch.working_folder.c_str()) != 0)
       code = errno;
     if (code == 0) {
+      // Before the descriptors close: the confinement's own is among them.
+      if (launch.confinement != nullptr) launch.confinement->ApplyInChild();
       CloseFrom(4, open_max);
       if (launch.address_space_limit != 0) setrlimit(RLIMIT_AS, &limit);
       execve(argv[0], argv.data(), envp.data());

@@ -16,6 +16,8 @@
 
 namespace kevrale {
 
+class PreparedConfinement;
+
 // An owned file descriptor.
 class UniqueFd {
  public:
@@ -43,6 +45,8 @@ struct ChildLaunch {
   bool errors_to_output = false;         // standard error joins standard output
   bool windows = false;                  // a Wine process (see PluginProcessGroups.h)
   std::string working_folder;            // empty: the parent's
+  // Applied in the child before the program starts; nullptr: none.
+  const PreparedConfinement* confinement = nullptr;
 };
 
 class ChildProcess {

@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <thread>
 
+#include "platform/Confinement.h"
 #include "platform/Folders.h"
 #include "platform/Format.h"
 #include "platform/LargeBlock.h"
@@ -233,6 +235,18 @@ void PluginProcess::StartProcess() {
     UseWinePrefix(prefix);
   }
 
+  // Wine runs programs, signals its own processes and needs its server's
+  // socket: a bridge gets no network and writes only in the prefix and the
+  // temporary folder, where Wine makes its server's folder under a name of
+  // its choosing.
+  std::optional<PreparedConfinement> wine_confinement;
+  if (windows && options_.confine) {
+    std::vector<std::string> writable{wine_prefix_, "/tmp", "/dev"};
+    if (const char* temporary = getenv("TMPDIR"); temporary != nullptr && temporary[0] == '/')
+      writable.emplace_back(temporary);
+    wine_confinement.emplace(writable);
+    launch.confinement = &*wine_confinement;
+  }
   std::string error;
   int error_code = 0;
   process_ = ChildProcess::Start(launch, error, error_code);

@@ -103,5 +103,31 @@ TEST(WineContainment, AWindowsProcessThatAPluginStartsEndsWithItsBridge) {
   EXPECT_EQ(left, 0);
 }
 
+TEST(WineContainment, ABridgeWritesNothingOutsideThePrefixAndOpensNoNetworkSocket) {
+  REQUIRE_WINE64();
+  // The picture lies outside the temporary folder, where Wine may write.
+  const fs::path outside = fs::path(KEVRALE_TEST_WINE_PREFIX).parent_path() / "wine-outside";
+  fs::create_directories(outside);
+  const std::string file = (outside / "p.kvt").string();
+  WriteBytes(file, KvtBytes(TestPicture(4, 3, 3)));
+  for (const char* name : {"kvtwin64_write_file", "kvtwin64_open_socket"}) {
+    SCOPED_TRACE(name);
+    for (const bool confine : {true, false}) {
+      PluginProcessOptions options = BridgeOptions();
+      options.confine = confine;
+      PluginProcess plugin(WindowsSpi(name), options);
+      bool crashed = false;
+      try {
+        EXPECT_EQ(Picture(plugin, Input::FromFile(file)).Result, SPI_SUCCESS);
+      } catch (const EPluginCrashed&) {
+        crashed = true;  // the misdeed succeeded
+      }
+      // Unconfined, the plug-in does what it tries: the test sees it.
+      EXPECT_EQ(crashed, !confine);
+      fs::remove(outside / "written.txt");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kevrale::test

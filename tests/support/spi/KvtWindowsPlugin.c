@@ -16,7 +16,14 @@
  *                as the plug-in's name (GetPluginInfo 1)
  *   KVT_START_PROCESS    GetPicture starts cmd.exe, which waits for ever
  *                on a pipe that the plug-in keeps open, then decodes
+ *   KVT_WRITE_FILE       GetPicture creates written.txt beside its picture
+ *   KVT_OPEN_SOCKET      GetPicture opens a TCP socket on 127.0.0.1
+ *   (each of the last two crashes when it succeeds, and decodes when it is
+ *   refused)
  */
+#ifdef KVT_OPEN_SOCKET
+#include <winsock2.h>
+#endif
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
@@ -156,6 +163,33 @@ static int Decode(LPCSTR buf, LONG_PTR len, unsigned int flag, HLOCAL* pHBInfo, 
   return result;
 }
 
+#ifdef KVT_WRITE_FILE
+static void WriteBeside(LPCSTR picture) {
+  char path[MAX_PATH * 2];
+  lstrcpynA(path, picture, MAX_PATH);
+  char* slash = strrchr(path, '\\');
+  if (slash == NULL) return;
+  lstrcpyA(slash + 1, "written.txt");
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  if (file != INVALID_HANDLE_VALUE) *(volatile int*)(INT_PTR)0 = 1;
+}
+#endif
+
+#ifdef KVT_OPEN_SOCKET
+static void OpenSocket(void) {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return;
+  struct sockaddr_in loopback;
+  memset(&loopback, 0, sizeof loopback);
+  loopback.sin_family = AF_INET;
+  loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, (struct sockaddr*)&loopback, sizeof loopback);
+  *(volatile int*)(INT_PTR)0 = 1;
+}
+#endif
+
 #ifdef KVT_HELPER
 __declspec(dllimport) const char* WINAPI HelperName(void);
 #endif
@@ -240,6 +274,12 @@ EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned int flag, HLOCAL
 #endif
 #ifdef KVT_START_PROCESS
   StartWaitingProcess();
+#endif
+#ifdef KVT_WRITE_FILE
+  if ((flag & 7) == 0) WriteBeside(buf);
+#endif
+#ifdef KVT_OPEN_SOCKET
+  OpenSocket();
 #endif
   return Decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, 0);
 }
