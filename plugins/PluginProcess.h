@@ -10,6 +10,11 @@
 // cannot be started raises EPluginStartFailed. The next call starts a fresh
 // process.
 //
+// The process is contained: it leads a process group of its own that ends
+// whole with it and with the program, inherits no descriptor but its
+// pipes, and is confined by the kernel (options.confine; see
+// docs/plugins.md for what it may and may not do).
+//
 // One object is used by one thread at a time (a host keeps one per worker
 // thread): the calls are not locked, and the progress callback is called on
 // the calling thread, inside the call.
