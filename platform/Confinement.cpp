@@ -177,6 +177,18 @@ std::string ApplySeccomp(const ConfinementRules& rules) {
 #endif
 }
 
+#if defined(__x86_64__)
+// Ends the filter `f` (the call's number loaded): the socket call numbered
+// `socket_nr` may make Unix sockets only; everything else is allowed.
+void UnixSocketsOnly(std::vector<sock_filter>& f, uint32_t socket_nr) {
+  f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, socket_nr, 0, 3));
+  f.push_back(KV_LOAD_ARG0_LO);
+  f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_UNIX, 1, 0));
+  f.push_back(KV_RETURN(SECCOMP_RET_ERRNO | (EACCES & SECCOMP_RET_DATA)));
+  f.push_back(KV_RETURN(SECCOMP_RET_ALLOW));
+}
+#endif
+
 // Network sockets refused (Unix sockets stay), for Wine.
 std::vector<sock_filter> NetworkFilter() {
   std::vector<sock_filter> f;
@@ -191,11 +203,7 @@ std::vector<sock_filter> NetworkFilter() {
   f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_I386, 1, 0));
   f.push_back(KV_RETURN(SECCOMP_RET_KILL_PROCESS));
   f.push_back(KV_LOAD_NR);
-  f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kI386Socket, 0, 3));
-  f.push_back(KV_LOAD_ARG0_LO);
-  f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_UNIX, 1, 0));
-  f.push_back(KV_RETURN(SECCOMP_RET_ERRNO | (EACCES & SECCOMP_RET_DATA)));
-  f.push_back(KV_RETURN(SECCOMP_RET_ALLOW));
+  UnixSocketsOnly(f, kI386Socket);
   f.push_back(KV_LOAD_NR);
   f.push_back(BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, 0x40000000u, 0, 1));
   f.push_back(KV_DENY);
@@ -203,11 +211,7 @@ std::vector<sock_filter> NetworkFilter() {
     f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, uint32_t(nr), 0, 1));
     f.push_back(KV_DENY);
   }
-  f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 3));
-  f.push_back(KV_LOAD_ARG0_LO);
-  f.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_UNIX, 1, 0));
-  f.push_back(KV_RETURN(SECCOMP_RET_ERRNO | (EACCES & SECCOMP_RET_DATA)));
-  f.push_back(KV_RETURN(SECCOMP_RET_ALLOW));
+  UnixSocketsOnly(f, SYS_socket);
 #endif
   return f;
 }
