@@ -82,7 +82,6 @@ std::string ApplyLandlock(const ConfinementRules& rules) {
     }
     close(fd);
   }
-  (void)kFsExecute;
   const long done = syscall(SYS_landlock_restrict_self, ruleset, 0u);
   close(ruleset);
   return done == 0 ? std::string() : "Landlock could not be applied";

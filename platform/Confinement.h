@@ -17,8 +17,9 @@ struct ConfinementRules {
   // Paths (files or folders) the process may read; everything else stays
   // closed to it. Paths that do not exist are skipped.
   std::vector<std::string> readable;
-  // Folders whose programs it may run (none: it runs no program at all).
-  bool relaxed_for_sanitizers = false;  // the sanitizers' own tracing and /proc reads
+  // Lets the sanitizers' leak check trace the process's threads from a
+  // helper process of its own (ptrace, clone without CLONE_THREAD).
+  bool relaxed_for_sanitizers = false;
 };
 
 // The Landlock ABI version of the running kernel; 0 where it has none.
