@@ -183,7 +183,7 @@ ChildProcess ChildProcess::Start(const ChildLaunch& launch, std::string& error, 
 
   setpgid(pid, pid);  // either side may come first; the other's call fails
   child.pid_ = pid;
-  RegisterPluginProcessGroup(pid, launch.windows);
+  RegisterPluginProcessGroup(pid);
   child_in.Reset();
   child_out.Reset();
   child_err.Reset();

@@ -43,7 +43,6 @@ struct ChildLaunch {
   std::vector<std::string> environment;  // "NAME=value", the whole environment
   uint64_t address_space_limit = 0;      // bytes; 0: none
   bool errors_to_output = false;         // standard error joins standard output
-  bool windows = false;                  // a Wine process (see PluginProcessGroups.h)
   std::string working_folder;            // empty: the parent's
   // Applied in the child before the program starts; nullptr: none.
   const PreparedConfinement* confinement = nullptr;

@@ -135,12 +135,10 @@ bool PluginProcess::IsRunning() const {
 }
 
 std::string PluginProcess::EndProcess(std::chrono::milliseconds grace) {
-  if (!process_.IsRunning()) return std::string();
   std::string how = process_.End(grace);
   // What a Windows plug-in started lives on in Wine's server and services
-  // of the prefix: they are ended with the last bridge of this program.
-  if (machine_.kind != PeMachine::Kind::NotPe && RunningWindowsPluginProcesses() == 0)
-    EndWinePrefix(wine_server_, wine_prefix_);
+  // of the prefix: they are ended with the last bridge that uses it.
+  if (std::exchange(uses_prefix_, false)) LeaveWinePrefix(wine_server_, wine_prefix_);
   return how;
 }
 
@@ -229,10 +227,10 @@ void PluginProcess::StartProcess() {
         options_.wine.prefix.empty() ? DefaultWinePrefix() : options_.wine.prefix;
     launch.argv = {loader, bridge};
     launch.environment = WineEnvironment(prefix);
-    launch.windows = true;
     wine_server_ = WineServerFor(loader);
     wine_prefix_ = prefix;
     UseWinePrefix(prefix);
+    uses_prefix_ = true;
   }
 
   // Wine runs programs, signals its own processes and needs its server's

@@ -184,6 +184,7 @@ class PluginProcess {
   std::string picture_;      // the file a confined process may read
   std::string wine_server_;  // of the loader that runs the bridge
   std::string wine_prefix_;
+  bool uses_prefix_ = false;  // UseWinePrefix was called for the process
   // The memory input that the process holds: where it was in the caller's
   // memory, and a copy to tell whether the caller's bytes are still the same.
   uintptr_t kept_address_ = 0;

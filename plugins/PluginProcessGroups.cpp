@@ -11,7 +11,7 @@ namespace kevrale {
 namespace {
 
 constexpr int kSlots = 512;
-// A slot holds a group's id, negated for a Windows plug-in; 0 when free.
+// A slot holds a group's id; 0 when free.
 std::atomic<pid_t> g_groups[kSlots];
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -38,13 +38,12 @@ void KillAtExit() {
 
 }  // namespace
 
-void RegisterPluginProcessGroup(pid_t group, bool windows) {
+void RegisterPluginProcessGroup(pid_t group) {
   static std::once_flag at_exit;
   std::call_once(at_exit, [] { std::atexit(KillAtExit); });
-  const pid_t entry = windows ? -group : group;
   for (std::atomic<pid_t>& slot : g_groups) {
     pid_t free_slot = 0;
-    if (slot.compare_exchange_strong(free_slot, entry)) return;
+    if (slot.compare_exchange_strong(free_slot, group)) return;
   }
 }
 
@@ -52,22 +51,14 @@ void UnregisterPluginProcessGroup(pid_t group) {
   for (std::atomic<pid_t>& slot : g_groups) {
     pid_t entry = group;
     if (slot.compare_exchange_strong(entry, 0)) return;
-    entry = -group;
-    if (slot.compare_exchange_strong(entry, 0)) return;
   }
 }
 
 void KillPluginProcesses() {
   for (std::atomic<pid_t>& slot : g_groups) {
-    const pid_t entry = slot.load();
-    if (entry != 0) ::kill(-(entry < 0 ? -entry : entry), SIGKILL);
+    const pid_t group = slot.load();
+    if (group != 0) ::kill(-group, SIGKILL);
   }
-}
-
-int RunningWindowsPluginProcesses() {
-  int n = 0;
-  for (const std::atomic<pid_t>& slot : g_groups) n += slot.load() < 0 ? 1 : 0;
-  return n;
 }
 
 void EndPluginProcessesOnSignals() {

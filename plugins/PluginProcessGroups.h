@@ -10,14 +10,11 @@ namespace kevrale {
 
 // Adds or removes a group; a full table leaves a group unregistered (the
 // parent-death signal still ends its leader).
-void RegisterPluginProcessGroup(pid_t group, bool windows);
+void RegisterPluginProcessGroup(pid_t group);
 void UnregisterPluginProcessGroup(pid_t group);
 
 // Kills every registered group with SIGKILL. Safe in a signal handler.
 void KillPluginProcesses();
-
-// The number of registered groups of Windows plug-ins (bridges under Wine).
-int RunningWindowsPluginProcesses();
 
 // Installs, once, handlers of SIGINT, SIGTERM and SIGHUP that end every
 // plug-in process and then hand the signal on to the action that was
