@@ -8,10 +8,18 @@
 #include "app/TApplication.h"
 #include "app/TForm1.h"
 #include "app/TForm2.h"
+#include "platform/Confinement.h"
+#include "plugins/PluginProcessGroups.h"
 #include "plugins/SPIBitmapRegistration.h"
 
 int main(int argc, char** argv) {
   using namespace kevrale;
+
+  // Plug-in processes run the user's foreign code: none of them may read or
+  // write this process's memory, and a signal that ends the program ends
+  // them first.
+  MakeUndumpable();
+  EndPluginProcessesOnSignals();
 
   // The plug-in bitmap is the kind that the host registers its formats for;
   // it is set before any window exists and withdrawn after the last one.

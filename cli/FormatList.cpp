@@ -5,6 +5,7 @@
 #include "cli/ImageRun.h"
 #include "cli/PluginStart.h"
 #include "cli/TerminalText.h"
+#include "platform/Confinement.h"
 #include "plugins/ProcessSpiLibrary.h"
 #include "plugins/TSPIs.h"
 
@@ -35,9 +36,17 @@ std::string OneLine(const std::string& text, std::string_view name = {}) {
 
 }  // namespace
 
+std::string PluginConfinementText() {
+  return "Linux plug-in processes: " + ConfinementSummary() +
+         "; Windows plug-in processes: DLLs from the system folder and the plug-in's own only, "
+         "no network sockets, writes only in Wine's prefix and the temporary folder" +
+         std::string(LandlockAbi() > 0 ? "" : " (no Landlock: writes anywhere)");
+}
+
 std::string FormatListText(const std::vector<TFileFormat>& registry, const TSPIs* host) {
   const std::map<std::string, std::string> machines = WindowsMachines(host);
   std::string text;
+  if (host != nullptr) text = "(confinement)\t" + PluginConfinementText() + '\n';
   for (auto it = registry.rbegin(); it != registry.rend(); ++it) {
     text += OneLine(it->Extension);
     text += '\t';

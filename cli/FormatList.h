@@ -19,7 +19,11 @@ namespace kevrale::cli {
 // that scripts can cut the columns; a Windows plug-in has a fourth column
 // with its machine type ("Windows AMD64", "Windows i386"). Then one line
 // per library that `host` could not use: "(skipped)", the reason and the
-// file.
+// file. With a host, a first line "(confinement)" says what confines the
+// plug-in processes on this system (PluginConfinementText).
 std::string FormatListText(const std::vector<TFileFormat>& registry, const TSPIs* host = nullptr);
+
+// What confines the plug-in processes here, in one line.
+std::string PluginConfinementText();
 
 }  // namespace kevrale::cli

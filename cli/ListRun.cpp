@@ -20,7 +20,7 @@
 #include "cli/ListScheduler.h"
 #include "cli/Progress.h"
 #include "cli/TerminalText.h"
-#include "plugins/RunningChildren.h"
+#include "plugins/PluginProcessGroups.h"
 
 namespace kevrale::cli {
 
@@ -63,7 +63,7 @@ class InterruptGuard {
         while (::read(read_end_, &byte, 1) < 0 && errno == EINTR) {
         }
         if (byte == 'i') {
-          EndChildProcessesNow();
+          EndPluginProcessesNow();
           on_interrupt();
         }
       });

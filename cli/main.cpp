@@ -13,10 +13,12 @@
 #include "cli/PluginStart.h"
 #include "cli/TerminalText.h"
 #include "picture/TPicture.h"
+#include "platform/Confinement.h"
 #include "platform/Exception.h"
 #include "platform/SaveFileStream.h"
 #include "platform/TemporaryFiles.h"
 #include "platform/Version.h"
+#include "plugins/PluginProcessGroups.h"
 #include "plugins/SPIBitmapRegistration.h"
 
 namespace {
@@ -54,6 +56,12 @@ int main(int argc, char** argv) {
   // Before the list mode's own handlers, which hand a second signal on to
   // this one: a named temporary file of a save never outlives the process.
   InstallTemporaryFileCleanup();
+  // A signal that ends the program ends every plug-in process first, and
+  // whatever those started.
+  EndPluginProcessesOnSignals();
+  // No plug-in process (nor anything else of the user's) reads or writes
+  // this process's memory through /proc or ptrace.
+  MakeUndumpable();
 
   // The same plug-in host as the desktop program's, searched before anything
   // is loaded, so that both open the same formats. A library that cannot be

@@ -310,6 +310,9 @@ std::optional<std::string> SusiePluginFolder() {
   if (!text) return std::nullopt;
   std::optional<std::string> folder = ReadIniString(*text, "Plug-in", "Path");
   if (!folder || folder->empty()) return std::nullopt;
+  // A relative folder is read from the folder of the settings file, never
+  // from wherever the program happens to be started.
+  if (folder->front() != '/') return path.substr(0, path.rfind('/') + 1) + *folder;
   return folder;
 }
 

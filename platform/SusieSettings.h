@@ -15,9 +15,9 @@ namespace kevrale {
 // is no home folder either.
 std::string SusieSettingsPath();
 
-// The Susie plug-in folder as written in the settings file; nothing when
-// the file, the section or the key is missing, the value is empty or it is
-// not a single string.
+// The Susie plug-in folder as written in the settings file, a relative one
+// taken from the settings file's folder; nothing when the file, the section
+// or the key is missing, the value is empty or it is not a single string.
 std::optional<std::string> SusiePluginFolder();
 
 // The string stored under `group/key` of INI text in the form Qt's settings

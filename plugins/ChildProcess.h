@@ -1,7 +1,10 @@
-// A program started with two pipes: the parent writes to its standard input
-// and reads its standard output; standard error is shared with the parent
-// unless it is asked to join the output.
-// The owner ends the process: destroying it kills what is still running.
+// A program started with pipes of its own: the parent writes to its standard
+// input and reads its standard output and its standard error (or the two
+// joined); it inherits no other descriptor of the parent's.
+// The process leads a process group of its own, and the system kills it
+// when the thread that started it ends (the parent-death signal), so that
+// neither it nor what it starts outlives the program.
+// The owner ends the process: destroying it kills its whole group.
 #pragma once
 
 #include <sys/types.h>
@@ -12,6 +15,8 @@
 #include <vector>
 
 namespace kevrale {
+
+class PreparedConfinement;
 
 // An owned file descriptor.
 class UniqueFd {
@@ -38,9 +43,9 @@ struct ChildLaunch {
   std::vector<std::string> environment;  // "NAME=value", the whole environment
   uint64_t address_space_limit = 0;      // bytes; 0: none
   bool errors_to_output = false;         // standard error joins standard output
-  // The process leads a process group of its own, and killing it kills the
-  // group: what it starts, and leaves in its group, goes with it.
-  bool own_process_group = false;
+  std::string working_folder;            // empty: the parent's
+  // Applied in the child before the program starts; nullptr: none.
+  const PreparedConfinement* confinement = nullptr;
 };
 
 class ChildProcess {
@@ -61,9 +66,17 @@ class ChildProcess {
   // Our ends: the process's standard input and output, both non-blocking.
   int Input() const { return input_.Get(); }
   int Output() const { return output_.Get(); }
+  // Our end of its standard error, non-blocking; -1 when it joins the output.
+  int Errors() const { return errors_.Get(); }
+  // A descriptor that becomes readable when the process ends (a pidfd);
+  // -1 where the system has none (HasEnded then tells).
+  int EndNotice() const { return end_notice_.Get(); }
+  // Whether the process has ended (it is not reaped).
+  bool HasEnded() const;
 
   // Closes the process's standard input, waits up to `grace` for it to end
-  // by itself, then kills it. Returns how it ended ("signal 11:
+  // by itself, then kills it; whatever it started in its group is killed
+  // in any case. Returns how it ended ("signal 11:
   // Segmentation fault", "exit status 3", "killed"); empty when no process
   // was running.
   std::string End(std::chrono::milliseconds grace);
@@ -74,10 +87,14 @@ class ChildProcess {
   std::string Kill() { return End(std::chrono::milliseconds(0)); }
 
  private:
+  // Kills the group, reaps the process and lets go of its descriptors.
+  std::string Finish(bool ended);
+
   pid_t pid_ = -1;
-  bool group_ = false;
   UniqueFd input_;
   UniqueFd output_;
+  UniqueFd errors_;
+  UniqueFd end_notice_;
 };
 
 }  // namespace kevrale

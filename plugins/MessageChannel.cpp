@@ -9,6 +9,7 @@
 #include <climits>
 
 #include "platform/LittleEndian.h"
+#include "plugins/ChildProcess.h"
 #include "runner/SpiProtocol.h"
 
 namespace kevrale {
@@ -47,21 +48,64 @@ class SigpipeBlock {
 
 }  // namespace
 
+MessageChannel::MessageChannel(const ChildProcess& process, int time_limit_seconds)
+    : to_(process.Input()),
+      from_(process.Output()),
+      time_limit_seconds_(time_limit_seconds),
+      process_(&process),
+      errors_(process.Errors()) {}
+
+void MessageChannel::StartCall(int seconds) {
+  if (seconds > 0)
+    call_deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  else
+    call_deadline_.reset();
+}
+
+void MessageChannel::DrainErrors() {
+  char drop[4096];
+  for (;;) {
+    const ssize_t n = read(errors_, drop, sizeof drop);
+    if (n > 0) continue;
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errors_ = -1;  // closed: nothing more to watch
+    return;
+  }
+}
+
 void MessageChannel::Wait(int fd, short events) {
-  pollfd p{fd, events, 0};
+  using Clock = std::chrono::steady_clock;
   const auto limit = std::chrono::seconds(time_limit_seconds_);
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const auto deadline = Clock::now() + limit;
+  const int end_notice = process_ != nullptr ? process_->EndNotice() : -1;
+  // Without an end notice the process is looked at now and then.
+  const bool look = process_ != nullptr && end_notice < 0;
   for (;;) {
     int timeout = -1;
-    if (time_limit_seconds_ > 0) {
-      const auto left =
-          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) throw ChannelFailure{ChannelFailure::Kind::TimedOut};
+    bool whole_call = false;
+    if (time_limit_seconds_ > 0 || call_deadline_) {
+      auto until = deadline;
+      if (time_limit_seconds_ <= 0 || (call_deadline_ && *call_deadline_ < deadline)) {
+        until = *call_deadline_;
+        whole_call = true;
+      }
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+      if (left.count() <= 0)
+        throw ChannelFailure{whole_call ? ChannelFailure::Kind::TooLong
+                                        : ChannelFailure::Kind::TimedOut};
       timeout = left.count() > INT_MAX ? INT_MAX : int(left.count());
     }
-    const int n = poll(&p, 1, timeout);
-    if (n > 0) return;  // ready, or closed: the read or write tells which
+    if (look && (timeout < 0 || timeout > 200)) timeout = 200;
+    pollfd p[3] = {{fd, events, 0}, {errors_, POLLIN, 0}, {end_notice, POLLIN, 0}};
+    const int n = poll(p, 3, timeout);
     if (n < 0 && errno != EINTR) throw ChannelFailure{ChannelFailure::Kind::Closed};
+    if (n <= 0) {
+      if (look && process_->HasEnded()) throw ChannelFailure{ChannelFailure::Kind::Closed};
+      continue;
+    }
+    if (p[0].revents != 0) return;  // ready, or closed: the read or write tells which
+    if (p[1].revents != 0) DrainErrors();
+    if (p[2].revents != 0) throw ChannelFailure{ChannelFailure::Kind::Closed};
   }
 }
 

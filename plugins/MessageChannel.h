@@ -3,16 +3,21 @@
 // by a time limit.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace kevrale {
 
-// Why the channel stopped: the process closed it (it ended, most likely),
-// it did not answer within the time limit, or it broke the protocol.
+class ChildProcess;
+
+// Why the channel stopped: the process closed it or ended, it did not
+// answer within the time limit, its call went on past the limit of a whole
+// call, or it broke the protocol.
 struct ChannelFailure {
-  enum class Kind { Closed, TimedOut, Broken };
+  enum class Kind { Closed, TimedOut, TooLong, Broken };
   Kind kind;
 };
 
@@ -24,6 +29,15 @@ class MessageChannel {
   // reporting progress is not cut off.
   MessageChannel(int to, int from, int time_limit_seconds)
       : to_(to), from_(from), time_limit_seconds_(time_limit_seconds) {}
+  // The process at the other end: a wait ends as soon as it has ended,
+  // even while something it started holds the pipes open, and its
+  // standard error is drained (and dropped) while the channel waits.
+  MessageChannel(const ChildProcess& process, int time_limit_seconds);
+
+  // Bounds the waits of the call now starting by `seconds` in all, however
+  // often the process reports progress (0: no bound); EndCall lifts it.
+  void StartCall(int seconds);
+  void EndCall() { call_deadline_.reset(); }
 
   // Each raises ChannelFailure.
   void WriteFrame(uint32_t type, const void* body, size_t size);
@@ -40,10 +54,14 @@ class MessageChannel {
   void Write(const void* buffer, size_t size);
   // Waits until the descriptor is ready for `events`, within the limit.
   void Wait(int fd, short events);
+  void DrainErrors();
 
   int to_;
   int from_;
   int time_limit_seconds_;
+  const ChildProcess* process_ = nullptr;
+  int errors_ = -1;
+  std::optional<std::chrono::steady_clock::time_point> call_deadline_;
 };
 
 }  // namespace kevrale

@@ -15,7 +15,7 @@ namespace kevrale {
 
 namespace {
 
-constexpr const char* kHeader = "kevrale plug-in information 1";
+constexpr const char* kHeader = "kevrale plug-in information 2";
 // No plug-in answers more information than this; a longer entry is broken.
 constexpr size_t kMaxAnswers = 4096;
 constexpr size_t kMaxText = 65536;
@@ -25,12 +25,15 @@ struct FileStamp {
   uint64_t size = 0;
   int64_t seconds = 0;
   int64_t nanoseconds = 0;
+  uint64_t device = 0;
+  uint64_t inode = 0;
 };
 
 std::optional<FileStamp> StampOf(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return std::nullopt;
-  return FileStamp{uint64_t(st.st_size), int64_t(st.st_mtim.tv_sec), int64_t(st.st_mtim.tv_nsec)};
+  return FileStamp{uint64_t(st.st_size), int64_t(st.st_mtim.tv_sec), int64_t(st.st_mtim.tv_nsec),
+                   uint64_t(st.st_dev), uint64_t(st.st_ino)};
 }
 
 std::string Hex(const std::string& bytes) {
@@ -74,13 +77,16 @@ bool ReadNumber(std::istream& in, T& value) {
   return ec == std::errc() && end == word.data() + word.size();
 }
 
-// An entry's text: the header line, then "path", "size", "mtime", "exports"
-// and one "answer" line per call, every text in hexadecimal.
+// An entry's text: the header line, then "path", "size", "mtime", "file"
+// (device and inode), "exports", "failure" (- for none) and one "answer"
+// line per call, every text in hexadecimal.
 std::string EntryText(const std::string& path, const FileStamp& stamp,
                       const PluginInfoRecord& record) {
   std::ostringstream out;
   out << kHeader << "\npath " << Hex(path) << "\nsize " << stamp.size << "\nmtime " << stamp.seconds
-      << " " << stamp.nanoseconds << "\nexports " << record.Exports << "\n";
+      << " " << stamp.nanoseconds << "\nfile " << stamp.device << " " << stamp.inode << "\nexports "
+      << record.Exports << "\nfailure " << (record.Failure.empty() ? "-" : Hex(record.Failure))
+      << "\n";
   for (const PluginInfoAnswer& a : record.Answers)
     out << "answer " << a.InfoNo << " " << a.BufLen << " " << a.Result << " "
         << (a.Text.empty() ? "-" : Hex(a.Text)) << "\n";
@@ -100,10 +106,21 @@ std::optional<PluginInfoRecord> ParseEntry(const std::string& text, const std::s
   if (!(in >> word) || word != "mtime" || !ReadNumber(in, stored.seconds) ||
       !ReadNumber(in, stored.nanoseconds))
     return std::nullopt;
+  if (!(in >> word) || word != "file" || !ReadNumber(in, stored.device) ||
+      !ReadNumber(in, stored.inode))
+    return std::nullopt;
   if (stored.size != stamp.size || stored.seconds != stamp.seconds ||
-      stored.nanoseconds != stamp.nanoseconds)
+      stored.nanoseconds != stamp.nanoseconds || stored.device != stamp.device ||
+      stored.inode != stamp.inode)
     return std::nullopt;
   if (!(in >> word) || word != "exports" || !ReadNumber(in, record.Exports)) return std::nullopt;
+  std::string failure;
+  if (!(in >> word >> failure) || word != "failure") return std::nullopt;
+  if (failure != "-") {
+    const std::optional<std::string> text = Unhex(failure);
+    if (!text) return std::nullopt;
+    record.Failure = *text;
+  }
   while (in >> word) {
     PluginInfoAnswer a;
     std::string hex_text;

@@ -1,7 +1,9 @@
-// What a Windows plug-in answered when it was first loaded, kept on disk per
+// What a plug-in answered when it was first loaded, kept on disk per
 // plug-in file, so that a later start lists its formats without starting
-// Wine. An entry holds for the file it was made of: the same path, size and
-// modification time; any change of the file makes it stale.
+// its process (or Wine), and a plug-in that hung or crashed while it was
+// asked costs one start, not every start. An entry holds for the file it
+// was made of: the same path, size, modification time, device and inode;
+// any change of the file makes it stale.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +27,9 @@ struct PluginInfoAnswer {
 struct PluginInfoRecord {
   uint32_t Exports = 0;  // SpiEntry bits
   std::vector<PluginInfoAnswer> Answers;
+  // Non-empty: the plug-in hung or crashed while it was asked, and this is
+  // the message that said so; it is not started again.
+  std::string Failure;
 
   bool operator==(const PluginInfoRecord&) const = default;
 };

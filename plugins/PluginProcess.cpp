@@ -3,17 +3,21 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <thread>
 
+#include "platform/Confinement.h"
 #include "platform/Folders.h"
 #include "platform/Format.h"
 #include "platform/LargeBlock.h"
 #include "platform/LittleEndian.h"
 #include "platform/Sanitizers.h"
 #include "plugins/PluginProcessErrors.h"
+#include "plugins/PluginProcessGroups.h"
 #include "plugins/SPIExceptions.h"
 #include "plugins/SharedBlock.h"
 #include "plugins/WindowsFileNames.h"
@@ -31,6 +35,14 @@ constexpr const char* kBridge32 = "kevrale-spi-bridge32.exe";
 
 // How long an ending process may take to go by itself before it is killed.
 constexpr auto kEndGrace = std::chrono::milliseconds(2000);
+
+// A call that keeps reporting progress may go on for this many times the
+// time limit in all, and no longer.
+constexpr int kCallLimitFactor = 10;
+
+// Without a time limit, the start of a process and GetPluginInfo are still
+// bounded by this: a plug-in that hangs there would hang every start.
+constexpr int kStartLimitSeconds = 60;
 
 // A local-memory block that is freed unless it is handed on.
 class OwnedBlock {
@@ -55,6 +67,24 @@ bool Executable(const std::string& program) {
 std::vector<std::string> OwnEnvironment() {
   std::vector<std::string> env;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) env.emplace_back(*e);
+  return env;
+}
+
+// What a confined plug-in process gets of the environment: the language
+// and time zone, the library path, and the sanitizers' options; no home,
+// no user, no display, no secrets of the session.
+std::vector<std::string> ReducedEnvironment() {
+  static const char* const kKept[] = {
+      "LANG=",          "LC_",           "TZ=",          "LD_LIBRARY_PATH=", "ASAN_OPTIONS=",
+      "UBSAN_OPTIONS=", "LSAN_OPTIONS=", "TSAN_OPTIONS="};
+  std::vector<std::string> env;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e)
+    for (const char* kept : kKept)
+      if (strncmp(*e, kept, strlen(kept)) == 0) {
+        env.emplace_back(*e);
+        break;
+      }
+  env.emplace_back("PATH=/usr/bin:/bin");
   return env;
 }
 
@@ -89,7 +119,8 @@ uint64_t DefaultPluginMemoryLimit() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || page_size <= 0) return 0;
-  return uint64_t(pages) * uint64_t(page_size) / 2 + (uint64_t(4) << 30);
+  const uint64_t physical = uint64_t(pages) * uint64_t(page_size);
+  return std::min(physical, physical / 2 + (uint64_t(4) << 30));
 }
 
 PluginProcess::PluginProcess(std::string plugin_file, PluginProcessOptions options)
@@ -102,7 +133,17 @@ PluginProcess::~PluginProcess() {
 }
 
 bool PluginProcess::IsRunning() const {
-  return process_.IsRunning() && channel_ != nullptr;
+  // A process ends between calls too: when the thread that started it has
+  // ended (the parent-death signal), or when it died by itself while idle.
+  return process_.IsRunning() && channel_ != nullptr && !process_.HasEnded();
+}
+
+std::string PluginProcess::EndProcess(std::chrono::milliseconds grace) {
+  std::string how = process_.End(grace);
+  // What a Windows plug-in started lives on in Wine's server and services
+  // of the prefix: they are ended with the last bridge that uses it.
+  if (std::exchange(uses_prefix_, false)) LeaveWinePrefix(wine_server_, wine_prefix_);
+  return how;
 }
 
 std::string PluginProcess::ProgramPath(const char* name) const {
@@ -125,13 +166,13 @@ void PluginProcess::Forget() {
 
 void PluginProcess::Stop() {
   Forget();
-  process_.End(kEndGrace);
+  EndProcess(kEndGrace);
 }
 
 void PluginProcess::Start() {
   if (IsRunning()) return;
   Forget();
-  process_.Kill();
+  EndProcess(std::chrono::milliseconds(0));
   StartProcess();
 }
 
@@ -165,7 +206,7 @@ const std::string& PluginProcess::WineLoader() const {
 void PluginProcess::StartProcess() {
   auto start_failed = [this](const std::string& reason) {
     Forget();
-    process_.Kill();
+    EndProcess(std::chrono::milliseconds(0));
     return EPluginStartFailed(
         Format("%s: the plug-in process could not be started: %s", {plugin_file_, reason}), reason);
   };
@@ -174,9 +215,16 @@ void PluginProcess::StartProcess() {
   const bool windows = machine_.kind != PeMachine::Kind::NotPe;
   ChildLaunch launch;
   launch.address_space_limit = options_.memory_limit;
-  if (!windows) {
+  // Nothing in the root folder is the user's: no library or DLL that lies
+  // where the program was started is found there.
+  launch.working_folder = "/";
+  if (!windows && !options_.confine) {
     launch.argv = {ProgramPath(kRunner)};
     launch.environment = OwnEnvironment();
+  } else if (!windows) {
+    launch.argv = {ProgramPath(kRunner), "--confine", "--read", plugin_file_};
+    if (!picture_.empty()) launch.argv.insert(launch.argv.end(), {"--read", picture_});
+    launch.environment = ReducedEnvironment();
   } else {
     const bool i386 = machine_.kind == PeMachine::Kind::I386;
     if (i386 && !Executable(options_.wine.loader32)) through_loader64_ = true;
@@ -191,12 +239,27 @@ void PluginProcess::StartProcess() {
     const std::string prefix =
         options_.wine.prefix.empty() ? DefaultWinePrefix() : options_.wine.prefix;
     launch.argv = {loader, bridge};
+    // Wine's 64-bit loader starts a 32-bit program as a process of its own,
+    // below the one started here; it stays in the group, which ends as one.
     launch.environment = WineEnvironment(prefix, options_.wine);
-    // Wine's 64-bit loader starts a 32-bit program as a process of its
-    // own, below the one started here: the group ends with this one.
-    launch.own_process_group = through_loader64_;
+    wine_server_ = WineServerFor(loader);
+    wine_prefix_ = prefix;
+    UseWinePrefix(prefix);
+    uses_prefix_ = true;
   }
 
+  // Wine runs programs, signals its own processes and needs its server's
+  // socket: a bridge gets no network and writes only in the prefix and the
+  // temporary folder, where Wine makes its server's folder under a name of
+  // its choosing.
+  std::optional<PreparedConfinement> wine_confinement;
+  if (windows && options_.confine) {
+    std::vector<std::string> writable{wine_prefix_, "/tmp", "/dev"};
+    if (const char* temporary = getenv("TMPDIR"); temporary != nullptr && temporary[0] == '/')
+      writable.emplace_back(temporary);
+    wine_confinement.emplace(writable);
+    launch.confinement = &*wine_confinement;
+  }
   std::string error;
   int error_code = 0;
   process_ = ChildProcess::Start(launch, error, error_code);
@@ -218,8 +281,8 @@ void PluginProcess::StartProcess() {
     }
     throw start_failed(launch.argv[0] + ": " + error);
   }
-  channel_ = std::make_unique<MessageChannel>(process_.Input(), process_.Output(),
-                                              options_.time_limit_seconds);
+  channel_ = std::make_unique<MessageChannel>(process_, options_.time_limit_seconds);
+  if (options_.time_limit_seconds <= 0) channel_->StartCall(kStartLimitSeconds);
 
   uint8_t loaded[SPI_LOADED_FIXED];
   std::string reason;
@@ -260,15 +323,19 @@ void PluginProcess::StartProcess() {
     reason.resize(size - SPI_LOADED_FIXED);
     channel_->Read(reason.data(), reason.size());
   } catch (const ChannelFailure& failure) {
-    const bool timed_out = failure.kind == ChannelFailure::Kind::TimedOut;
-    const std::string how =
-        failure.kind == ChannelFailure::Kind::Closed ? process_.End(kEndGrace) : process_.Kill();
-    throw start_failed(timed_out ? Format("it gave no answer within %d s",
-                                          {std::to_string(options_.time_limit_seconds)})
+    const bool timed_out = failure.kind == ChannelFailure::Kind::TimedOut ||
+                           failure.kind == ChannelFailure::Kind::TooLong;
+    const std::string how = failure.kind == ChannelFailure::Kind::Closed
+                                ? EndProcess(kEndGrace)
+                                : EndProcess(std::chrono::milliseconds(0));
+    const int limit =
+        options_.time_limit_seconds > 0 ? options_.time_limit_seconds : kStartLimitSeconds;
+    throw start_failed(timed_out ? Format("it gave no answer within %d s", {std::to_string(limit)})
                        : failure.kind == ChannelFailure::Kind::Broken
                            ? std::string("it broke the protocol")
                            : "it ended before it was ready (" + how + ")");
   }
+  channel_->EndCall();
   if (int32_t(Get32(loaded)) != 0) {
     Stop();
     load_failure_ = reason;
@@ -283,6 +350,17 @@ uint32_t PluginProcess::Exports() {
   return exports_;
 }
 
+void PluginProcess::AllowPicture(const char* buf, uint32_t flag) {
+  if (!options_.confine || machine_.kind != PeMachine::Kind::NotPe || buf == nullptr ||
+      (flag & SPI_INPUT_FORM_MASK) == SPI_INPUT_MEMORY_FORM || picture_ == buf)
+    return;
+  // The process is idle between calls: it is killed at once rather than
+  // waited for.
+  Forget();
+  EndProcess(std::chrono::milliseconds(0));
+  picture_ = buf;
+}
+
 void PluginProcess::Require(uint32_t entry, const char* name) {
   Start();
   if ((exports_ & entry) == 0)
@@ -292,30 +370,50 @@ void PluginProcess::Require(uint32_t entry, const char* name) {
 void PluginProcess::Fail(const ChannelFailure& failure) {
   Forget();
   if (failure.kind == ChannelFailure::Kind::TimedOut) {
-    process_.Kill();
+    EndProcess(std::chrono::milliseconds(0));
     const std::string limit = std::to_string(options_.time_limit_seconds) + " s";
     throw EPluginNoAnswer(Format("%s: the plug-in gave no answer within %s", {plugin_file_, limit}),
                           limit);
   }
-  const std::string how = failure.kind == ChannelFailure::Kind::Broken
-                              ? (process_.Kill(), std::string("it broke the protocol"))
-                              : process_.End(kEndGrace);
+  if (failure.kind == ChannelFailure::Kind::TooLong) {
+    EndProcess(std::chrono::milliseconds(0));
+    const int seconds = CallLimitSeconds() > 0 ? CallLimitSeconds() : kStartLimitSeconds;
+    const std::string limit = std::to_string(seconds) + " s";
+    throw EPluginNoAnswer(
+        Format("%s: the plug-in did not finish within %s in all", {plugin_file_, limit}), limit);
+  }
+  const std::string how =
+      failure.kind == ChannelFailure::Kind::Broken
+          ? (EndProcess(std::chrono::milliseconds(0)), std::string("it broke the protocol"))
+          : EndProcess(kEndGrace);
+  if (how.rfind("exit status ", 0) == 0)
+    throw EPluginCrashed(
+        Format("%s: the plug-in ended without an answer (%s)", {plugin_file_, how}), how);
   throw EPluginCrashed(Format("%s: the plug-in crashed (%s)", {plugin_file_, how}), how);
+}
+
+int PluginProcess::CallLimitSeconds() const {
+  if (options_.call_limit_seconds > 0) return options_.call_limit_seconds;
+  return options_.time_limit_seconds <= 0 ? 0 : options_.time_limit_seconds * kCallLimitFactor;
 }
 
 void PluginProcess::FailWithFault(uint32_t code) {
   Forget();
-  process_.Kill();
+  EndProcess(std::chrono::milliseconds(0));
   char text[32];
   snprintf(text, sizeof text, "exception 0x%08X", unsigned(code));
   throw EPluginCrashed(Format("%s: the plug-in crashed (%s)", {plugin_file_, text}), text);
 }
 
-uint32_t PluginProcess::AwaitResult(SpiProgressCallback progress, intptr_t data) {
+uint32_t PluginProcess::AwaitResult(SpiProgressCallback progress, intptr_t data, int call_limit) {
+  channel_->StartCall(call_limit >= 0 ? call_limit : CallLimitSeconds());
   for (;;) {
     uint32_t type = 0, size = 0;
     channel_->ReadHeader(type, size);
-    if (type == SPI_MSG_RESULT) return size;
+    if (type == SPI_MSG_RESULT) {
+      channel_->EndCall();
+      return size;
+    }
     if (type == SPI_MSG_PROGRESS && size == SPI_PROGRESS_SIZE && progress != nullptr) {
       uint8_t body[SPI_PROGRESS_SIZE];
       channel_->Read(body, sizeof body);
@@ -326,7 +424,7 @@ uint32_t PluginProcess::AwaitResult(SpiProgressCallback progress, intptr_t data)
         // The plug-in waits inside its call for an answer that will not
         // come: the process is ended and the error goes on.
         Forget();
-        process_.Kill();
+        EndProcess(std::chrono::milliseconds(0));
         throw;
       }
       uint8_t reply[SPI_PROGRESS_REPLY_SIZE];
@@ -359,6 +457,27 @@ int CopyFromProcess(pid_t pid, uint64_t address, uint8_t* target, size_t size) {
     size -= size_t(n);
   }
   return 0;
+}
+
+// The largest info block taken: a header and a colour table need 1064 bytes.
+constexpr uint64_t kMaxInfoBlock = uint64_t(1) << 20;
+
+// The largest bits block taken for the DIB whose info block is `info`: twice
+// what its rows need and 1 MiB more, for plug-ins that round their sizes
+// up; 1 MiB where the header tells nothing (the DIB's check refuses it).
+uint64_t BitsAllowance(SpiHandle info) {
+  constexpr uint64_t kSlack = uint64_t(1) << 20;
+  const size_t size = info != nullptr ? LocalSize(info) : 0;
+  if (size < 40) return kSlack;
+  const auto* header = static_cast<const uint8_t*>(LocalLock(info));
+  const int64_t width = int32_t(Get32(header + 4));
+  const int64_t height = int32_t(Get32(header + 8));
+  const uint64_t bit_count = Get16(header + 14);
+  LocalUnlock(info);
+  if (width <= 0 || height == 0 || bit_count == 0 || bit_count > 32) return kSlack;
+  const uint64_t stride = (uint64_t(width) * bit_count + 31) / 32 * 4;
+  const uint64_t needed = stride * uint64_t(height < 0 ? -height : height);
+  return 2 * needed + kSlack;
 }
 
 // From this size on a block is copied in two halves at once: the process
@@ -488,7 +607,8 @@ int32_t PluginProcess::GetPluginInfo(int32_t info_no, char* buf, int32_t buf_len
   if (buf != nullptr) memcpy(body.data() + 8, buf, count);
   try {
     channel_->WriteFrame(SPI_MSG_GET_PLUGIN_INFO, body.data(), body.size());
-    if (AwaitResult(nullptr, 0) != 4 + count) Broken();
+    const int limit = CallLimitSeconds() > 0 ? CallLimitSeconds() : kStartLimitSeconds;
+    if (AwaitResult(nullptr, 0, limit) != 4 + count) Broken();
     uint8_t result[4];
     channel_->Read(result, sizeof result);
     channel_->Read(buf != nullptr ? reinterpret_cast<uint8_t*>(buf) : body.data() + 8, count);
@@ -520,6 +640,7 @@ int32_t PluginProcess::IsSupported(const char* file_name, intptr_t dw) {
 
 int32_t PluginProcess::GetPictureInfo(const char* buf, intptr_t len, uint32_t flag,
                                       SpiPictureInfo* info) {
+  AllowPicture(buf, flag);
   Require(SPI_EXPORTS_GETPICTUREINFO, "GetPictureInfo");
   try {
     std::vector<uint8_t> body;
@@ -587,7 +708,19 @@ int32_t PluginProcess::PictureCall(uint32_t type, const char* buf, intptr_t len,
       Broken();
     OwnedBlock info, bits;
     std::vector<SharedPending> shared;
+    // A block far larger than its picture needs is refused before it is
+    // copied: the plug-in's process goes, and the caller hears "memory
+    // error".
+    const auto refuse = [this] {
+      Forget();
+      EndProcess(std::chrono::milliseconds(0));
+      return SPI_MEMORY_ERROR;
+    };
+    if (info_state != SPI_BLOCK_NULL && Get64(fixed + 4 + 4) > kMaxInfoBlock) return refuse();
     bool room = ReadBlock(fixed + 4, info.Get(), left, shared);
+    if ((bits_state == SPI_BLOCK_DATA || bits_state == SPI_BLOCK_SHARED) &&
+        Get64(fixed + 4 + SPI_BLOCK_SIZE + 4) > BitsAllowance(info.Get()))
+      return refuse();
     room = ReadBlock(fixed + 4 + SPI_BLOCK_SIZE, bits.Get(), left, shared) && room;
     if (left != 0) Broken();
     room = TakeBlocks(shared, info_state == SPI_BLOCK_DATA || bits_state == SPI_BLOCK_DATA) && room;
@@ -603,12 +736,14 @@ int32_t PluginProcess::PictureCall(uint32_t type, const char* buf, intptr_t len,
 
 int32_t PluginProcess::GetPicture(const char* buf, intptr_t len, uint32_t flag, SpiHandle* hbinfo,
                                   SpiHandle* hbm, SpiProgressCallback progress, intptr_t data) {
+  AllowPicture(buf, flag);
   Require(SPI_EXPORTS_GETPICTURE, "GetPicture");
   return PictureCall(SPI_MSG_GET_PICTURE, buf, len, flag, hbinfo, hbm, progress, data);
 }
 
 int32_t PluginProcess::GetPreview(const char* buf, intptr_t len, uint32_t flag, SpiHandle* hbinfo,
                                   SpiHandle* hbm, SpiProgressCallback progress, intptr_t data) {
+  AllowPicture(buf, flag);
   Require(SPI_EXPORTS_GETPREVIEW, "GetPreview");
   return PictureCall(SPI_MSG_GET_PREVIEW, buf, len, flag, hbinfo, hbm, progress, data);
 }

@@ -10,6 +10,11 @@
 // cannot be started raises EPluginStartFailed. The next call starts a fresh
 // process.
 //
+// The process is contained: it leads a process group of its own that ends
+// whole with it and with the program, inherits no descriptor but its
+// pipes, and is confined by the kernel (options.confine; see
+// docs/plugins.md for what it may and may not do).
+//
 // One object is used by one thread at a time (a host keeps one per worker
 // thread): the calls are not locked, and the progress callback is called on
 // the calling thread, inside the call.
@@ -43,6 +48,9 @@ struct PluginProcessOptions {
   // Seconds that a call may wait for the process between two of its
   // messages; 0: no limit.
   int time_limit_seconds = 60;
+  // Seconds that one call may take in all, however often it reports
+  // progress; 0: ten times time_limit_seconds (no limit when that is 0).
+  int call_limit_seconds = 0;
   // Bytes of address space of the process; 0: no limit.
   uint64_t memory_limit = DefaultPluginMemoryLimit();
   // The blocks of a picture are copied straight out of the process's memory
@@ -56,6 +64,11 @@ struct PluginProcessOptions {
   enum class SharedBlocks { Never, WhereFaster, Always };
   SharedBlocks shared_blocks = SharedBlocks::WhereFaster;
   WineOptions wine;
+  // Whether a Linux plug-in's process is confined by the kernel (see
+  // platform/Confinement.h) and gets a reduced environment. It then reads
+  // the one picture it decodes by name, so that a picture of another file
+  // starts a fresh process.
+  bool confine = true;
 };
 
 class PluginProcess {
@@ -118,13 +131,17 @@ class PluginProcess {
   void StartProcess();
   // The loader that starts the bridge of this Windows DLL.
   const std::string& WineLoader() const;
+  // Before a picture call: a confined process may read only the file named
+  // when it started; a file input of another file starts a fresh one.
+  void AllowPicture(const char* buf, uint32_t flag);
   void Require(uint32_t entry, const char* name);
   // Converts the input of a picture call into its fields; sends memory
   // input first unless the process holds it.
   std::vector<uint8_t> MakeInput(const char* buf, intptr_t len, uint32_t flag, size_t fixed);
   // Waits for the RESULT of the request just sent, answering PROGRESS on
-  // the way; returns its body size.
-  uint32_t AwaitResult(SpiProgressCallback progress, intptr_t data);
+  // the way, for `call_limit` seconds in all (-1: CallLimitSeconds());
+  // returns its body size.
+  uint32_t AwaitResult(SpiProgressCallback progress, intptr_t data, int call_limit = -1);
   // A block handed over in a memory file, opened, waiting to be taken.
   struct SharedPending {
     UniqueFd file;
@@ -153,6 +170,11 @@ class PluginProcess {
   [[noreturn]] void FailWithFault(uint32_t code);
   // Forgets the process's state after it has ended.
   void Forget();
+  // Ends the process (process_.End) and, after the last Windows plug-in
+  // process of the program, what runs in Wine's prefix.
+  std::string EndProcess(std::chrono::milliseconds grace);
+  // The limit of one call in all, however often it reports progress.
+  int CallLimitSeconds() const;
   void DropKeptInput();
   std::string ProgramPath(const char* name) const;
 
@@ -168,6 +190,10 @@ class PluginProcess {
   bool through_loader64_ = false;
   uint32_t exports_ = 0;
   std::string load_failure_;
+  std::string picture_;      // the file a confined process may read
+  std::string wine_server_;  // of the loader that runs the bridge
+  std::string wine_prefix_;
+  bool uses_prefix_ = false;  // UseWinePrefix was called for the process
   // The memory input that the process holds: where it was in the caller's
   // memory, and a copy to tell whether the caller's bytes are still the same.
   uintptr_t kept_address_ = 0;

@@ -37,9 +37,12 @@ std::shared_ptr<ProcessSpiLibrary> ProcessSpiLibrary::Open(
   // file is one library whichever way it runs.
   std::shared_ptr<ProcessSpiLibrary> library(
       new ProcessSpiLibrary(AbsoluteName(file_name), options, std::move(cache)));
-  const bool windows = library->machine_.kind != PeMachine::Kind::NotPe;
-  if (windows && library->cache_ != nullptr)
-    library->cached_ = library->cache_->Find(library->file_name_);
+  if (library->cache_ != nullptr) library->cached_ = library->cache_->Find(library->file_name_);
+  if (library->cached_ && !library->cached_->Failure.empty())
+    throw EPluginStartFailed(library->cached_->Failure +
+                                 " (at an earlier start; it is tried "
+                                 "again once the file changes)",
+                             library->cached_->Failure);
   if (library->cached_) {
     PluginProcess& client = library->Client();
     const std::string obstacle = client.StartObstacle();
@@ -79,13 +82,20 @@ const PluginInfoAnswer* ProcessSpiLibrary::CachedAnswer(int32_t info_no, int32_t
 }
 
 void ProcessSpiLibrary::StoreInCache() const {
-  if (machine_.kind == PeMachine::Kind::NotPe || cache_ == nullptr || cached_) return;
+  if (cache_ == nullptr || cached_) return;
   PluginInfoRecord record;
   record.Exports = exports_;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     record.Answers = answered_;
   }
+  cache_->Store(file_name_, record);
+}
+
+void ProcessSpiLibrary::StoreFailure(const std::string& message) const {
+  if (cache_ == nullptr) return;
+  PluginInfoRecord record;
+  record.Failure = message;
   cache_->Store(file_name_, record);
 }
 

@@ -4,8 +4,10 @@
 // entered by two threads at once; a process stays up until the library is
 // released, and one that has failed is started afresh by the next call.
 //
-// A Windows DLL whose answers to GetPluginInfo were stored in the cache is
-// not started until a call needs it: listing its formats starts no Wine.
+// A plug-in whose answers to GetPluginInfo were stored in the cache is not
+// started until a call needs it: listing its formats starts no process (and
+// no Wine); one that hung or crashed while it was asked is not started at
+// all until its file changes.
 #pragma once
 
 #include <memory>
@@ -45,9 +47,11 @@ class ProcessSpiLibrary : public SpiLibrary {
   // The processes running for this library now.
   size_t RunningProcesses() const;
 
-  // Keeps what GetPluginInfo has answered so far in the cache, for a
-  // Windows DLL; a native plug-in is asked at every start.
+  // Keeps what GetPluginInfo has answered so far in the cache.
   void StoreInCache() const;
+  // Keeps in the cache that the plug-in hung or crashed while it was asked
+  // (`message` says so), so that the next start does not start it again.
+  void StoreFailure(const std::string& message) const;
 
   int32_t GetPluginInfo(int32_t info_no, char* buf, int32_t buf_len) override;
   int32_t IsSupported(const char* file_name, intptr_t dw) override;

@@ -22,6 +22,7 @@ TSPIModuleFactory ProcessModuleFactory(const ProgramPluginSettings& settings) {
   options.program_folder = ProgramFolderOf(settings);
   options.time_limit_seconds = settings.time_limit_seconds;
   options.wine = settings.wine;
+  options.confine = settings.confine_plugins;
   const auto cache = std::make_shared<const PluginInfoCache>(
       settings.cache_folder.empty() ? PluginInfoCache::DefaultFolder() : settings.cache_folder);
   return [options, cache](const std::string& file_name) -> std::unique_ptr<TSPI> {
@@ -42,6 +43,10 @@ TSPIModuleFactory ProcessModuleFactory(const ProgramPluginSettings& settings) {
       store();
       throw;
     } catch (const EPluginProcessError& e) {
+      // A plug-in that hangs or crashes while it is asked costs one start.
+      if (dynamic_cast<const EPluginNoAnswer*>(&e) || dynamic_cast<const EPluginCrashed*>(&e))
+        if (const auto* library = dynamic_cast<const ProcessSpiLibrary*>(source.Opened().get()))
+          library->StoreFailure(e.Message());
       throw ESPIInvalidSPI(e.Message());  // the message says why
     }
   };

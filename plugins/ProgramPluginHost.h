@@ -31,6 +31,8 @@ struct ProgramPluginSettings {
   // while the prefix is made (some seconds), on the thread that starts a
   // Windows plug-in.
   WineOptions wine;
+  // Whether Linux plug-in processes are confined (PluginProcessOptions).
+  bool confine_plugins = true;
 };
 
 // The folder of the bundled plug-ins within the program's folder.

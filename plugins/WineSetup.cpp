@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 
 #include "platform/FileName.h"
 #include "plugins/ChildProcess.h"
@@ -163,6 +165,57 @@ std::string EnsureWinePrefix(const WineOptions& options, const std::string& load
   }
   if (options.on_prefix_creation) options.on_prefix_creation(false);
   return reason.empty() ? std::string() : "the Wine prefix " + prefix + " was not made: " + reason;
+}
+
+std::string WineServerFor(const std::string& loader) {
+  return std::string(ExtractFilePath(loader)) + "wineserver";
+}
+
+namespace {
+
+// Each prefix this program has used: its use lock, held until the program
+// ends, and the bridges starting or running there.
+struct PrefixUse {
+  UniqueFd lock;
+  int bridges = 0;
+};
+std::mutex g_uses_mutex;
+std::map<std::string, PrefixUse>& Uses() {
+  static std::map<std::string, PrefixUse> uses;
+  return uses;
+}
+
+}  // namespace
+
+void UseWinePrefix(const std::string& prefix) {
+  if (prefix.empty()) return;
+  const std::lock_guard<std::mutex> lock(g_uses_mutex);
+  PrefixUse& use = Uses()[prefix];
+  ++use.bridges;
+  if (!use.lock) {
+    // In the prefix, so that every name of it (a symbolic link) meets the
+    // one lock.
+    const std::string path = prefix + "/.kevrale-users";
+    use.lock = UniqueFd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  }
+  // Taken anew each time: a failed attempt of LeaveWinePrefix to take the
+  // lock alone may have let it go for a moment.
+  if (use.lock) flock(use.lock.Get(), LOCK_SH);
+}
+
+void LeaveWinePrefix(const std::string& server, const std::string& prefix) {
+  // Under the lock: a bridge that starts meanwhile waits for the end.
+  const std::lock_guard<std::mutex> lock(g_uses_mutex);
+  const auto use = Uses().find(prefix);
+  if (use == Uses().end() || --use->second.bridges > 0 || !use->second.lock) return;
+  if (server.empty() || access(server.c_str(), X_OK) != 0) return;
+  // Only the program that holds the lock alone may end the prefix's
+  // processes; the others' bridges would go with them.
+  // (A failed attempt may have dropped the shared lock: it is taken again
+  // in any case.)
+  const int fd = use->second.lock.Get();
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) Run({server, "-k"}, prefix);
+  flock(fd, LOCK_SH);
 }
 
 }  // namespace kevrale

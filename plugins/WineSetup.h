@@ -50,4 +50,18 @@ std::vector<std::string> WineEnvironment(const std::string& prefix,
 // empty string when the prefix is ready, else the reason.
 std::string EnsureWinePrefix(const WineOptions& options, const std::string& loader);
 
+// The Wine server beside `loader` (its path).
+std::string WineServerFor(const std::string& loader);
+
+// Called before a bridge starts in `prefix`: counts it, and marks the prefix
+// as used by this program (a shared lock that every program holds while it
+// may run bridges there).
+void UseWinePrefix(const std::string& prefix);
+
+// Called once the bridge has ended. After the last bridge of the prefix,
+// ends every process of it (`wineserver -k`), so that nothing that a
+// plug-in started there outlives it, unless another program uses the
+// prefix too. Waits a few seconds at most.
+void LeaveWinePrefix(const std::string& server, const std::string& prefix);
+
 }  // namespace kevrale

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <string.h>
 #include <windows.h>
 
 #include "runner/SpiServer.h"
@@ -59,9 +60,25 @@ static void (*Entry(const char* name))(void) {
   return (void (*)(void))GetProcAddress(g_plugin, name);
 }
 
+/* The DLLs a plug-in needs come from the system folder and from the
+ * plug-in's own folder, never from the working folder or PATH, where anyone
+ * may have put a DLL of the same name. */
+static void SearchOnlySafeFolders(const char* name) {
+  SetDllDirectoryA("");
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS);
+  char folder[MAX_PATH * 4];
+  snprintf(folder, sizeof folder, "%s", name);
+  char* slash = strrchr(folder, '\\');
+  if (slash == NULL) return;
+  *slash = '\0';
+  WCHAR wide[MAX_PATH * 4];
+  if (MultiByteToWideChar(CP_ACP, 0, folder, -1, wide, MAX_PATH * 4) > 0) AddDllDirectory(wide);
+}
+
 static int Load(const char* name, SpiServerEntries* e, char* reason, size_t reason_size) {
-  /* The DLL's own folder is searched for the DLLs it needs. */
-  g_plugin = LoadLibraryExA(name, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+  SearchOnlySafeFolders(name);
+  g_plugin = LoadLibraryExA(name, NULL,
+                            LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   if (g_plugin == NULL) {
     const DWORD code = GetLastError();
     char text[400] = "";
@@ -105,6 +122,17 @@ static LONG WINAPI Crashed(EXCEPTION_POINTERS* fault) {
   return EXCEPTION_EXECUTE_HANDLER;
 }
 
+/* A stack overflow leaves too little stack for the unhandled-exception
+ * filter: a vectored handler, which runs first, reports it at once, on the
+ * room that SetThreadStackGuarantee keeps for it. */
+static LONG WINAPI StackOverflow(EXCEPTION_POINTERS* fault) {
+  const DWORD code = fault->ExceptionRecord->ExceptionCode;
+  if (code != EXCEPTION_STACK_OVERFLOW) return EXCEPTION_CONTINUE_SEARCH;
+  SpiServerReportCrash(&g_platform, code);
+  TerminateProcess(GetCurrentProcess(), code);
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
 /* The channel takes over the standard input and output handles; the
  * plug-in's own output goes to standard error and its input reads nothing,
  * so that no printf of a plug-in can break a message. Done before the
@@ -144,5 +172,8 @@ int main(void) {
   g_platform.code_page = GetACP();
   g_platform.pointer_bits = (uint32_t)sizeof(void*) * 8;
   SetUnhandledExceptionFilter(Crashed);
+  ULONG guarantee = 64 * 1024;
+  SetThreadStackGuarantee(&guarantee);
+  AddVectoredExceptionHandler(1, StackOverflow);
   return SpiServe(&g_platform);
 }

@@ -11,8 +11,10 @@
 
 #include "kevrale/spi.h"
 #include "localmem/LocalMemoryShare.h"
+#include "platform/Confinement.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/LargeBlock.h"
+#include "platform/Sanitizers.h"
 #include "runner/SpiServer.h"
 
 namespace {
@@ -94,14 +96,35 @@ bool TakeChannel(Channel& channel) {
   return true;
 }
 
+// With --confine (and --read PATH for each path it may read besides the
+// system's libraries), the process confines itself before it loads the
+// plug-in, whose own code then runs confined from its first instruction.
+// What the kernel does not offer is said on standard error.
+void Confine(int argc, char** argv) {
+  kevrale::ConfinementRules rules;
+  bool confine = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--confine") confine = true;
+    if (arg == "--read" && i + 1 < argc) rules.readable.emplace_back(argv[++i]);
+  }
+  if (!confine) return;
+  for (std::string& folder : kevrale::SystemLibraryFolders())
+    rules.readable.push_back(std::move(folder));
+  rules.relaxed_for_sanitizers = kevrale::kReservesShadowMemory;
+  const std::string note = kevrale::ConfineProcess(rules);
+  if (!note.empty()) fprintf(stderr, "kevrale-spi-runner: %s\n", note.c_str());
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   Channel channel;
   if (!TakeChannel(channel)) {
     perror("kevrale-spi-runner");
     return SPI_SERVER_BROKEN;
   }
+  Confine(argc, argv);
   SpiServerPlatform platform{};
   platform.channel = &channel;
   platform.Read = &ReadAll;

@@ -62,7 +62,8 @@ class PluginFaultTest : public test::CliFolderTest {
   }
 
   RunResult Run(const std::string& args) {
-    return RunCommand("XDG_CONFIG_HOME=" + Quote(dir_.File("config")) + " " +
+    return RunCommand("XDG_CONFIG_HOME=" + Quote(dir_.File("config")) +
+                      " XDG_CACHE_HOME=" + Quote(dir_.File("cache")) + " " +
                       Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " " + args);
   }
 };
@@ -155,6 +156,36 @@ TEST_F(PluginFaultTest, AFirstInterruptEndsAHungPluginAtOnce) {
   EXPECT_FALSE(Contains(r.output, "entry 1, line 1")) << r.output;
   EXPECT_FALSE(fs::exists(Path("h1_s.bmp")));
   EXPECT_FALSE(fs::exists(Path("k1_s.bmp")));
+}
+
+TEST_F(PluginFaultTest, ThePluginProcessesEndWhenTheProgramIsKilledWhileOneHangs) {
+  // No time limit: only the end of the program can end the hanging call.
+  WriteKvt("h1.kvh", Bar(4), "KVTH");
+  // (SIGINT takes the same road as SIGTERM; a program started in the
+  // background by a shell ignores it, so it is not sent here.)
+  for (const char* signal_name : {"KILL", "TERM"}) {
+    SCOPED_TRACE(signal_name);
+    const std::string script =
+        "XDG_CONFIG_HOME=" + Quote(dir_.File("config")) +
+        " XDG_CACHE_HOME=" + Quote(dir_.File("cache")) + " " +
+        Quote(KEVRALE_BIN_DIR "/kevrale-thin") + " --plugin-timeout 0 " + Quote(Path("h1.kvh")) +
+        " & cli=$!\n"
+        // The hanging decoder's process is up, and then in its call.
+        "i=0; while [ $i -lt 400 ] && [ -z \"$(pgrep -P $cli)\" ]; do "
+        "sleep 0.01; i=$((i+1)); done\n"
+        "sleep 0.5; children=$(pgrep -P $cli)\n"
+        "echo \"children: $(echo $children | wc -w)\"\n"
+        "kill -" +
+        signal_name +
+        " $cli; wait $cli\n"
+        // A zombie has ended; it waits only for init to reap it.
+        "sleep 0.3; for c in $children; do [ -e /proc/$c ] && "
+        "[ \"$(cut -d' ' -f3 /proc/$c/stat)\" != Z ] && echo \"left: $c\"; done\n"
+        "true\n";
+    const RunResult r = RunCommand("sh -c " + Quote(script));
+    EXPECT_FALSE(Contains(r.output, "children: 0")) << r.output;
+    EXPECT_FALSE(Contains(r.output, "left:")) << r.output;
+  }
 }
 
 }  // namespace

@@ -38,6 +38,11 @@ TEST(SusieSettingsTest, ReadsThePathOfThePlugInSection) {
   WriteText(file, "[Plug-in]\nPath=/opt/susie/spi\n");
   EXPECT_EQ(SusiePluginFolder(), "/opt/susie/spi");
 
+  // A relative folder lies beside the settings file, wherever the program
+  // was started.
+  WriteText(file, "[Plug-in]\nPath=spi/mine\n");
+  EXPECT_EQ(SusiePluginFolder(), temp.Path() + "/Dravello/spi/mine");
+
   WriteText(file, "[Other]\nPath=/wrong\n[Plug-in]\nName=x\n");
   EXPECT_EQ(SusiePluginFolder(), std::nullopt);  // no key in the section
 

@@ -105,8 +105,10 @@ TEST_F(ProgramPluginHostTest, BundledPluginsComeFirstAndThoseTheUserInstalledWin
   host.reset();
   TSPIs::SetDefaultGraphicClass(nullptr);
   SPIBitmapRegistration registration;
-  test::DecoderLog log;  // before the processes start, which inherit it
-  host = CreateProgramPluginHost(Settings());
+  test::DecoderLog log;                           // before the processes start, which inherit it
+  ProgramPluginSettings unconfined = Settings();  // the log is a file they write
+  unconfined.confine_plugins = false;
+  host = CreateProgramPluginHost(unconfined);
   log.Clear();
   const std::string file = temp.File("picture.kvt");
   test::WriteBytes(file, test::KvtBytes(test::FourColours()));
@@ -117,6 +119,31 @@ TEST_F(ProgramPluginHostTest, BundledPluginsComeFirstAndThoseTheUserInstalledWin
   ASSERT_FALSE(lines.empty());
   for (const std::string& line : lines) EXPECT_TRUE(line.starts_with("kvt_second ")) << line;
   EXPECT_TRUE(lines.back().starts_with("kvt_second GetPicture file=" + file)) << lines.back();
+}
+
+TEST_F(ProgramPluginHostTest, ANativePluginIsListedFromTheCacheAndOneThatHangsCostsOneStart) {
+  const std::string sound = CopySpi("kvt_basic", susie, "a_sound.spi");
+  const std::string hangs = CopySpi("kvt_info_hang", susie, "b_hangs.spi");
+  ProgramPluginSettings settings = Settings();
+  settings.time_limit_seconds = 1;
+  for (int start = 0; start < 2; ++start) {
+    SCOPED_TRACE(start == 0 ? "first start" : "second start");
+    std::unique_ptr<TSPIs> host = CreateProgramPluginHost(settings);
+    ASSERT_EQ(host->Count(), 1);
+    const auto& library = dynamic_cast<const ProcessSpiLibrary&>(host->Items(0).Library());
+    EXPECT_EQ(library.FromCache(), start == 1);
+    // From the cache, nothing runs until a picture needs the plug-in.
+    EXPECT_EQ(library.RunningProcesses(), start == 0 ? 1u : 0u);
+    ASSERT_EQ(host->Skipped().size(), 1u);
+    const std::string text = host->Skipped()[0].Text();
+    EXPECT_TRUE(Contains(text, hangs + ": the plug-in gave no answer within 1 s")) << text;
+    EXPECT_EQ(Contains(text, "at an earlier start"), start == 1) << text;
+  }
+  // A changed file is asked again.
+  test::WriteBytes(hangs, test::ReadBytes(test::TestSpi("kvt_info_hang")));
+  std::unique_ptr<TSPIs> host = CreateProgramPluginHost(settings);
+  ASSERT_EQ(host->Skipped().size(), 1u);
+  EXPECT_FALSE(Contains(host->Skipped()[0].Text(), "at an earlier start"));
 }
 
 TEST_F(ProgramPluginHostTest, LibrariesThatCannotBeUsedAreSkippedAndTheStartGoesOn) {

@@ -123,6 +123,8 @@ inline std::unique_ptr<TSPI> TestModule(const std::string& name, Placement place
   PluginProcessOptions options;
   options.program_folder = KEVRALE_BIN_DIR;
   options.time_limit_seconds = 30;
+  // Unconfined: the decoders write their call log (DecoderLog) to a file.
+  options.confine = false;
   return CreateSPI(SpiSource(TestSpi(name), [options](const std::string& file) {
     return ProcessSpiLibrary::Open(file, options, nullptr);
   }));

@@ -42,6 +42,8 @@
  *   KVT_CHATTY              every call prints a line on standard output
  *   KVT_HOG                 GetPicture first asks malloc for 8 GiB and
  *                           returns SPI_OUT_OF_MEMORY when it is refused
+ *   KVT_HOSTILE             GetPicture first tries a misdeed (Hostile.h)
+ *   KVT_INFO_HANG           GetPluginInfo never returns
  *
  * When the environment variable KEVRALE_KVT_LOG names a file, every call of
  * IsSupported, GetPictureInfo, GetPicture and GetPreview appends one line
@@ -55,6 +57,10 @@
 #include <unistd.h>
 
 #include "kevrale/spi.h"
+
+#ifdef KVT_HOSTILE
+#include "Hostile.h"
+#endif
 
 #ifndef TEST_SPI_NAME
 #define TEST_SPI_NAME "kvt"
@@ -351,6 +357,9 @@ aborted:
 }
 
 SPI_EXPORT int32_t GetPluginInfo(int32_t infono, char* buf, int32_t buflen) {
+#ifdef KVT_INFO_HANG
+  for (;;) sleep(1000);
+#endif
   const char* text = NULL;
   switch (infono) {
     case 0:
@@ -425,6 +434,9 @@ SPI_EXPORT int32_t GetPicture(const char* buf, intptr_t len, uint32_t flag, SpiH
                               SpiHandle* hbm, SpiProgressCallback progress, intptr_t data) {
   LogInput("GetPicture", buf, len, flag);
   CHAT("GetPicture");
+#ifdef KVT_HOSTILE
+  Misdeed(buf, flag, progress, data);
+#endif
 #ifdef KVT_CRASH
   *(volatile int*)(intptr_t)0 = 1;
 #endif
@@ -457,6 +469,9 @@ SPI_EXPORT int32_t GetPicture(const char* buf, intptr_t len, uint32_t flag, SpiH
   }
 #endif
   if (result == SPI_SUCCESS) result = MakeDib(&image, KVT_BITS, hbinfo, hbm, progress, data);
+#ifdef KVT_OVERSIZE
+  if (result == SPI_SUCCESS) Oversize(hbm);
+#endif
   free(input);
 #ifdef KVT_STORE_THEN_FAIL
   if (result == SPI_SUCCESS) result = SPI_BROKEN_DATA;

@@ -12,7 +12,19 @@
  *   KVT_CRASH    GetPicture writes through a null pointer
  *   KVT_HANG     GetPicture never returns
  *   KVT_CHATTY   every call prints a line on standard output
+ *   KVT_STACK_OVERFLOW   GetPicture recurses without end
+ *   KVT_HELPER   imports HelperName from helper.dll, and gives its answer
+ *                as the plug-in's name (GetPluginInfo 1)
+ *   KVT_START_PROCESS    GetPicture starts cmd.exe, which waits for ever
+ *                on a pipe that the plug-in keeps open, then decodes
+ *   KVT_WRITE_FILE       GetPicture creates written.txt beside its picture
+ *   KVT_OPEN_SOCKET      GetPicture opens a TCP socket on 127.0.0.1
+ *   (each of the last two crashes when it succeeds, and decodes when it is
+ *   refused)
  */
+#ifdef KVT_OPEN_SOCKET
+#include <winsock2.h>
+#endif
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
@@ -152,11 +164,48 @@ static int Decode(LPCSTR buf, LONG_PTR len, unsigned int flag, HLOCAL* pHBInfo, 
   return result;
 }
 
+#ifdef KVT_WRITE_FILE
+static void WriteBeside(LPCSTR picture) {
+  char path[MAX_PATH * 2];
+  lstrcpynA(path, picture, MAX_PATH);
+  char* slash = strrchr(path, '\\');
+  if (slash == NULL) return;
+  lstrcpyA(slash + 1, "written.txt");
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  if (file != INVALID_HANDLE_VALUE) *(volatile int*)(INT_PTR)0 = 1;
+}
+#endif
+
+#ifdef KVT_OPEN_SOCKET
+static void OpenSocket(void) {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return;
+  struct sockaddr_in loopback;
+  memset(&loopback, 0, sizeof loopback);
+  loopback.sin_family = AF_INET;
+  loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, (struct sockaddr*)&loopback, sizeof loopback);
+  *(volatile int*)(INT_PTR)0 = 1;
+}
+#endif
+
+#ifdef KVT_HELPER
+__declspec(dllimport) const char* WINAPI HelperName(void);
+#endif
+
 EXPORT int WINAPI GetPluginInfo(int infono, LPSTR buf, int buflen) {
   static const char* const kInfo[] = {"00IN", "KVT test decoder for Windows", "*.kvt",
                                       "KVT test image"};
   CHAT("GetPluginInfo");
   if (infono < 0 || infono >= 4 || buf == NULL || buflen <= 0) return 0;
+#ifdef KVT_HELPER
+  if (infono == 1) {
+    lstrcpynA(buf, HelperName(), buflen);
+    return lstrlenA(buf);
+  }
+#endif
   lstrcpynA(buf, kInfo[infono], buflen);
   return lstrlenA(buf);
 }
@@ -184,6 +233,37 @@ EXPORT int WINAPI GetPictureInfo(LPCSTR buf, LONG_PTR len, unsigned int flag, Pi
   return result;
 }
 
+#ifdef KVT_STACK_OVERFLOW
+static int Deeper(volatile char* above, unsigned depth) {
+  volatile char frame[4096];
+  frame[0] = above != NULL ? above[0] : 1;
+  if (depth == 0xFFFFFFFFu) return frame[0];
+  return Deeper(frame, depth + 1) + frame[100];
+}
+#endif
+
+#ifdef KVT_START_PROCESS
+static void StartWaitingProcess(void) {
+  HANDLE read_end = NULL, write_end = NULL;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return;
+  SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA start;
+  memset(&start, 0, sizeof start);
+  start.cb = sizeof start;
+  start.dwFlags = STARTF_USESTDHANDLES;
+  start.hStdInput = read_end;
+  start.hStdOutput = start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process;
+  char command[] = "cmd.exe /k";
+  if (CreateProcessA(NULL, command, NULL, NULL, TRUE, 0, NULL, NULL, &start, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(read_end); /* the write end stays open: cmd.exe waits */
+}
+#endif
+
 EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned int flag, HLOCAL* pHBInfo,
                              HLOCAL* pHBm, ProgressCallback lpPrgressCallback, LONG_PTR lData) {
   CHAT("GetPicture");
@@ -192,6 +272,18 @@ EXPORT int WINAPI GetPicture(LPCSTR buf, LONG_PTR len, unsigned int flag, HLOCAL
 #endif
 #ifdef KVT_HANG
   for (;;) Sleep(1000);
+#endif
+#ifdef KVT_STACK_OVERFLOW
+  if (Deeper(NULL, 0) == 42) return 8;
+#endif
+#ifdef KVT_START_PROCESS
+  StartWaitingProcess();
+#endif
+#ifdef KVT_WRITE_FILE
+  if ((flag & 7) == 0) WriteBeside(buf);
+#endif
+#ifdef KVT_OPEN_SOCKET
+  OpenSocket();
 #endif
   return Decode(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, 0);
 }
