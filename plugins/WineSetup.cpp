@@ -214,7 +214,7 @@ void LeaveWinePrefix(const std::string& server, const std::string& prefix) {
   // (A failed attempt may have dropped the shared lock: it is taken again
   // in any case.)
   const int fd = use->second.lock.Get();
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) Run({server, "-k"}, prefix);
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) Run({server, "-k"}, prefix, WineOptions());
   flock(fd, LOCK_SH);
 }
 
