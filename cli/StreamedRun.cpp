@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <optional>
 #include <thread>
@@ -109,7 +110,7 @@ class ScannedPixels {
       std::vector<uint8_t>().swap(codes_);
       return;
     }
-    colours_ = table.Colours();
+    colours_ = CodeColours(table.Colours(), 0);
   }
 
   // Whether every pixel's code is kept.
@@ -118,41 +119,46 @@ class ScannedPixels {
   // Fills a band with rows y0 .. from the codes, as the source gives them.
   void Fill(int y0, TBitmap& band) const {
     const int out_bytes = band.BytesPerPixel();
+    const size_t used = size_t(width_) * size_t(out_bytes);
     for (int i = 0; i < band.Height(); ++i) {
-      const uint8_t* code = codes_.data() + size_t(y0 + i) * size_t(width_);
       uint8_t* out = band.ScanLine(i);
-      for (int x = 0; x < width_; ++x, out += out_bytes) {
-        const uint32_t c = colours_[code[x]];
-        out[0] = uint8_t(c);
-        out[1] = uint8_t(c >> 8);
-        out[2] = uint8_t(c >> 16);
-        if (out_bytes == 4) out[3] = uint8_t(c >> 24);
-      }
-      std::fill(out, band.ScanLine(i) + band.Stride(), uint8_t(0));  // the padding
+      PutCodedColours(codes_.data() + size_t(y0 + i) * size_t(width_), width_, colours_, out,
+                      out_bytes);
+      std::fill(out + used, out + band.Stride(), uint8_t(0));  // the padding
     }
   }
 
  private:
   void AddRow(const uint8_t* row, int bytes, size_t y, ColourTable& table) {
+    if (bytes == 4)
+      AddRowOf<4>(row, y, table);
+    else
+      AddRowOf<3>(row, y, table);
+  }
+
+  template <int kBytes>
+  void AddRowOf(const uint8_t* row, size_t y, ColourTable& table) {
     uint8_t* codes = keep_ ? codes_.data() + y * size_t(width_) : nullptr;
-    uint32_t last = ~ColourAt(row, bytes);
+    uint32_t last = ~ColourAt(row, kBytes);
     uint8_t code = 0;
-    for (int x = 0; x < width_; ++x, row += bytes) {
-      const uint32_t c = ColourAt(row, bytes);
+    bool overflowed = false;
+    ForEachColour<kBytes>(row, width_, [&](int x, uint32_t c) {
       if (c != last) {
+        if (overflowed) return;
         table.Add(c);
-        if (table.Overflowed()) return;
+        overflowed = table.Overflowed();
+        if (overflowed) return;
         code = uint8_t(table.Find(c));
         last = c;
       }
       if (codes != nullptr) codes[x] = code;
-    }
+    });
   }
 
   int width_ = 0;
   bool keep_ = false;
   std::vector<uint8_t> codes_;
-  std::vector<uint32_t> colours_;
+  std::array<uint32_t, 256> colours_{};
 };
 
 // The bundled plug-ins by their names; the first three are those whose

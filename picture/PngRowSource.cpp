@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "picture/BmpHeader.h"
+#include "picture/RasterLayout.h"
 #include "picture/RowDecoders.h"
 #include "platform/Stream.h"
 
@@ -175,6 +176,11 @@ class PngRowSource final : public SequentialRowSource {
     height_ = int(plan_.height);
     facts_ = plan_.facts;
     format_ = plan_.has_alpha ? TPixelFormat::pf32bit : TPixelFormat::pf24bit;
+    if (plan_.indexed) {
+      // An index past the palette is the plug-in's index 0; every pixel opaque.
+      index_colours_ = CodeColours(plan_.table, plan_.table[0]);
+      for (uint32_t& c : index_colours_) c |= 0xFF000000u;
+    }
   }
 
   void Check() override {
@@ -211,14 +217,7 @@ class PngRowSource final : public SequentialRowSource {
 
   void Convert(const uint8_t* in, uint8_t* out, int out_bytes) const override {
     if (plan_.indexed) {
-      for (int x = 0; x < width_; ++x, out += out_bytes) {
-        // An index past the palette is the plug-in's index 0.
-        const uint32_t c = in[x] < plan_.table.size() ? plan_.table[in[x]] : plan_.table[0];
-        out[0] = uint8_t(c);
-        out[1] = uint8_t(c >> 8);
-        out[2] = uint8_t(c >> 16);
-        if (out_bytes == 4) out[3] = 255;
-      }
+      PutCodedColours(in, width_, index_colours_, out, out_bytes);
       return;
     }
     // Alpha goes into a band only from a picture that keeps it.
@@ -234,6 +233,7 @@ class PngRowSource final : public SequentialRowSource {
 
   TStream& stream_;
   PngPlan plan_;
+  std::array<uint32_t, 256> index_colours_{};
   std::unique_ptr<PngPass> pass_;
 };
 

@@ -37,6 +37,29 @@ int PaletteBitsOf(size_t count) {
 
 }  // namespace
 
+std::array<uint32_t, 256> CodeColours(const std::vector<uint32_t>& colours, uint32_t missing) {
+  std::array<uint32_t, 256> table;
+  table.fill(missing);
+  std::copy_n(colours.begin(), std::min<size_t>(colours.size(), table.size()), table.begin());
+  return table;
+}
+
+void PutCodedColours(const uint8_t* codes, int width, const std::array<uint32_t, 256>& table,
+                     uint8_t* out, int out_bytes) {
+  if (width <= 0) return;
+  if (out_bytes == 4) {
+    for (int x = 0; x < width; ++x, out += 4) Put32(out, table[codes[x]]);
+    return;
+  }
+  // Each pixel but the last as 4 bytes, the fourth overwritten by the next.
+  int x = 0;
+  for (; x + 1 < width; ++x, out += 3) Put32(out, table[codes[x]]);
+  const uint32_t c = table[codes[x]];
+  out[0] = uint8_t(c);
+  out[1] = uint8_t(c >> 8);
+  out[2] = uint8_t(c >> 16);
+}
+
 int ColourTable::Find(uint32_t colour) const {
   for (size_t slot = SlotOf(colour);; slot = (slot + 1) & (kSlots - 1)) {
     if (codes_[slot] < 0) return -1;
@@ -154,20 +177,18 @@ void PackRow(const uint8_t* row, int width, int bits, uint8_t* out, SampleOf sam
   uint32_t last = ColourAt(row, kBytes);
   unsigned sample = sample_of(last);
   if (bits == 8) {
-    for (int x = 0; x < width; ++x, row += kBytes) {
-      const uint32_t colour = ColourAt(row, kBytes);
+    ForEachColour<kBytes>(row, width, [&](int x, uint32_t colour) {
       if (colour != last) {
         sample = sample_of(colour);
         last = colour;
       }
       out[x] = uint8_t(sample);
-    }
+    });
     return;
   }
   unsigned byte = 0;
   int filled = 0;
-  for (int x = 0; x < width; ++x, row += kBytes) {
-    const uint32_t colour = ColourAt(row, kBytes);
+  ForEachColour<kBytes>(row, width, [&](int, uint32_t colour) {
     if (colour != last) {
       sample = sample_of(colour);
       last = colour;
@@ -179,7 +200,7 @@ void PackRow(const uint8_t* row, int width, int bits, uint8_t* out, SampleOf sam
       byte = 0;
       filled = 0;
     }
-  }
+  });
   if (filled > 0) *out = uint8_t(byte << (8 - filled));
 }
 

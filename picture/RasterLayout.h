@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "picture/ImageFileFormat.h"
+#include "platform/LittleEndian.h"
 
 namespace kevrale {
 
@@ -34,6 +35,30 @@ inline uint32_t ColourAt(const uint8_t* p, int bytes_per_pixel) {
   const uint32_t a = bytes_per_pixel == 4 ? p[3] : 0xFFu;
   return a << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
 }
+
+// Calls f(x, colour) for each of `width` pixels of a bitmap row of kBytes
+// a pixel, colours as ColourAt gives them. A 3-byte pixel that another
+// pixel follows is read in one 4-byte load, its neighbour's byte masked.
+template <int kBytes, typename F>
+inline void ForEachColour(const uint8_t* row, int width, F f) {
+  static_assert(kBytes == 3 || kBytes == 4);
+  if constexpr (kBytes == 4) {
+    for (int x = 0; x < width; ++x, row += 4) f(x, Get32(row));
+  } else {
+    int x = 0;
+    for (; x + 1 < width; ++x, row += 3) f(x, Get32(row) | 0xFF000000u);
+    if (x < width) f(x, ColourAt(row, 3));
+  }
+}
+
+// A colour for each code of a byte: table[code] for the codes of `colours`,
+// `missing` for the others.
+std::array<uint32_t, 256> CodeColours(const std::vector<uint32_t>& colours, uint32_t missing);
+
+// Writes `width` pixels, the colour codes[x] stands for in `table`, as
+// bitmap pixels of `out_bytes` (B G R, and A from the colour's top byte).
+void PutCodedColours(const uint8_t* codes, int width, const std::array<uint32_t, 256>& table,
+                     uint8_t* out, int out_bytes);
 
 // A set of up to 256 colours with a small code for each, found in a hash
 // table; colours past the 256th only mark the set as full.

@@ -16,6 +16,7 @@
 #include "picture/BmpHeader.h"
 #include "picture/RowDecoders.h"
 #include "picture/TiffClient.h"
+#include "platform/LittleEndian.h"
 #include "platform/Stream.h"
 
 namespace kevrale {
@@ -354,6 +355,15 @@ class TiffRowSource final : public ImageRowSource {
       return;
     }
     const int samples = page_.samples;
+    if (page_.bits == 24) {
+      // R G B samples into opaque B G R (A) pixels; a 3-byte pixel that
+      // another follows is stored as 4 bytes, the fourth overwritten next.
+      int x = 0;
+      for (; x + (out_bytes == 3) < width; ++x, in += samples, out += out_bytes)
+        Put32(out, Opaque(in[0], in[1], in[2]));
+      if (x < width) put(out, Opaque(in[0], in[1], in[2]), 255);
+      return;
+    }
     const bool premultiplied = page_.alpha == EXTRASAMPLE_ASSOCALPHA;
     for (int x = 0; x < width; ++x, in += samples) {
       if (page_.bits == 24) {
