@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -141,18 +142,19 @@ class ScannedPixels {
     uint8_t* codes = keep_ ? codes_.data() + y * size_t(width_) : nullptr;
     uint32_t last = ~ColourAt(row, kBytes);
     uint8_t code = 0;
-    bool overflowed = false;
-    ForEachColour<kBytes>(row, width_, [&](int x, uint32_t c) {
+    for (int x = 0; x < width_;) {
+      const uint8_t* first = row + size_t(x) * kBytes;
+      const int end = RunEnd<kBytes>(row, x + 1, width_, first);
+      const uint32_t c = ColourAt(first, kBytes);
       if (c != last) {
-        if (overflowed) return;
         table.Add(c);
-        overflowed = table.Overflowed();
-        if (overflowed) return;
+        if (table.Overflowed()) return;
         code = uint8_t(table.Find(c));
         last = c;
       }
-      if (codes != nullptr) codes[x] = code;
-    });
+      if (codes != nullptr) std::memset(codes + x, code, size_t(end - x));
+      x = end;
+    }
   }
 
   int width_ = 0;

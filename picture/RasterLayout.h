@@ -5,7 +5,9 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "picture/ImageFileFormat.h"
@@ -36,19 +38,35 @@ inline uint32_t ColourAt(const uint8_t* p, int bytes_per_pixel) {
   return a << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
 }
 
-// Calls f(x, colour) for each of `width` pixels of a bitmap row of kBytes
-// a pixel, colours as ColourAt gives them. A 3-byte pixel that another
-// pixel follows is read in one 4-byte load, its neighbour's byte masked.
-template <int kBytes, typename F>
-inline void ForEachColour(const uint8_t* row, int width, F f) {
-  static_assert(kBytes == 3 || kBytes == 4);
-  if constexpr (kBytes == 4) {
-    for (int x = 0; x < width; ++x, row += 4) f(x, Get32(row));
-  } else {
-    int x = 0;
-    for (; x + 1 < width; ++x, row += 3) f(x, Get32(row) | 0xFF000000u);
-    if (x < width) f(x, ColourAt(row, 3));
+// The end of the run of pixels equal to `first` (kBytes bytes) that goes
+// on at pixel x of `row`, no further than `width`: four pixels compared at
+// a time in whole words, then one by one.
+template <int kBytes>
+inline int RunEnd(const uint8_t* row, int x, int width, const uint8_t* first) {
+  uint8_t pattern[4 * kBytes];
+  for (int i = 0; i < 4; ++i) std::memcpy(pattern + i * kBytes, first, kBytes);
+  // The first and the last 8 bytes of four pixels cover all 12 or 16.
+  uint64_t head, tail;
+  std::memcpy(&head, pattern, 8);
+  std::memcpy(&tail, pattern + 4 * kBytes - 8, 8);
+  for (; x + 4 <= width; x += 4) {
+    const uint8_t* p = row + size_t(x) * kBytes;
+    uint64_t h, t;
+    std::memcpy(&h, p, 8);
+    std::memcpy(&t, p + 4 * kBytes - 8, 8);
+    if (h != head || t != tail) break;
   }
+  for (; x < width && std::memcmp(row + size_t(x) * kBytes, first, kBytes) == 0; ++x) {
+  }
+  return x;
+}
+
+// Stores a 32-bit word at p, least significant byte first.
+inline void PutWord(uint8_t* p, uint32_t v) {
+  if constexpr (std::endian::native == std::endian::little)
+    std::memcpy(p, &v, 4);
+  else
+    Put32(p, v);
 }
 
 // A colour for each code of a byte: table[code] for the codes of `colours`,

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "picture/BmpHeader.h"
+#include "picture/RasterLayout.h"
 #include "picture/RowDecoders.h"
 #include "picture/TiffClient.h"
-#include "platform/LittleEndian.h"
 #include "platform/Stream.h"
 
 namespace kevrale {
@@ -360,7 +360,7 @@ class TiffRowSource final : public ImageRowSource {
       // another follows is stored as 4 bytes, the fourth overwritten next.
       int x = 0;
       for (; x + (out_bytes == 3) < width; ++x, in += samples, out += out_bytes)
-        Put32(out, Opaque(in[0], in[1], in[2]));
+        PutWord(out, Opaque(in[0], in[1], in[2]));
       if (x < width) put(out, Opaque(in[0], in[1], in[2]), 255);
       return;
     }
