@@ -67,7 +67,7 @@ TLoadLimits ThinnableLimits() {
 void ThinImageFile(const std::string& source, const std::string& destination,
                    const Options& options) {
   if (StreamingAllowed(source, options) &&
-      ThinStreamed(source, destination, options, StreamThreads(options)))
+      ThinStreamed(source, destination, options, StreamThreads(options, source, destination)))
     return;
   ThinWholePicture(source, destination, options);
 }

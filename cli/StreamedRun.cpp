@@ -216,15 +216,25 @@ bool StreamingAllowed(const std::string& source, const Options& options) {
          ResultFormat(options) != OutputFormat::kSvg && options.prune == 0;
 }
 
-int StreamThreads(const Options& options) {
+int StreamThreads(const Options& options, const std::string& source,
+                  const std::string& destination) {
   if (options.jobs > 1) return 1;
   const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 3u);
+  if (cores == 1) return 1;
+  // Decoding a PNG, TIFF or JPEG source or compressing a PNG or TIFF result
+  // costs a few times the sweep: with a thread each for reading and for
+  // writing beside the sweep, the three share whatever cores are free, and
+  // gain even on a machine busy with other work.
+  const bool codec =
+      !OwnBmpReaderLoads(source) || (destination != kStandardOutputName &&
+                                     ImageFileFormatFor(destination) != TImageFileFormat::Bmp);
+  if (codec) return 3;
   // A helper thread only gains where a core is free for it: on a machine
   // busy with other work, every band handed between threads waits for
   // one of them to be scheduled again, which costs more than the reading
-  // and writing that the helper would take off the sweep.
+  // and writing of BMP rows that the helper would take off the sweep.
   double load = 0;
-  if (cores > 1 && ::getloadavg(&load, 1) == 1 && load + 1 > double(cores)) return 1;
+  if (::getloadavg(&load, 1) == 1 && load + 1 > double(cores)) return 1;
   // On two cores one helper that both reads and writes beside the sweep
   // beats two helpers, which take turns with the sweep for the cores.
   return int(cores);
