@@ -290,8 +290,10 @@ class TiffRowSource final : public ImageRowSource {
       if (!TIFFRGBAImageGet(&rgba_image_, rgba_.data(), page_.width, rows)) Broken();
     } else {
       // Some codecs (the fax ones) leave a row's padding bits as they found
-      // them; cleared, the rows never depend on what the memory held.
-      std::fill(band_.begin(), band_.end(), 0);
+      // them; cleared, the rows never depend on what the memory held. Rows
+      // of whole bytes have no padding, and every byte of them is decoded.
+      if (uint64_t(page_.width) * page_.bits_per_sample * page_.samples % 8 != 0)
+        std::fill(band_.begin(), band_.end(), 0);
       if (TIFFIsTiled(tif)) {
         for (uint32_t left = 0; left < page_.width; left += tile_width_) {
           std::fill(tile_.begin(), tile_.end(), 0);
