@@ -357,6 +357,16 @@ class TiffRowSource final : public ImageRowSource {
       return;
     }
     const int samples = page_.samples;
+    if (page_.bits == 24 && samples == 3 && out_bytes == 3) {
+      // R G B samples into B G R pixels: a loop the compiler can turn into
+      // shuffles of whole vectors.
+      for (int x = 0; x < width; ++x) {
+        out[3 * x] = in[3 * x + 2];
+        out[3 * x + 1] = in[3 * x + 1];
+        out[3 * x + 2] = in[3 * x];
+      }
+      return;
+    }
     if (page_.bits == 24) {
       // R G B samples into opaque B G R (A) pixels; a 3-byte pixel that
       // another follows is stored as 4 bytes, the fourth overwritten next.
