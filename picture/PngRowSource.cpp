@@ -223,6 +223,10 @@ class PngRowSource final : public SequentialRowSource {
     // Alpha goes into a band only from a picture that keeps it.
     const bool keep_alpha = format_ == TPixelFormat::pf32bit;
     const int in_bytes = plan_.has_alpha ? 4 : 3;
+    if (in_bytes == out_bytes && (in_bytes == 3 || keep_alpha)) {
+      std::memcpy(out, in, size_t(width_) * size_t(in_bytes));  // B G R (A) as they are
+      return;
+    }
     for (int x = 0; x < width_; ++x, in += in_bytes, out += out_bytes) {
       out[0] = in[0];
       out[1] = in[1];
