@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -256,35 +255,9 @@ void TSaveFileStream::CommitUnnamed() {
 
 void TSaveFileStream::CommitNamed() {
   CloseChecked();
-  if (replaces_ && ExchangeWithTarget()) return;
   if (::rename(temporary_->Path(), target_.c_str()) != 0) Fail(errno);
   // The name is gone: nothing is left to remove.
   temporary_.reset();
-}
-
-bool TSaveFileStream::ExchangeWithTarget() {
-#ifdef RENAME_EXCHANGE
-  // The names of the result and of the file it replaces trade places in one
-  // step, as a rename would put the result in place; the replaced file then
-  // goes by its temporary name. Unlike a rename over an existing file, the
-  // exchange does not make ext4 start writing the new file's pages out on
-  // the spot (its safeguard for programs that replace files without
-  // syncing), which costs a large result a third of its save.
-  if (::renameat2(AT_FDCWD, temporary_->Path(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) != 0)
-    return false;  // not supported here, or the name is gone: rename instead
-  struct stat replaced;
-  if (::lstat(temporary_->Path(), &replaced) == 0 && !S_ISREG(replaced.st_mode)) {
-    // The name has become something else meanwhile: put it back, and let
-    // the rename say what is wrong.
-    if (::renameat2(AT_FDCWD, temporary_->Path(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) == 0)
-      return false;
-  }
-  ::unlink(temporary_->Path());
-  temporary_.reset();
-  return true;
-#else
-  return false;
-#endif
 }
 
 }  // namespace kevrale

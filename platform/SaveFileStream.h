@@ -63,9 +63,6 @@ class TSaveFileStream : public TFileStream {
   void OpenTemporary(const struct stat* replaced);
   bool KeepOwnerAndMode(const struct stat& replaced);
   void CommitUnnamed();
-  // Puts the result in place of the file it replaces by exchanging their
-  // names, then removes the replaced file; false where that cannot be done.
-  bool ExchangeWithTarget();
   void CommitNamed();
   void CloseChecked();
 

@@ -134,36 +134,6 @@ TEST_P(SaveFileStreamTest, AReplacedFileKeepsItsOwnerAndGroup) {
   EXPECT_EQ(st.st_mode & 07777, 0604u);
 }
 
-TEST_P(SaveFileStreamTest, AReplacedFileLivesOnOnlyUnderItsOtherNames) {
-  const std::string target = Path("out.bmp");
-  WriteText(target, "old contents");
-  ASSERT_EQ(::link(target.c_str(), Path("kept.bmp").c_str()), 0);
-  const int reader = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(reader, 0);
-  Save(target, "new");
-  EXPECT_EQ(Contents(target), "new");
-  EXPECT_EQ(Contents(Path("kept.bmp")), "old contents");
-  EXPECT_EQ(ReadAll(reader), "old contents") << "an open reader keeps the file it opened";
-  ::close(reader);
-  EXPECT_EQ(Entries(), (std::set<std::string>{"kept.bmp", "out.bmp"}));
-}
-
-TEST_P(SaveFileStreamTest, ANameThatBecomesAFolderBeforeTheCommitStaysOne) {
-  const std::string target = Path("out.bmp");
-  WriteText(target, "old contents");
-  {
-    TSaveFileStream stream(target);
-    stream.WriteBuffer("new", 3);
-    ASSERT_TRUE(fs::remove(target));
-    ASSERT_TRUE(fs::create_directory(target));
-    WriteText(Path("out.bmp/inside"), "theirs");
-    EXPECT_THROW(stream.Commit(), Exception);
-  }
-  EXPECT_TRUE(fs::is_directory(target));
-  EXPECT_EQ(Contents(Path("out.bmp/inside")), "theirs");
-  EXPECT_EQ(Entries(), std::set<std::string>{"out.bmp"});
-}
-
 TEST_P(SaveFileStreamTest, AnUncommittedStreamLeavesTheOldFileAndNothingElse) {
   const std::string target = Path("out.bmp");
   WriteText(target, "old contents");
