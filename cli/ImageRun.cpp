@@ -71,7 +71,8 @@ void ThinImageFile(const std::string& source, const std::string& destination,
   if (StreamingAllowed(source, options)) {
     // (TPicture checks the file as it loads it.)
     CheckPictureFile(source);
-    if (ThinStreamed(source, destination, options, StreamThreads(options))) return;
+    if (ThinStreamed(source, destination, options, StreamThreads(options, source, destination)))
+      return;
   }
   ThinWholePicture(source, destination, options);
 }

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -109,7 +111,7 @@ class ScannedPixels {
       std::vector<uint8_t>().swap(codes_);
       return;
     }
-    colours_ = table.Colours();
+    colours_ = CodeColours(table.Colours(), 0);
   }
 
   // Whether every pixel's code is kept.
@@ -118,41 +120,47 @@ class ScannedPixels {
   // Fills a band with rows y0 .. from the codes, as the source gives them.
   void Fill(int y0, TBitmap& band) const {
     const int out_bytes = band.BytesPerPixel();
+    const size_t used = size_t(width_) * size_t(out_bytes);
     for (int i = 0; i < band.Height(); ++i) {
-      const uint8_t* code = codes_.data() + size_t(y0 + i) * size_t(width_);
       uint8_t* out = band.ScanLine(i);
-      for (int x = 0; x < width_; ++x, out += out_bytes) {
-        const uint32_t c = colours_[code[x]];
-        out[0] = uint8_t(c);
-        out[1] = uint8_t(c >> 8);
-        out[2] = uint8_t(c >> 16);
-        if (out_bytes == 4) out[3] = uint8_t(c >> 24);
-      }
-      std::fill(out, band.ScanLine(i) + band.Stride(), uint8_t(0));  // the padding
+      PutCodedColours(codes_.data() + size_t(y0 + i) * size_t(width_), width_, colours_, out,
+                      out_bytes);
+      std::fill(out + used, out + band.Stride(), uint8_t(0));  // the padding
     }
   }
 
  private:
   void AddRow(const uint8_t* row, int bytes, size_t y, ColourTable& table) {
+    if (bytes == 4)
+      AddRowOf<4>(row, y, table);
+    else
+      AddRowOf<3>(row, y, table);
+  }
+
+  template <int kBytes>
+  void AddRowOf(const uint8_t* row, size_t y, ColourTable& table) {
     uint8_t* codes = keep_ ? codes_.data() + y * size_t(width_) : nullptr;
-    uint32_t last = ~ColourAt(row, bytes);
+    uint32_t last = ~ColourAt(row, kBytes);
     uint8_t code = 0;
-    for (int x = 0; x < width_; ++x, row += bytes) {
-      const uint32_t c = ColourAt(row, bytes);
+    for (int x = 0; x < width_;) {
+      const uint8_t* first = row + size_t(x) * kBytes;
+      const int end = RunEnd<kBytes>(row, x + 1, width_, first);
+      const uint32_t c = ColourAt(first, kBytes);
       if (c != last) {
         table.Add(c);
         if (table.Overflowed()) return;
         code = uint8_t(table.Find(c));
         last = c;
       }
-      if (codes != nullptr) codes[x] = code;
+      if (codes != nullptr) std::memset(codes + x, code, size_t(end - x));
+      x = end;
     }
   }
 
   int width_ = 0;
   bool keep_ = false;
   std::vector<uint8_t> codes_;
-  std::vector<uint32_t> colours_;
+  std::array<uint32_t, 256> colours_{};
 };
 
 // The bundled plug-ins by their names; the first three are those whose
@@ -208,15 +216,25 @@ bool StreamingAllowed(const std::string& source, const Options& options) {
          ResultFormat(options) != TImageFileFormat::Svg && options.prune == 0;
 }
 
-int StreamThreads(const Options& options) {
+int StreamThreads(const Options& options, const std::string& source,
+                  const std::string& destination) {
   if (options.jobs > 1) return 1;
   const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 3u);
+  if (cores == 1) return 1;
+  // Decoding a PNG, TIFF or JPEG source or compressing a PNG or TIFF result
+  // costs a few times the sweep: with a thread each for reading and for
+  // writing beside the sweep, the three share whatever cores are free, and
+  // gain even on a machine busy with other work.
+  const bool codec =
+      !OwnBmpReaderLoads(source) || (destination != kStandardOutputName &&
+                                     ImageFileFormatFor(destination) != TImageFileFormat::Bmp);
+  if (codec) return 3;
   // A helper thread only gains where a core is free for it: on a machine
   // busy with other work, every band handed between threads waits for
   // one of them to be scheduled again, which costs more than the reading
-  // and writing that the helper would take off the sweep.
+  // and writing of BMP rows that the helper would take off the sweep.
   double load = 0;
-  if (cores > 1 && ::getloadavg(&load, 1) == 1 && load + 1 > double(cores)) return 1;
+  if (::getloadavg(&load, 1) == 1 && load + 1 > double(cores)) return 1;
   // On two cores one helper that both reads and writes beside the sweep
   // beats two helpers, which take turns with the sweep for the cores.
   return int(cores);

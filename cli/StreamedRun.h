@@ -20,10 +20,13 @@ namespace kevrale::cli {
 // (BMP, PNG or TIFF) and no pruning, which needs the whole thinned picture.
 bool StreamingAllowed(const std::string& source, const Options& options);
 
-// The threads a streamed run uses for one image (see RowPipeline): one
-// thread a core up to three (reading, the sweep, writing), one thread for
-// all where several images run at once (-j).
-int StreamThreads(const Options& options);
+// The threads a streamed run of `source` into `destination` uses (see
+// RowPipeline): one thread a core up to three (reading, the sweep,
+// writing), three for rows that are decoded or compressed on a machine of
+// two cores or more, one thread for all where several images run at once
+// (-j).
+int StreamThreads(const Options& options, const std::string& source,
+                  const std::string& destination);
 
 // Thins `source` into `destination` ("-": standard output) as
 // ThinImageFile does, streaming, with `threads` threads (see RowPipeline)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "picture/BmpHeader.h"
+#include "picture/RasterLayout.h"
 #include "picture/RowDecoders.h"
 #include "platform/Stream.h"
 
@@ -175,6 +176,11 @@ class PngRowSource final : public SequentialRowSource {
     height_ = int(plan_.height);
     facts_ = plan_.facts;
     format_ = plan_.has_alpha ? TPixelFormat::pf32bit : TPixelFormat::pf24bit;
+    if (plan_.indexed) {
+      // An index past the palette is the plug-in's index 0; every pixel opaque.
+      index_colours_ = CodeColours(plan_.table, plan_.table[0]);
+      for (uint32_t& c : index_colours_) c |= 0xFF000000u;
+    }
   }
 
   void Check() override {
@@ -211,19 +217,16 @@ class PngRowSource final : public SequentialRowSource {
 
   void Convert(const uint8_t* in, uint8_t* out, int out_bytes) const override {
     if (plan_.indexed) {
-      for (int x = 0; x < width_; ++x, out += out_bytes) {
-        // An index past the palette is the plug-in's index 0.
-        const uint32_t c = in[x] < plan_.table.size() ? plan_.table[in[x]] : plan_.table[0];
-        out[0] = uint8_t(c);
-        out[1] = uint8_t(c >> 8);
-        out[2] = uint8_t(c >> 16);
-        if (out_bytes == 4) out[3] = 255;
-      }
+      PutCodedColours(in, width_, index_colours_, out, out_bytes);
       return;
     }
     // Alpha goes into a band only from a picture that keeps it.
     const bool keep_alpha = format_ == TPixelFormat::pf32bit;
     const int in_bytes = plan_.has_alpha ? 4 : 3;
+    if (in_bytes == out_bytes && (in_bytes == 3 || keep_alpha)) {
+      std::memcpy(out, in, size_t(width_) * size_t(in_bytes));  // B G R (A) as they are
+      return;
+    }
     for (int x = 0; x < width_; ++x, in += in_bytes, out += out_bytes) {
       out[0] = in[0];
       out[1] = in[1];
@@ -234,6 +237,7 @@ class PngRowSource final : public SequentialRowSource {
 
   TStream& stream_;
   PngPlan plan_;
+  std::array<uint32_t, 256> index_colours_{};
   std::unique_ptr<PngPass> pass_;
 };
 

@@ -1,6 +1,7 @@
 #include "picture/RasterLayout.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "picture/TBitmap.h"
@@ -36,6 +37,29 @@ int PaletteBitsOf(size_t count) {
 }
 
 }  // namespace
+
+std::array<uint32_t, 256> CodeColours(const std::vector<uint32_t>& colours, uint32_t missing) {
+  std::array<uint32_t, 256> table;
+  table.fill(missing);
+  std::copy_n(colours.begin(), std::min<size_t>(colours.size(), table.size()), table.begin());
+  return table;
+}
+
+void PutCodedColours(const uint8_t* codes, int width, const std::array<uint32_t, 256>& table,
+                     uint8_t* out, int out_bytes) {
+  if (width <= 0) return;
+  if (out_bytes == 4) {
+    for (int x = 0; x < width; ++x, out += 4) Put32(out, table[codes[x]]);
+    return;
+  }
+  // Each pixel but the last as 4 bytes, the fourth overwritten by the next.
+  int x = 0;
+  for (; x + 1 < width; ++x, out += 3) Put32(out, table[codes[x]]);
+  const uint32_t c = table[codes[x]];
+  out[0] = uint8_t(c);
+  out[1] = uint8_t(c >> 8);
+  out[2] = uint8_t(c >> 16);
+}
 
 int ColourTable::Find(uint32_t colour) const {
   for (size_t slot = SlotOf(colour);; slot = (slot + 1) & (kSlots - 1)) {
@@ -149,38 +173,57 @@ namespace {
 
 // Packs `width` pixels of `kBytes` bytes into samples of `bits`, each
 // found through `sample_of` where the colour changes.
+// Writes the sample of each of `width` pixels of kBytes, a byte each, the
+// sample found through `sample_of` once a run of one colour.
+template <int kBytes, typename SampleOf>
+void SamplesOf(const uint8_t* row, int width, uint8_t* samples, SampleOf sample_of) {
+  for (int x = 0; x < width;) {
+    const uint8_t* first = row + size_t(x) * kBytes;
+    const int end = RunEnd<kBytes>(row, x + 1, width, first);
+    std::memset(samples + x, int(sample_of(ColourAt(first, kBytes))), size_t(end - x));
+    x = end;
+  }
+}
+
+// Packs `count` samples of kBits each into bytes, high bits first; the last
+// byte padded with zero bits.
+template <int kBits>
+void PackSamples(const uint8_t* samples, int count, uint8_t* out) {
+  constexpr int kPerByte = 8 / kBits;
+  int x = 0;
+  for (; x + kPerByte <= count; x += kPerByte) {
+    unsigned byte = 0;
+    for (int i = 0; i < kPerByte; ++i) byte = byte << kBits | samples[x + i];
+    *out++ = uint8_t(byte);
+  }
+  if (x < count) {
+    unsigned byte = 0;
+    int filled = 0;
+    for (; x < count; ++x, filled += kBits) byte = byte << kBits | samples[x];
+    *out = uint8_t(byte << (8 - filled));
+  }
+}
+
 template <int kBytes, typename SampleOf>
 void PackRow(const uint8_t* row, int width, int bits, uint8_t* out, SampleOf sample_of) {
-  uint32_t last = ColourAt(row, kBytes);
-  unsigned sample = sample_of(last);
   if (bits == 8) {
-    for (int x = 0; x < width; ++x, row += kBytes) {
-      const uint32_t colour = ColourAt(row, kBytes);
-      if (colour != last) {
-        sample = sample_of(colour);
-        last = colour;
-      }
-      out[x] = uint8_t(sample);
-    }
+    SamplesOf<kBytes>(row, width, out, sample_of);
     return;
   }
-  unsigned byte = 0;
-  int filled = 0;
-  for (int x = 0; x < width; ++x, row += kBytes) {
-    const uint32_t colour = ColourAt(row, kBytes);
-    if (colour != last) {
-      sample = sample_of(colour);
-      last = colour;
-    }
-    byte = byte << bits | sample;
-    filled += bits;
-    if (filled == 8) {
-      *out++ = uint8_t(byte);
-      byte = 0;
-      filled = 0;
-    }
+  // A piece at a time, a multiple of 8 pixels, so that each starts a byte.
+  constexpr int kPiece = 1024;
+  uint8_t samples[kPiece];
+  for (int x0 = 0; x0 < width; x0 += kPiece) {
+    const int count = std::min(kPiece, width - x0);
+    SamplesOf<kBytes>(row + size_t(x0) * kBytes, count, samples, sample_of);
+    uint8_t* o = out + size_t(x0) * size_t(bits) / 8;
+    if (bits == 1)
+      PackSamples<1>(samples, count, o);
+    else if (bits == 2)
+      PackSamples<2>(samples, count, o);
+    else
+      PackSamples<4>(samples, count, o);
   }
-  if (filled > 0) *out = uint8_t(byte << (8 - filled));
 }
 
 }  // namespace

@@ -5,10 +5,13 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "picture/ImageFileFormat.h"
+#include "platform/LittleEndian.h"
 
 namespace kevrale {
 
@@ -34,6 +37,46 @@ inline uint32_t ColourAt(const uint8_t* p, int bytes_per_pixel) {
   const uint32_t a = bytes_per_pixel == 4 ? p[3] : 0xFFu;
   return a << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
 }
+
+// The end of the run of pixels equal to `first` (kBytes bytes) that goes
+// on at pixel x of `row`, no further than `width`: four pixels compared at
+// a time in whole words, then one by one.
+template <int kBytes>
+inline int RunEnd(const uint8_t* row, int x, int width, const uint8_t* first) {
+  uint8_t pattern[4 * kBytes];
+  for (int i = 0; i < 4; ++i) std::memcpy(pattern + i * kBytes, first, kBytes);
+  // The first and the last 8 bytes of four pixels cover all 12 or 16.
+  uint64_t head, tail;
+  std::memcpy(&head, pattern, 8);
+  std::memcpy(&tail, pattern + 4 * kBytes - 8, 8);
+  for (; x + 4 <= width; x += 4) {
+    const uint8_t* p = row + size_t(x) * kBytes;
+    uint64_t h, t;
+    std::memcpy(&h, p, 8);
+    std::memcpy(&t, p + 4 * kBytes - 8, 8);
+    if (h != head || t != tail) break;
+  }
+  for (; x < width && std::memcmp(row + size_t(x) * kBytes, first, kBytes) == 0; ++x) {
+  }
+  return x;
+}
+
+// Stores a 32-bit word at p, least significant byte first.
+inline void PutWord(uint8_t* p, uint32_t v) {
+  if constexpr (std::endian::native == std::endian::little)
+    std::memcpy(p, &v, 4);
+  else
+    Put32(p, v);
+}
+
+// A colour for each code of a byte: table[code] for the codes of `colours`,
+// `missing` for the others.
+std::array<uint32_t, 256> CodeColours(const std::vector<uint32_t>& colours, uint32_t missing);
+
+// Writes `width` pixels, the colour codes[x] stands for in `table`, as
+// bitmap pixels of `out_bytes` (B G R, and A from the colour's top byte).
+void PutCodedColours(const uint8_t* codes, int width, const std::array<uint32_t, 256>& table,
+                     uint8_t* out, int out_bytes);
 
 // A set of up to 256 colours with a small code for each, found in a hash
 // table; colours past the 256th only mark the set as full.

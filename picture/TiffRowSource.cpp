@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "picture/BmpHeader.h"
+#include "picture/RasterLayout.h"
 #include "picture/RowDecoders.h"
 #include "picture/TiffClient.h"
 #include "platform/Stream.h"
@@ -289,8 +290,10 @@ class TiffRowSource final : public ImageRowSource {
       if (!TIFFRGBAImageGet(&rgba_image_, rgba_.data(), page_.width, rows)) Broken();
     } else {
       // Some codecs (the fax ones) leave a row's padding bits as they found
-      // them; cleared, the rows never depend on what the memory held.
-      std::fill(band_.begin(), band_.end(), 0);
+      // them; cleared, the rows never depend on what the memory held. Rows
+      // of whole bytes have no padding, and every byte of them is decoded.
+      if (uint64_t(page_.width) * page_.bits_per_sample * page_.samples % 8 != 0)
+        std::fill(band_.begin(), band_.end(), 0);
       if (TIFFIsTiled(tif)) {
         for (uint32_t left = 0; left < page_.width; left += tile_width_) {
           std::fill(tile_.begin(), tile_.end(), 0);
@@ -354,6 +357,25 @@ class TiffRowSource final : public ImageRowSource {
       return;
     }
     const int samples = page_.samples;
+    if (page_.bits == 24 && samples == 3 && out_bytes == 3) {
+      // R G B samples into B G R pixels: a loop the compiler can turn into
+      // shuffles of whole vectors.
+      for (int x = 0; x < width; ++x) {
+        out[3 * x] = in[3 * x + 2];
+        out[3 * x + 1] = in[3 * x + 1];
+        out[3 * x + 2] = in[3 * x];
+      }
+      return;
+    }
+    if (page_.bits == 24) {
+      // R G B samples into opaque B G R (A) pixels; a 3-byte pixel that
+      // another follows is stored as 4 bytes, the fourth overwritten next.
+      int x = 0;
+      for (; x + (out_bytes == 3) < width; ++x, in += samples, out += out_bytes)
+        PutWord(out, Opaque(in[0], in[1], in[2]));
+      if (x < width) put(out, Opaque(in[0], in[1], in[2]), 255);
+      return;
+    }
     const bool premultiplied = page_.alpha == EXTRASAMPLE_ASSOCALPHA;
     for (int x = 0; x < width; ++x, in += samples) {
       if (page_.bits == 24) {

@@ -77,6 +77,33 @@ TEST(RasterLayout, APixelOutsideTheLayoutIsRefusedNotWrittenAsAnother) {
   EXPECT_EQ(out[0], 0x40);  // black 0, white 1, high bits first
 }
 
+TEST(RasterLayout, ALonePixelInARunIsPackedWhereverItFalls) {
+  // Colours that differ in one byte: blue, or only alpha in 4-byte pixels.
+  for (const int bytes : {3, 4}) {
+    const uint32_t run = bytes == 4 ? 0x80102030u : kOpaque | 0x102030;
+    const uint32_t lone = bytes == 4 ? 0x81102030u : kOpaque | 0x102031;
+    const RasterLayout layout = LayoutFor({run, lone}, bytes == 4);
+    ASSERT_EQ(layout.kind, RasterKind::Palette);
+    const RowPacker packer(layout);
+    const uint8_t run_code = layout.colours[0] == run ? 0 : 1;
+    constexpr int kWidth = 19;
+    for (int at = 0; at < kWidth; ++at) {
+      std::vector<uint8_t> row(size_t(kWidth) * size_t(bytes));
+      for (int x = 0; x < kWidth; ++x)
+        for (int i = 0; i < bytes; ++i)
+          row[size_t(x * bytes + i)] = uint8_t((x == at ? lone : run) >> (8 * i));
+      uint8_t out[3] = {};
+      packer.Pack(row.data(), kWidth, bytes, out);
+      for (int x = 0; x < kWidth; ++x) {
+        const int bit = out[x / 8] >> (7 - x % 8) & 1;
+        EXPECT_EQ(bit, x == at ? 1 - run_code : run_code)
+            << bytes << "-byte pixels, lone pixel at " << at << ", pixel " << x;
+      }
+      EXPECT_EQ(out[2] & 0x1F, 0) << "the last byte is padded with zero bits";
+    }
+  }
+}
+
 // A bitmap of the given colours (0xAARRGGBB), each pixel one of them by a
 // pattern that mixes runs and single pixels.
 TBitmap PictureOf(const std::vector<uint32_t>& colours, bool alpha, int width = 37,
