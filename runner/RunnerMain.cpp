@@ -17,6 +17,20 @@
 #include "platform/Sanitizers.h"
 #include "runner/SpiServer.h"
 
+// A plug-in that crashes must end the runner by its signal, as it does in
+// a plain build, so that the host reports a crash: the sanitizers' own
+// handlers would turn the signal into an exit with status 1.
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" const char* __asan_default_options() {
+  return "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0";
+}
+#endif
+#if defined(__SANITIZE_THREAD__)
+extern "C" const char* __tsan_default_options() {
+  return "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0";
+}
+#endif
+
 namespace {
 
 struct Channel {
