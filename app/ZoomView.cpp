@@ -133,7 +133,9 @@ QPoint ZoomView::KeyAnchor() const {
 }
 
 bool ZoomView::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == area_->viewport() && event->type() == QEvent::Wheel) {
+  // (The type first: while the scroll box is being destroyed its viewport
+  // still sends events, and the box may no longer be asked for anything.)
+  if (event->type() == QEvent::Wheel && watched == area_->viewport()) {
     auto* wheel = static_cast<QWheelEvent*>(event);
     if (wheel->modifiers().testFlag(Qt::ControlModifier)) {
       const QPoint delta = wheel->angleDelta();
