@@ -18,8 +18,8 @@
 
 #include "Files.h"
 #include "RunnerSupport.h"
+#include "ipc/PluginProcessErrors.h"
 #include "platform/Confinement.h"
-#include "plugins/PluginProcessErrors.h"
 
 namespace kevrale::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "plugins/PluginProcess.h"
+#include "ipc/PluginProcess.h"
 
 #include <sys/uio.h>
 #include <unistd.h>
@@ -10,17 +10,16 @@
 #include <optional>
 #include <thread>
 
+#include "ipc/PluginProcessErrors.h"
+#include "ipc/PluginProcessGroups.h"
+#include "ipc/SharedBlock.h"
+#include "ipc/WindowsFileNames.h"
 #include "platform/Confinement.h"
 #include "platform/Folders.h"
 #include "platform/Format.h"
 #include "platform/LargeBlock.h"
 #include "platform/LittleEndian.h"
 #include "platform/Sanitizers.h"
-#include "plugins/PluginProcessErrors.h"
-#include "plugins/PluginProcessGroups.h"
-#include "plugins/SPIExceptions.h"
-#include "plugins/SharedBlock.h"
-#include "plugins/WindowsFileNames.h"
 #include "runner/SpiProtocol.h"
 
 extern char** environ;

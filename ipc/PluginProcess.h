@@ -25,11 +25,11 @@
 #include <string>
 #include <vector>
 
+#include "ipc/ChildProcess.h"
+#include "ipc/MessageChannel.h"
+#include "ipc/PeMachine.h"
+#include "ipc/WineSetup.h"
 #include "kevrale/spi.h"
-#include "plugins/ChildProcess.h"
-#include "plugins/MessageChannel.h"
-#include "plugins/PeMachine.h"
-#include "plugins/WineSetup.h"
 #include "runner/SpiProtocol.h"  // the SPI_EXPORTS_* bits of Exports()
 
 namespace kevrale {
