@@ -8,8 +8,8 @@
 #include "app/TApplication.h"
 #include "app/TForm1.h"
 #include "app/TForm2.h"
+#include "ipc/PluginProcessGroups.h"
 #include "platform/Confinement.h"
-#include "plugins/PluginProcessGroups.h"
 #include "plugins/SPIBitmapRegistration.h"
 
 int main(int argc, char** argv) {

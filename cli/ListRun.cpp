@@ -20,7 +20,7 @@
 #include "cli/ListScheduler.h"
 #include "cli/Progress.h"
 #include "cli/TerminalText.h"
-#include "plugins/PluginProcessGroups.h"
+#include "ipc/PluginProcessGroups.h"
 
 namespace kevrale::cli {
 

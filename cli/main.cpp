@@ -12,13 +12,13 @@
 #include "cli/Options.h"
 #include "cli/PluginStart.h"
 #include "cli/TerminalText.h"
+#include "ipc/PluginProcessGroups.h"
 #include "picture/TPicture.h"
 #include "platform/Confinement.h"
 #include "platform/Exception.h"
 #include "platform/SaveFileStream.h"
 #include "platform/TemporaryFiles.h"
 #include "platform/Version.h"
-#include "plugins/PluginProcessGroups.h"
 #include "plugins/SPIBitmapRegistration.h"
 
 namespace {

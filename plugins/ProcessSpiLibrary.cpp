@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ipc/PluginProcessErrors.h"
 #include "platform/Folders.h"
 #include "platform/Format.h"
-#include "plugins/PluginProcessErrors.h"
 #include "runner/SpiProtocol.h"
 
 namespace kevrale {

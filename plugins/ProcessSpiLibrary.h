@@ -18,9 +18,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "plugins/PeMachine.h"
-#include "plugins/PluginInfoCache.h"
-#include "plugins/PluginProcess.h"
+#include "ipc/PeMachine.h"
+#include "ipc/PluginInfoCache.h"
+#include "ipc/PluginProcess.h"
 #include "plugins/SpiLibrary.h"
 
 namespace kevrale {

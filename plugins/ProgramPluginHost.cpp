@@ -1,8 +1,8 @@
 #include "plugins/ProgramPluginHost.h"
 
+#include "ipc/PluginInfoCache.h"
+#include "ipc/PluginProcessErrors.h"
 #include "platform/Folders.h"
-#include "plugins/PluginInfoCache.h"
-#include "plugins/PluginProcessErrors.h"
 #include "plugins/ProcessSpiLibrary.h"
 #include "plugins/SPIExceptions.h"
 

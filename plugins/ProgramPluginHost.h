@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "ipc/WineSetup.h"
 #include "plugins/TSPIs.h"
-#include "plugins/WineSetup.h"
 
 namespace kevrale {
 

@@ -1,15 +1,13 @@
-// The errors of the plug-in modules and of the plug-in host.
+// The errors of the plug-in modules and of the plug-in host. Those that a
+// plug-in process raises as well (ESPIFOpenErrorSPI, ESPIInvalidAPI) come
+// with the process errors.
 #pragma once
 
+#include "ipc/PluginProcessErrors.h"
 #include "platform/Exception.h"
 
 namespace kevrale {
 
-// A plug-in library that cannot be loaded.
-KEVRALE_DECLARE_EXCEPTION(ESPIFOpenErrorSPI, Exception);
-// A plug-in that lacks an entry point its kind requires, or a call of an
-// entry point that the plug-in does not export.
-KEVRALE_DECLARE_EXCEPTION(ESPIInvalidAPI, Exception);
 // A library that is not a usable plug-in; the host skips it like one that
 // cannot be loaded.
 KEVRALE_DECLARE_EXCEPTION(ESPIInvalidSPI, Exception);

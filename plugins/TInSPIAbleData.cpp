@@ -5,13 +5,13 @@
 #include <utility>
 #include <vector>
 
+#include "ipc/PluginProcessErrors.h"
 #include "platform/Exception.h"
 #include "platform/FileName.h"
 #include "platform/Format.h"
 #include "platform/MulDiv.h"
 #include "platform/ScopeExit.h"
 #include "plugins/DibCheck.h"
-#include "plugins/PluginProcessErrors.h"
 #include "plugins/SPIExceptions.h"
 #include "plugins/TInSPI.h"
 #include "plugins/TSPIGraphic.h"

@@ -12,11 +12,11 @@
 #include <optional>
 #include <string>
 
+#include "ipc/LocalBlock.h"
 #include "kevrale/spi.h"
 #include "picture/DibLayout.h"
 #include "picture/LoadOutcome.h"
 #include "picture/TGraphic.h"
-#include "plugins/LocalBlock.h"
 
 namespace kevrale {
 

@@ -11,7 +11,7 @@ declare -A rank=(
   [include]=0
   [platform]=1 [localmem]=1 [spi]=1
   [runner]=2
-  [picture]=3
+  [picture]=3 [ipc]=3
   [thinning]=4 [plugins]=4
   [batch]=5
   [cli]=6 [desktop]=6 [python]=6

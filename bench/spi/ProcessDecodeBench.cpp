@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "CodecDecode.h"
+#include "ipc/PluginProcess.h"
 #include "kevrale/spi.h"
-#include "plugins/PluginProcess.h"
 #include "plugins/TInSPI.h"
 
 namespace {

@@ -13,11 +13,11 @@
 #include "Drawings.h"
 #include "Files.h"
 #include "TestPlugins.h"
+#include "ipc/PluginInfoCache.h"
+#include "ipc/WineSetup.h"
 #include "picture/TBitmap.h"
 #include "picture/TPicture.h"
-#include "plugins/PluginInfoCache.h"
 #include "plugins/SpiLibrary.h"
-#include "plugins/WineSetup.h"
 #include "thinning/ThinningEngine.h"
 
 namespace kevrale {

@@ -18,9 +18,9 @@
 
 #include "Files.h"
 #include "RunnerSupport.h"
+#include "ipc/PluginProcessErrors.h"
 #include "platform/Confinement.h"
 #include "platform/Sanitizers.h"
-#include "plugins/PluginProcessErrors.h"
 
 namespace kevrale::test {
 namespace {

@@ -14,8 +14,8 @@
 
 #include "Files.h"
 #include "RunnerSupport.h"
+#include "ipc/PluginProcessErrors.h"
 #include "platform/Sanitizers.h"
-#include "plugins/PluginProcessErrors.h"
 #include "plugins/SPIExceptions.h"
 
 namespace kevrale::test {

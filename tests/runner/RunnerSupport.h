@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "DecodingSupport.h"
+#include "ipc/PluginProcess.h"
 #include "kevrale/spi.h"
 #include "plugins/DibCheck.h"
-#include "plugins/PluginProcess.h"
 #include "plugins/TInSPI.h"
 
 namespace kevrale::test {

@@ -14,7 +14,7 @@
 #include "Files.h"
 #include "RunnerSupport.h"
 #include "WineSupport.h"
-#include "plugins/PluginProcessErrors.h"
+#include "ipc/PluginProcessErrors.h"
 
 namespace kevrale::test {
 namespace {

@@ -12,7 +12,7 @@
 #include "Files.h"
 #include "RunnerSupport.h"
 #include "WineSupport.h"
-#include "plugins/PluginProcessErrors.h"
+#include "ipc/PluginProcessErrors.h"
 #include "plugins/SPIExceptions.h"
 
 namespace kevrale::test {

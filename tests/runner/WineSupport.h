@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "plugins/WineSetup.h"
+#include "ipc/WineSetup.h"
 
 namespace kevrale::test {
 

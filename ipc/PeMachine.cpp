@@ -1,4 +1,4 @@
-#include "plugins/PeMachine.h"
+#include "ipc/PeMachine.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "plugins/WineSetup.h"
+#include "ipc/WineSetup.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -12,8 +12,8 @@
 #include <map>
 #include <mutex>
 
+#include "ipc/ChildProcess.h"
 #include "platform/FileName.h"
-#include "plugins/ChildProcess.h"
 
 extern char** environ;
 

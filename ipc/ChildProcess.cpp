@@ -1,4 +1,4 @@
-#include "plugins/ChildProcess.h"
+#include "ipc/ChildProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,8 +15,8 @@
 #include <thread>
 #include <utility>
 
+#include "ipc/PluginProcessGroups.h"
 #include "platform/Confinement.h"
-#include "plugins/PluginProcessGroups.h"
 
 namespace kevrale {
 

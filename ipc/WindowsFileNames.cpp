@@ -1,4 +1,4 @@
-#include "plugins/WindowsFileNames.h"
+#include "ipc/WindowsFileNames.h"
 
 #include <iconv.h>
 #include <unistd.h>

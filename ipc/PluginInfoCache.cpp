@@ -1,4 +1,4 @@
-#include "plugins/PluginInfoCache.h"
+#include "ipc/PluginInfoCache.h"
 
 #include <sys/stat.h>
 

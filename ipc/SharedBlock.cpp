@@ -1,4 +1,4 @@
-#include "plugins/SharedBlock.h"
+#include "ipc/SharedBlock.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -1,7 +1,7 @@
 // The cache of what Windows plug-ins answered: an entry holds only for the
 // file as it was (path, size, modification time), survives any text the
 // plug-in gave, and a broken or unwritable cache is no error.
-#include "plugins/PluginInfoCache.h"
+#include "ipc/PluginInfoCache.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

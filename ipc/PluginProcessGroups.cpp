@@ -1,4 +1,4 @@
-#include "plugins/PluginProcessGroups.h"
+#include "ipc/PluginProcessGroups.h"
 
 #include <signal.h>
 

@@ -8,8 +8,8 @@
 
 #include "TempFolder.h"
 #include "TestPlugins.h"
+#include "ipc/PeMachine.h"
 #include "platform/LittleEndian.h"
-#include "plugins/PeMachine.h"
 
 namespace kevrale::test {
 namespace {

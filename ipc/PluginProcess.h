@@ -15,6 +15,10 @@
 // pipes, and is confined by the kernel (options.confine; see
 // docs/plugins.md for what it may and may not do).
 //
+// The client makes the calls and turns what the process does into results
+// and errors; PluginLauncher starts the process and BlockTransport brings
+// its blocks over.
+//
 // One object is used by one thread at a time (a host keeps one per worker
 // thread): the calls are not locked, and the progress callback is called on
 // the calling thread, inside the call.
@@ -25,51 +29,18 @@
 #include <string>
 #include <vector>
 
+#include "ipc/BlockTransport.h"
+#include "ipc/ChildProcess.h"
+#include "ipc/MessageChannel.h"
+#include "ipc/PeMachine.h"
+#include "ipc/PluginLauncher.h"
+#include "ipc/WineSetup.h"
 #include "kevrale/spi.h"
-#include "plugins/ChildProcess.h"
-#include "plugins/MessageChannel.h"
-#include "plugins/PeMachine.h"
-#include "plugins/WineSetup.h"
 #include "runner/SpiProtocol.h"  // the SPI_EXPORTS_* bits of Exports()
 
 namespace kevrale {
 
 class WindowsFileNames;
-
-// The address-space limit of a plug-in process: half the machine's memory
-// plus 4 GiB for what Wine and the C runtime reserve without using it. 0
-// (no limit) in builds with AddressSanitizer, whose shadow memory is
-// reserved address space too.
-uint64_t DefaultPluginMemoryLimit();
-
-struct PluginProcessOptions {
-  // The folder of kevrale-spi-runner and the bridges; empty: the program's.
-  std::string program_folder;
-  // Seconds that a call may wait for the process between two of its
-  // messages; 0: no limit.
-  int time_limit_seconds = 60;
-  // Seconds that one call may take in all, however often it reports
-  // progress; 0: ten times time_limit_seconds (no limit when that is 0).
-  int call_limit_seconds = 0;
-  // Bytes of address space of the process; 0: no limit.
-  uint64_t memory_limit = DefaultPluginMemoryLimit();
-  // The blocks of a picture are copied straight out of the process's memory
-  // (one copy, no pipe) where the system lets this process read its
-  // child's memory; else, or when this is false, they come through the pipe.
-  bool blocks_in_place = true;
-  // Whether the native runner hands large blocks over in memory files,
-  // without any copy (blocks read in place only). Where shared memory gets
-  // no huge pages, filling such a file costs the plug-in more than the copy
-  // saves, so by default only where it does.
-  enum class SharedBlocks { Never, WhereFaster, Always };
-  SharedBlocks shared_blocks = SharedBlocks::WhereFaster;
-  WineOptions wine;
-  // Whether a Linux plug-in's process is confined by the kernel (see
-  // platform/Confinement.h) and gets a reduced environment. It then reads
-  // the one picture it decodes by name, so that a picture of another file
-  // starts a fresh process.
-  bool confine = true;
-};
 
 class PluginProcess {
  public:
@@ -85,7 +56,7 @@ class PluginProcess {
   // Why the process cannot be started here (its program or Wine is
   // missing), found without starting anything; empty when nothing stands
   // in the way that can be seen beforehand.
-  std::string StartObstacle() const;
+  std::string StartObstacle() const { return launcher_.StartObstacle(); }
 
   // Starts the process and loads the plug-in, unless that is done. Raises
   // EPluginStartFailed, or ESPIFOpenErrorSPI when the plug-in does not load
@@ -93,15 +64,15 @@ class PluginProcess {
   void Start();
   const std::string& LoadFailure() const { return load_failure_; }
   // The running process's id (for measurements); -1 when none runs.
-  pid_t ProcessId() const { return process_.Pid(); }
+  pid_t ProcessId() const { return launcher_.Process().Pid(); }
   // Whether the running process's blocks are read in place.
-  bool BlocksInPlace() const { return in_place_; }
+  bool BlocksInPlace() const { return blocks_.InPlace(); }
   // Whether a 32-bit DLL runs through Wine's 64-bit loader: where 32-bit
   // Wine's loader is missing or the machine cannot run it, Wine runs the
   // 32-bit code itself, given its 32-bit Windows DLLs. The bridge is then
   // not the process started but one that Wine starts, so its blocks always
   // come through the pipe.
-  bool Through64BitLoader() const { return through_loader64_; }
+  bool Through64BitLoader() const { return launcher_.Through64BitLoader(); }
   // Ends the process; the next call starts a fresh one.
   void Stop();
   bool IsRunning() const;
@@ -126,11 +97,9 @@ class PluginProcess {
   void ForgetMemoryInput();
 
  private:
-  struct Input;
+  using SharedPending = BlockTransport::SharedPending;
 
   void StartProcess();
-  // The loader that starts the bridge of this Windows DLL.
-  const std::string& WineLoader() const;
   // Before a picture call: a confined process may read only the file named
   // when it started; a file input of another file starts a fresh one.
   void AllowPicture(const char* buf, uint32_t flag);
@@ -142,25 +111,6 @@ class PluginProcess {
   // the way, for `call_limit` seconds in all (-1: CallLimitSeconds());
   // returns its body size.
   uint32_t AwaitResult(SpiProgressCallback progress, intptr_t data, int call_limit = -1);
-  // A block handed over in a memory file, opened, waiting to be taken.
-  struct SharedPending {
-    UniqueFd file;
-    size_t size;
-    SpiHandle* target;
-  };
-  // Reads a block of the RESULT (its 20-byte description at `field`) into a
-  // new local-memory handle; false when there is no room for it here. A
-  // shared block is opened and left in `shared` for TakeBlocks.
-  bool ReadBlock(const uint8_t* field, SpiHandle& handle, uint32_t& left,
-                 std::vector<SharedPending>& shared);
-  // Tells the process that its blocks have been read (in place) or opened
-  // (shared), and takes the shared ones; false when there is no room for
-  // one of them.
-  bool TakeBlocks(std::vector<SharedPending>& shared, bool in_place_read);
-  // Copies `size` bytes at `address` in the process into `target`.
-  void ReadInPlace(uint64_t address, void* target, size_t size);
-  // Tells the process that the blocks it keeps in place have been read.
-  void ReleaseBlocks();
   int32_t PictureCall(uint32_t type, const char* buf, intptr_t len, uint32_t flag,
                       SpiHandle* hbinfo, SpiHandle* hbm, SpiProgressCallback progress,
                       intptr_t data);
@@ -170,30 +120,24 @@ class PluginProcess {
   [[noreturn]] void FailWithFault(uint32_t code);
   // Forgets the process's state after it has ended.
   void Forget();
-  // Ends the process (process_.End) and, after the last Windows plug-in
-  // process of the program, what runs in Wine's prefix.
+  // Ends the process and, after the last Windows plug-in process of the
+  // program, what runs in Wine's prefix.
   std::string EndProcess(std::chrono::milliseconds grace);
   // The limit of one call in all, however often it reports progress.
   int CallLimitSeconds() const;
   void DropKeptInput();
-  std::string ProgramPath(const char* name) const;
 
   std::string plugin_file_;
   PluginProcessOptions options_;
   PeMachine machine_;
-  ChildProcess process_;
+  PluginLauncher launcher_{plugin_file_, machine_, options_};
   std::unique_ptr<MessageChannel> channel_;
+  BlockTransport blocks_;
   std::unique_ptr<WindowsFileNames> names_;
   uint32_t code_page_ = 0;
-  bool in_place_ = false;
-  bool shared_ = false;  // large blocks come in memory files
-  bool through_loader64_ = false;
   uint32_t exports_ = 0;
   std::string load_failure_;
-  std::string picture_;      // the file a confined process may read
-  std::string wine_server_;  // of the loader that runs the bridge
-  std::string wine_prefix_;
-  bool uses_prefix_ = false;  // UseWinePrefix was called for the process
+  std::string picture_;  // the file a confined process may read
   // The memory input that the process holds: where it was in the caller's
   // memory, and a copy to tell whether the caller's bytes are still the same.
   uintptr_t kept_address_ = 0;

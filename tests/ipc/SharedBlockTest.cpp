@@ -2,7 +2,7 @@
 // that no process can change it any more, where the file allows; copied
 // where the process kept a mapping of its own or the file cannot be
 // sealed; refused where the file is not what the process said.
-#include "plugins/SharedBlock.h"
+#include "ipc/SharedBlock.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -10,8 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ipc/ChildProcess.h"
 #include "kevrale/spi.h"
-#include "plugins/ChildProcess.h"
 
 namespace kevrale {
 

@@ -53,11 +53,11 @@ class LocalBlock {
     address_ = nullptr;
   }
 
-  // Forgets the block without freeing it: another owner holds the same
-  // handle and frees it.
-  void Release() {
-    handle_ = nullptr;
+  // Forgets the block without freeing it and returns its handle: another
+  // owner holds it and frees it.
+  SpiHandle Release() {
     address_ = nullptr;
+    return std::exchange(handle_, nullptr);
   }
 
   // Empties the owner and gives the place where a plug-in stores a new

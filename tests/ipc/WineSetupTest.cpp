@@ -1,7 +1,7 @@
 // Kevrale's Wine prefix and environment, with a stand-in "Wine" that notes
 // how it was run: Wine's 32-bit Windows DLLs lead WINEDLLPATH where they are
 // installed, and a prefix made before they were is made anew once.
-#include "plugins/WineSetup.h"
+#include "ipc/WineSetup.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -1,4 +1,4 @@
-#include "plugins/MessageChannel.h"
+#include "ipc/MessageChannel.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -8,8 +8,8 @@
 #include <chrono>
 #include <climits>
 
+#include "ipc/ChildProcess.h"
 #include "platform/LittleEndian.h"
-#include "plugins/ChildProcess.h"
 #include "runner/SpiProtocol.h"
 
 namespace kevrale {

@@ -9,7 +9,7 @@
 #include "Environment.h"
 #include "TempFolder.h"
 #include "TestPlugins.h"
-#include "plugins/WindowsFileNames.h"
+#include "ipc/WindowsFileNames.h"
 
 namespace kevrale::test {
 namespace {
