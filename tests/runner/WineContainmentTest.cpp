@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -103,11 +104,34 @@ TEST(WineContainment, AWindowsProcessThatAPluginStartsEndsWithItsBridge) {
   EXPECT_EQ(left, 0);
 }
 
+// A new folder outside every folder that a confined bridge may write in
+// (the temporary folders /tmp and TMPDIR).
+fs::path OutsideTheTemporaryFolders() {
+  const auto within = [](const fs::path& folder, const char* top) {
+    if (top == nullptr || top[0] != '/') return false;
+    const std::string base = fs::path(top).lexically_normal().string();
+    const std::string path = folder.lexically_normal().string();
+    return path == base || path.rfind(base.back() == '/' ? base : base + "/", 0) == 0;
+  };
+  fs::path parent = fs::path(KEVRALE_TEST_WINE_PREFIX).parent_path();
+  if (within(parent, "/tmp") || within(parent, getenv("TMPDIR"))) parent = "/var/tmp";
+  std::string pattern = (parent / "kevrale-outside-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "no folder in " << parent;
+  return pattern;
+}
+
 TEST(WineContainment, ABridgeWritesNothingOutsideThePrefixAndOpensNoNetworkSocket) {
   REQUIRE_WINE64();
-  // The picture lies outside the temporary folder, where Wine may write.
-  const fs::path outside = fs::path(KEVRALE_TEST_WINE_PREFIX).parent_path() / "wine-outside";
-  fs::create_directories(outside);
+  // The picture lies outside the temporary folders, where Wine may write:
+  // beside the prefix, or in /var/tmp where the build itself lies in one.
+  const fs::path outside = OutsideTheTemporaryFolders();
+  struct Removal {
+    fs::path folder;
+    ~Removal() {
+      std::error_code ignored;
+      fs::remove_all(folder, ignored);
+    }
+  } removal{outside};
   const std::string file = (outside / "p.kvt").string();
   WriteBytes(file, KvtBytes(TestPicture(4, 3, 3)));
   for (const char* name : {"kvtwin64_write_file", "kvtwin64_open_socket"}) {
