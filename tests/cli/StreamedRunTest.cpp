@@ -19,6 +19,7 @@
 #include "CliProcess.h"
 #include "FileSizeLimit.h"
 #include "Files.h"
+#include "RunResults.h"
 #include "TempFolder.h"
 #include "cli/ImageRun.h"
 #include "cli/RowPipeline.h"
@@ -39,38 +40,19 @@ const char* const kExtensions[] = {"bmp", "png", "tif"};
 
 // The thread counts and band sizes that a streamed run is tried with: one
 // thread, one row a band; the pipeline with odd bands; all three stages.
-struct Staging {
-  int threads;
-  int band_rows;
-};
 const Staging kStagings[] = {{1, 1}, {2, 7}, {3, 0}};
 
 class StreamedRunTest : public ::testing::Test {
  protected:
   // The whole-picture run's result file, or the message it raised.
   std::string Whole(const std::string& source, const std::string& ext, const Options& options) {
-    const std::string out = dir_.File("whole." + ext);
-    fs::remove(out);
-    try {
-      ThinWholePicture(source, out, options);
-    } catch (const std::exception& e) {
-      return std::string("error: ") + e.what();
-    }
-    return test::ReadText(out);
+    return WholeRunResult(source, dir_.File("whole." + ext), options);
   }
 
   // The streamed run's, which must not leave the file to the whole run.
   std::string Streamed(const std::string& source, const std::string& ext, const Options& options,
                        Staging staging) {
-    const std::string out = dir_.File("streamed." + ext);
-    fs::remove(out);
-    try {
-      if (!ThinStreamed(source, out, options, staging.threads, staging.band_rows))
-        return "not streamed";
-    } catch (const std::exception& e) {
-      return std::string("error: ") + e.what();
-    }
-    return test::ReadText(out);
+    return StreamedRunResult(source, dir_.File("streamed." + ext), options, staging);
   }
 
   // Both runs in every output format and staging give the same file.

@@ -20,6 +20,7 @@
 #include "FileSizeLimit.h"
 #include "Files.h"
 #include "PilReader.h"
+#include "RunResults.h"
 #include "TempFolder.h"
 #include "cli/ImageRun.h"
 #include "cli/StreamedRun.h"
@@ -35,10 +36,6 @@ namespace fs = std::filesystem;
 
 const char* const kExtensions[] = {"bmp", "png", "tif"};
 
-struct Staging {
-  int threads;
-  int band_rows;
-};
 const Staging kStagings[] = {{1, 1}, {3, 0}};
 
 // The pixel pattern of the TIFF sources, as make_sources.py draws it: 0 a
@@ -261,25 +258,12 @@ class StreamedSourceTest : public ::testing::Test {
   std::string File(const std::string& name) const { return dir_.File(name); }
 
   std::string Whole(const std::string& source, const std::string& out, const Options& options) {
-    fs::remove(out);
-    try {
-      ThinWholePicture(source, out, options);
-    } catch (const std::exception& e) {
-      return std::string("error: ") + e.what();
-    }
-    return test::ReadText(out);
+    return WholeRunResult(source, out, options);
   }
 
   std::string Streamed(const std::string& source, const std::string& out, const Options& options,
                        Staging staging) {
-    fs::remove(out);
-    try {
-      if (!ThinStreamed(source, out, options, staging.threads, staging.band_rows))
-        return "not streamed";
-    } catch (const std::exception& e) {
-      return std::string("error: ") + e.what();
-    }
-    return test::ReadText(out);
+    return StreamedRunResult(source, out, options, staging);
   }
 
   void ExpectSameResults(const std::string& name, const Options& options) {
