@@ -14,6 +14,7 @@
 #include "cli/ImageRun.h"
 #include "cli/ResultLayout.h"
 #include "cli/RowPipeline.h"
+#include "cli/ScannedPixels.h"
 #include "picture/ImageFileFormat.h"
 #include "picture/ImageRowSource.h"
 #include "picture/ImageRowWriter.h"
@@ -82,86 +83,6 @@ TColor PixelOf(ImageRowSource& reader, int x, int y) {
   reader.ReadRows(y, row);
   return row.Pixel(x, 0);
 }
-
-// The most pixels whose colour codes a run keeps from the scan of the
-// source's colours: a byte each.
-constexpr int64_t kMostScannedPixels = int64_t(32) << 20;
-
-// The source's colours, found by reading every pixel until the table
-// overflows; while they fit in a byte and the picture is not too large,
-// each pixel's code is kept, so that the run reads the rows from here
-// instead of decoding the file a second time.
-class ScannedPixels {
- public:
-  void Scan(ImageRowSource& reader, int band_rows, ColourTable& table) {
-    width_ = reader.Width();
-    const int height = reader.Height();
-    keep_ = int64_t(width_) * height <= kMostScannedPixels;
-    if (keep_) codes_.resize(size_t(width_) * size_t(height));
-    TBitmap band;
-    for (int y0 = 0; y0 < height && !table.Overflowed(); y0 += band_rows) {
-      const int rows = std::min(band_rows, height - y0);
-      if (band.Height() != rows) band.Allocate(width_, rows, reader.Format());
-      reader.ReadRows(y0, band);
-      for (int y = 0; y < rows && !table.Overflowed(); ++y)
-        AddRow(band.ScanLine(y), band.BytesPerPixel(), size_t(y0 + y), table);
-    }
-    keep_ = keep_ && !table.Overflowed();
-    if (!keep_) {
-      std::vector<uint8_t>().swap(codes_);
-      return;
-    }
-    colours_ = CodeColours(table.Colours(), 0);
-  }
-
-  // Whether every pixel's code is kept.
-  bool Kept() const { return keep_; }
-
-  // Fills a band with rows y0 .. from the codes, as the source gives them.
-  void Fill(int y0, TBitmap& band) const {
-    const int out_bytes = band.BytesPerPixel();
-    const size_t used = size_t(width_) * size_t(out_bytes);
-    for (int i = 0; i < band.Height(); ++i) {
-      uint8_t* out = band.ScanLine(i);
-      PutCodedColours(codes_.data() + size_t(y0 + i) * size_t(width_), width_, colours_, out,
-                      out_bytes);
-      std::fill(out + used, out + band.Stride(), uint8_t(0));  // the padding
-    }
-  }
-
- private:
-  void AddRow(const uint8_t* row, int bytes, size_t y, ColourTable& table) {
-    if (bytes == 4)
-      AddRowOf<4>(row, y, table);
-    else
-      AddRowOf<3>(row, y, table);
-  }
-
-  template <int kBytes>
-  void AddRowOf(const uint8_t* row, size_t y, ColourTable& table) {
-    uint8_t* codes = keep_ ? codes_.data() + y * size_t(width_) : nullptr;
-    uint32_t last = ~ColourAt(row, kBytes);
-    uint8_t code = 0;
-    for (int x = 0; x < width_;) {
-      const uint8_t* first = row + size_t(x) * kBytes;
-      const int end = RunEnd<kBytes>(row, x + 1, width_, first);
-      const uint32_t c = ColourAt(first, kBytes);
-      if (c != last) {
-        table.Add(c);
-        if (table.Overflowed()) return;
-        code = uint8_t(table.Find(c));
-        last = c;
-      }
-      if (codes != nullptr) std::memset(codes + x, code, size_t(end - x));
-      x = end;
-    }
-  }
-
-  int width_ = 0;
-  bool keep_ = false;
-  std::vector<uint8_t> codes_;
-  std::array<uint32_t, 256> colours_{};
-};
 
 // The bundled plug-ins by their names; the first three are those whose
 // formats the program's own decoders stream.
@@ -262,8 +183,9 @@ void RunStreamed(ImageRowSource& reader, const std::string& source, const std::s
   ColourTable colours;
   ScannedPixels scanned;
   if (file_format != TImageFileFormat::Bmp)
-    colours = SourceColours(reader.Facts(),
-                            [&](ColourTable& table) { scanned.Scan(reader, band_rows, table); });
+    colours = SourceColours(reader.Facts(), [&](ColourTable& table) {
+      scanned.Scan(reader, threads, band_rows, table);
+    });
   const auto read = [&reader, &scanned](int y0, TBitmap& band) {
     if (scanned.Kept())
       scanned.Fill(y0, band);

@@ -204,6 +204,20 @@ void PackSamples(const uint8_t* samples, int count, uint8_t* out) {
   }
 }
 
+// Writes the codes of `count` samples of kBits packed in `in`, a byte each.
+template <int kBits>
+void UnpackSamples(const uint8_t* in, int count, uint8_t* codes) {
+  constexpr int kPerByte = 8 / kBits;
+  constexpr unsigned kMask = (1u << kBits) - 1;
+  int x = 0;
+  for (; x + kPerByte <= count; x += kPerByte) {
+    const unsigned byte = *in++;
+    for (int i = 0; i < kPerByte; ++i)
+      codes[x + i] = uint8_t(byte >> (8 - kBits * (i + 1)) & kMask);
+  }
+  for (int i = 0; x < count; ++x, ++i) codes[x] = uint8_t(*in >> (8 - kBits * (i + 1)) & kMask);
+}
+
 template <int kBytes, typename SampleOf>
 void PackRow(const uint8_t* row, int width, int bits, uint8_t* out, SampleOf sample_of) {
   if (bits == 8) {
@@ -216,17 +230,35 @@ void PackRow(const uint8_t* row, int width, int bits, uint8_t* out, SampleOf sam
   for (int x0 = 0; x0 < width; x0 += kPiece) {
     const int count = std::min(kPiece, width - x0);
     SamplesOf<kBytes>(row + size_t(x0) * kBytes, count, samples, sample_of);
-    uint8_t* o = out + size_t(x0) * size_t(bits) / 8;
-    if (bits == 1)
-      PackSamples<1>(samples, count, o);
-    else if (bits == 2)
-      PackSamples<2>(samples, count, o);
-    else
-      PackSamples<4>(samples, count, o);
+    PackCodes(samples, count, bits, out + size_t(x0) * size_t(bits) / 8);
   }
 }
 
 }  // namespace
+
+void PackCodes(const uint8_t* codes, int count, int bits, uint8_t* out) {
+  if (count <= 0) return;
+  if (bits == 1)
+    PackSamples<1>(codes, count, out);
+  else if (bits == 2)
+    PackSamples<2>(codes, count, out);
+  else if (bits == 4)
+    PackSamples<4>(codes, count, out);
+  else
+    std::memcpy(out, codes, size_t(count));
+}
+
+void UnpackCodes(const uint8_t* packed, int count, int bits, uint8_t* codes) {
+  if (count <= 0) return;
+  if (bits == 1)
+    UnpackSamples<1>(packed, count, codes);
+  else if (bits == 2)
+    UnpackSamples<2>(packed, count, codes);
+  else if (bits == 4)
+    UnpackSamples<4>(packed, count, codes);
+  else
+    std::memcpy(codes, packed, size_t(count));
+}
 
 void RowPacker::Pack(const uint8_t* row, int width, int bytes_per_pixel, uint8_t* out) const {
   if (width <= 0) return;

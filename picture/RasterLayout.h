@@ -78,6 +78,14 @@ std::array<uint32_t, 256> CodeColours(const std::vector<uint32_t>& colours, uint
 void PutCodedColours(const uint8_t* codes, int width, const std::array<uint32_t, 256>& table,
                      uint8_t* out, int out_bytes);
 
+// Packs `count` codes of `bits` each (1, 2, 4 or 8; each code below
+// 1 << bits) into bytes, high bits first, the last byte padded with zero
+// bits.
+void PackCodes(const uint8_t* codes, int count, int bits, uint8_t* out);
+
+// The reverse of PackCodes: `count` codes of `bits` each, a byte each.
+void UnpackCodes(const uint8_t* packed, int count, int bits, uint8_t* codes);
+
 // A set of up to 256 colours with a small code for each, found in a hash
 // table; colours past the 256th only mark the set as full.
 class ColourTable {

@@ -376,6 +376,34 @@ TEST_F(StreamedSourceTest, AGreyOrPaletteSourceStaysGreyOrPaletteAtItsDensity) {
   EXPECT_NE(png.find(std::string("pHYs\0\0\x2e\x23\0\0\x2e\x23\x01", 13)), std::string::npos);
 }
 
+// A BMP source says nothing of its colours, so a PNG or TIFF result's are
+// read first and kept packed in as few bits as the colours so far need:
+// colours that first appear further and further down take the kept rows
+// from one bit to 2, 4 and 8, or past 256 colours to none kept.
+TEST_F(StreamedSourceTest, ColoursThatAppearFurtherDownGiveTheSameResults) {
+  constexpr int kWidth = 37, kHeight = 60, kFirstRow = 5;
+  for (const int count : {3, 5, 17, 256, 300}) {
+    SCOPED_TRACE(std::to_string(count) + " colours");
+    TBitmap b;
+    b.Allocate(kWidth, kHeight, TPixelFormat::pf24bit);
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x) {
+        TColor c = clWhite;
+        if ((x + 2 * y) % 11 < 3) {
+          c = clBlack;
+        } else if (y >= kFirstRow && (x + y) % 3 == 0) {
+          // New colours in order, the last near the bottom.
+          const int place = (y - kFirstRow) * kWidth + x;
+          const int id = place * (count - 2) / ((kHeight - kFirstRow) * kWidth);
+          c = TColor(0x40 + 0x0100 * (id % 200) + 0x010000 * (id / 200));
+        }
+        b.SetPixel(x, y, c);
+      }
+    b.SaveToFile(File("colours.bmp"));
+    ExpectSameResults("colours.bmp", Options{});
+  }
+}
+
 TEST_F(StreamedSourceTest, WhatDoesNotStreamIsLeftToTheWholePictureRun) {
   if (!MakeSources(23, 21)) GTEST_SKIP() << "/usr/bin/python3 cannot write the sources";
   // An interlaced PNG, a file that claims to be a PNG but is not, standard
