@@ -84,7 +84,8 @@ void Run(PngPass& pass, void (*step)(PngPass&)) {
 }
 
 // Opens a pass and reads the header, as the plug-in does: no size limit of
-// libpng's own, a chunk with a bad CRC read as it is.
+// libpng's own, a chunk with a bad CRC read as it is, and the image data's
+// own checksum not computed (a sixth of the decoding's time).
 void Start(PngPass& pass, TStream& stream) {
   pass.stream = &stream;
   pass.position = 0;
@@ -94,6 +95,7 @@ void Start(PngPass& pass, TStream& stream) {
   png_set_read_fn(pass.png, &pass, OnRead);
   png_set_user_limits(pass.png, 0x7fffffff, 0x7fffffff);
   png_set_crc_action(pass.png, PNG_CRC_DEFAULT, PNG_CRC_WARN_USE);
+  png_set_option(pass.png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
   Run(pass, ReadInfo);
 }
 
