@@ -1,4 +1,5 @@
-// Writes a bitmap as a PNG file (libpng) in the smallest colour type that
+// Writes a bitmap as a PNG file (chunks of its own, zlib for the image
+// data) in the smallest colour type that
 // holds its colours (RasterLayout.h).
 #pragma once
 
