@@ -1,6 +1,6 @@
 // Writes a bitmap as a PNG file (chunks of its own, zlib for the image
-// data) in the smallest colour type that
-// holds its colours (RasterLayout.h).
+// data) in the smallest colour type that holds its colours
+// (RasterLayout.h).
 #pragma once
 
 #include <memory>
