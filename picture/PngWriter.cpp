@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <optional>
 #include <vector>
 
+#include "picture/DeflateStream.h"
 #include "picture/ImageFileFormat.h"
 #include "picture/RasterLayout.h"
 #include "picture/TBitmap.h"
@@ -72,31 +72,6 @@ void SwapRedBlue(const uint8_t* __restrict in, int width, uint8_t* __restrict ou
     if constexpr (kBytes == 4) out[x + 3] = in[x + 3];
   }
 }
-
-// The deflate stream of the image data, ended with the writer.
-class Deflater {
- public:
-  Deflater() {
-    // What bench/png-compression.py measured on line art and scans: rows
-    // differenced from the row above ("up") and zlib's run-length strategy
-    // give packed samples files a tenth smaller than PIL's default save, in
-    // a tenth of the time; colour rows compress best differenced from the
-    // pixel before ("sub"), within 2 % of PIL's size.
-    if (deflateInit2(&z_, 1, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) throw std::bad_alloc();
-    started_ = true;
-  }
-  ~Deflater() {
-    if (started_) deflateEnd(&z_);
-  }
-  Deflater(const Deflater&) = delete;
-  Deflater& operator=(const Deflater&) = delete;
-
-  z_stream* operator->() { return &z_; }
-
- private:
-  z_stream z_{};
-  bool started_ = false;
-};
 
 class PngRowWriter final : public ImageRowWriter {
  public:
@@ -185,7 +160,7 @@ class PngRowWriter final : public ImageRowWriter {
     deflater_->next_in = const_cast<Bytef*>(data);
     deflater_->avail_in = uInt(size);
     for (;;) {
-      const int result = deflate(deflater_.operator->(), flush);
+      const int result = deflate(deflater_.get(), flush);
       if (result == Z_STREAM_ERROR) throw EWriteError(kStreamWriteErrorMessage);
       if (deflater_->avail_out == 0) {
         WriteImageData(out_.size());
@@ -212,7 +187,12 @@ class PngRowWriter final : public ImageRowWriter {
   std::vector<uint8_t> above_;
   std::vector<uint8_t> filtered_;  // the filter's type, then the row
   std::vector<uint8_t> out_;
-  Deflater deflater_;
+  // What bench/png-compression.py measured on line art and scans: rows
+  // differenced from the row above ("up") and zlib's run-length strategy
+  // give packed samples files a tenth smaller than PIL's default save, in
+  // a tenth of the time; colour rows compress best differenced from the
+  // pixel before ("sub"), within 2 % of PIL's size.
+  DeflateStream deflater_{1, Z_RLE};
 };
 
 }  // namespace

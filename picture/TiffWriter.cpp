@@ -2,13 +2,17 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
+#include "picture/DeflateStream.h"
 #include "picture/ImageFileFormat.h"
 #include "picture/RasterLayout.h"
 #include "picture/TBitmap.h"
@@ -67,6 +71,51 @@ toff_t SizeProc(thandle_t handle) {
   return size < sink->start ? 0 : toff_t(size - sink->start);
 }
 
+// Bytes of samples a deflate-coded strip holds before it is compressed, as
+// PIL's: few strips, and none too large for a reader's memory.
+constexpr size_t kStripBytes = size_t(64) << 10;
+// One strip in this many is compressed both ways to choose the strategy.
+constexpr int kStrategyTrialEvery = 8;
+
+// Compresses each strip as a zlib stream of its own. Line art compresses
+// best with zlib's run-length strategy, fast; smooth shading, with the
+// default one. Every eighth strip is compressed both ways, and the smaller
+// way is kept for the strips up to the next trial.
+class StripDeflater {
+ public:
+  // The compressed strip; valid until the next call.
+  std::pair<const uint8_t*, size_t> Compress(const uint8_t* data, size_t size) {
+    const bool trial = strips_++ % kStrategyTrialEvery == 0;
+    if (trial || rle_wins_) Run(rle_, data, size, out_);
+    if (!trial && rle_wins_) return {out_.data(), out_.size()};
+    Run(plain_, data, size, trial ? trial_ : out_);
+    if (!trial) return {out_.data(), out_.size()};
+    rle_wins_ = out_.size() <= trial_.size();
+    const std::vector<uint8_t>& smaller = rle_wins_ ? out_ : trial_;
+    return {smaller.data(), smaller.size()};
+  }
+
+ private:
+  static void Run(DeflateStream& z, const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+    if (deflateReset(z.get()) != Z_OK) throw EWriteError(kStreamWriteErrorMessage);
+    out.resize(deflateBound(z.get(), uLong(size)));
+    z->next_in = const_cast<Bytef*>(data);
+    z->avail_in = uInt(size);
+    z->next_out = out.data();
+    z->avail_out = uInt(out.size());
+    // The bound holds the whole stream: one call ends it.
+    if (deflate(z.get(), Z_FINISH) != Z_STREAM_END) throw EWriteError(kStreamWriteErrorMessage);
+    out.resize(out.size() - z->avail_out);
+  }
+
+  DeflateStream rle_{1, Z_RLE};
+  DeflateStream plain_{1, Z_DEFAULT_STRATEGY};
+  std::vector<uint8_t> out_;
+  std::vector<uint8_t> trial_;
+  int strips_ = 0;
+  bool rle_wins_ = true;
+};
+
 // Writes the file on a stream that can seek.
 class SeekableTiff {
  public:
@@ -74,6 +123,7 @@ class SeekableTiff {
                const RasterLayout& layout)
       : sink_{&stream, start, nullptr},
         width_(width),
+        height_(height),
         samples_(format == TPixelFormat::pf32bit ? 4 : 3) {
     const bool packed = layout.kind == RasterKind::Grey || layout.kind == RasterKind::Palette;
     // Black and white is a fax page: one bit, white 0, Group 4 coded.
@@ -111,18 +161,24 @@ class SeekableTiff {
       if (layout.kind == RasterKind::Grey)
         TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
       if (layout.kind == RasterKind::Palette) SetColourMap(t, layout);
+      // Compressed here, a strip at a time (StripDeflater).
       TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-      TIFFSetField(t, TIFFTAG_ZIPQUALITY, 1);
-      // Differences between neighbours help 8-bit samples of colour or grey;
+      // Differences between neighbours help colour samples; grey line art,
       // palette indices and packed samples compress better as they are.
-      if (!packed || (layout.kind == RasterKind::Grey && layout.bits == 8))
+      if (!packed) {
         TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+        predicted_ = true;
+      }
+      deflater_.emplace();
+      strip_rows_ = int(std::clamp<size_t>(kStripBytes / row_.size(), 1, size_t(height)));
+      strip_.resize(row_.size() * size_t(strip_rows_));
     }
     TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     // 96 dots per inch, as the BMP writer says, where the picture says nothing.
     TIFFSetField(t, TIFFTAG_XRESOLUTION, DotsPerInch(layout.x_ppm));
     TIFFSetField(t, TIFFTAG_YRESOLUTION, DotsPerInch(layout.y_ppm));
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP,
+                 deflater_ ? uint32_t(strip_rows_) : TIFFDefaultStripSize(t, 0));
   }
 
   void WriteRows(int y0, const TBitmap& band) {
@@ -143,7 +199,15 @@ class SeekableTiff {
           if (samples == 4) row_[k + 3] = in[k + 3];
         }
       }
-      if (TIFFWriteScanline(tif_.get(), row_.data(), uint32_t(y0 + i), 0) < 0) Fail();
+      const int y = y0 + i;
+      if (!deflater_) {
+        if (TIFFWriteScanline(tif_.get(), row_.data(), uint32_t(y), 0) < 0) Fail();
+        continue;
+      }
+      const int in_strip = y % strip_rows_;
+      std::memcpy(strip_.data() + size_t(in_strip) * row_.size(), row_.data(), row_.size());
+      if (in_strip == strip_rows_ - 1 || y == height_ - 1)
+        WriteStrip(y / strip_rows_, in_strip + 1);
     }
   }
 
@@ -154,6 +218,23 @@ class SeekableTiff {
   }
 
  private:
+  // Compresses the strip's first `rows` rows and writes them as strip
+  // `index`, the colour samples differenced from the pixel before.
+  void WriteStrip(int index, int rows) {
+    const size_t row_bytes = row_.size();
+    if (predicted_) {
+      const size_t samples = size_t(samples_);
+      for (int r = 0; r < rows; ++r) {
+        uint8_t* row = strip_.data() + size_t(r) * row_bytes;
+        for (size_t k = row_bytes; k-- > samples;) row[k] = uint8_t(row[k] - row[k - samples]);
+      }
+    }
+    const auto [data, size] = deflater_->Compress(strip_.data(), row_bytes * size_t(rows));
+    if (TIFFWriteRawStrip(tif_.get(), uint32_t(index), const_cast<uint8_t*>(data), tmsize_t(size)) <
+        0)
+      Fail();
+  }
+
   // Raises the stream's error, or a write error of its own where libtiff
   // itself failed; libtiff is not used again.
   [[noreturn]] void Fail() {
@@ -189,8 +270,14 @@ class SeekableTiff {
 
   TiffSink sink_;
   int width_;
+  int height_;
   int samples_;
   bool bilevel_ = false;
+  // Deflate-coded files: rows gathered into strips and compressed here.
+  std::optional<StripDeflater> deflater_;
+  bool predicted_ = false;
+  int strip_rows_ = 0;
+  std::vector<uint8_t> strip_;
   std::optional<RowPacker> packer_;
   std::vector<uint8_t> row_;
   TiffHandle tif_;

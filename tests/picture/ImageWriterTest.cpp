@@ -126,6 +126,36 @@ TEST(ImageWriter, TiffIsDeflateCodedWithUnassociatedAlpha) {
   EXPECT_EQ(tags[277], 4u) << "samples per pixel";
 }
 
+// Pictures of many strips, the last one short: grey and colour, line art
+// above and smooth shading below, so that the strips are compressed both
+// ways; PIL reads every pixel back.
+TEST(ImageWriter, TiffsOfManyStripsReadBackWhicheverWayEachIsCompressed) {
+  TempFolder dir;
+  const auto draw = [](TBitmap& b, bool grey) {
+    for (int y = 0; y < b.Height(); ++y)
+      for (int x = 0; x < b.Width(); ++x) {
+        uint8_t v = (x + 2 * y) % 13 < 3 ? 0 : 255;
+        if (y > b.Height() / 2) v = uint8_t((x + y) / 3);
+        uint8_t* p = b.ScanLine(y) + 3 * x;
+        p[0] = v;
+        p[1] = grey ? v : uint8_t(x);
+        p[2] = grey ? v : uint8_t(y);
+      }
+  };
+  TBitmap grey(301, 2011, TPixelFormat::pf24bit);
+  TBitmap colour(299, 607, TPixelFormat::pf24bit);
+  draw(grey, true);
+  draw(colour, false);
+  grey.SaveToFile(dir.File("grey.tif"));
+  colour.SaveToFile(dir.File("colour.tif"));
+  std::string missing;
+  const std::string modes = pil::Modes({dir.File("grey.tif"), dir.File("colour.tif")}, missing);
+  if (!missing.empty()) GTEST_SKIP() << missing;
+  EXPECT_EQ(modes, "L\nRGB\n");
+  const std::string out = pil::Describe({dir.File("grey.tif"), dir.File("colour.tif")}, missing);
+  EXPECT_EQ(out, pil::Expected(grey) + pil::Expected(colour));
+}
+
 TEST(ImageWriter, AnEmptyBitmapIsRefusedAndTheOldFileStays) {
   TempFolder dir;
   const TBitmap empty;
