@@ -9,7 +9,11 @@ namespace kevrale::cli {
 namespace {
 
 // Bands read ahead of the sweep, and bands that may wait to be written.
-constexpr size_t kReadAhead = 2;
+// Each thread is woken for a few bands at a time, not for each one: the
+// reader once half the bands read ahead are taken, the writer once two
+// bands are done (or the sweep waits), the sweep once two bands are read
+// (or the last one).
+constexpr size_t kReadAhead = 4;
 constexpr size_t kWriteBehind = 2;
 // A band's size in bytes that BandRowsFor aims at.
 constexpr size_t kBandBytes = size_t(256) << 10;
@@ -63,10 +67,11 @@ bool RowPipeline::CanRead() const {
 void RowPipeline::Fail(std::exception_ptr error) {
   if (!error_) error_ = std::move(error);
   stopped_ = true;
-  changed_.notify_all();
+  sweep_wake_.notify_all();
+  for (std::condition_variable& wake : helper_wake_) wake.notify_all();
 }
 
-void RowPipeline::Serve(bool reads, bool writes) {
+void RowPipeline::Serve(bool reads, bool writes, int helper) {
   std::unique_lock lock(mutex_);
   try {
     for (;;) {
@@ -78,7 +83,7 @@ void RowPipeline::Serve(bool reads, bool writes) {
         write_(band->y0, band->rows);
         lock.lock();
         free_.push_back(std::move(band));
-        changed_.notify_all();
+        if (!reads) WakeReader();
         continue;
       }
       if (reads && CanRead()) {
@@ -97,13 +102,13 @@ void RowPipeline::Serve(bool reads, bool writes) {
         ReadInto(*band);
         lock.lock();
         ready_.push_back(std::move(band));
-        changed_.notify_all();
+        if (ready_.size() >= 2 || AllRead()) sweep_wake_.notify_one();
         continue;
       }
       const bool reading_over = !reads || AllRead() || sweep_over_;
       const bool writing_over = !writes || (sweep_over_ && finished_.empty());
       if (reading_over && writing_over) return;
-      changed_.wait(lock);
+      helper_wake_[helper].wait(lock);
     }
   } catch (...) {
     if (!lock.owns_lock()) lock.lock();
@@ -115,10 +120,10 @@ void RowPipeline::Run(const std::function<void()>& sweep) {
   std::vector<std::thread> helpers;
   try {
     if (threads_ == 2) {
-      helpers.emplace_back([this] { Serve(true, true); });
+      helpers.emplace_back([this] { Serve(true, true, 0); });
     } else if (threads_ >= 3) {
-      helpers.emplace_back([this] { Serve(true, false); });
-      helpers.emplace_back([this] { Serve(false, true); });
+      helpers.emplace_back([this] { Serve(true, false, 0); });
+      helpers.emplace_back([this] { Serve(false, true, 1); });
     }
     sweep();
   } catch (const PipelineStopped&) {
@@ -130,7 +135,7 @@ void RowPipeline::Run(const std::function<void()>& sweep) {
   {
     const std::lock_guard lock(mutex_);
     sweep_over_ = true;
-    changed_.notify_all();
+    for (std::condition_variable& wake : helper_wake_) wake.notify_all();
   }
   for (std::thread& t : helpers) t.join();
   if (error_) std::rethrow_exception(error_);
@@ -151,11 +156,16 @@ SweepRow RowPipeline::Load(int y) {
       ReadInto(*band);
     } else {
       std::unique_lock lock(mutex_);
-      changed_.wait(lock, [this] { return stopped_ || !ready_.empty(); });
+      if (ready_.empty()) {
+        // Whatever the reader may be waiting for, and the reading itself.
+        WakeWriter();
+        WakeReader();
+        sweep_wake_.wait(lock, [this] { return stopped_ || !ready_.empty(); });
+      }
       if (stopped_) throw PipelineStopped{};
       band = std::move(ready_.front());
       ready_.pop_front();
-      changed_.notify_all();
+      if (ready_.size() <= kReadAhead / 2) WakeReader();
     }
     if (band->y0 != y) throw std::logic_error("RowPipeline: rows out of order");
     held_.push_back(std::move(band));
@@ -188,7 +198,7 @@ void RowPipeline::Done(int y, bool) {
   const std::lock_guard lock(mutex_);
   if (stopped_) throw PipelineStopped{};
   finished_.push_back(std::move(band));
-  changed_.notify_all();
+  if (finished_.size() >= 2) WakeWriter();
 }
 
 }  // namespace kevrale::cli

@@ -64,8 +64,11 @@ class RowPipeline final : public ThinningRows {
   bool CanRead() const;
   bool AllRead() const { return next_read_ >= height_; }
   // The helper threads' loop: reads ahead and writes behind until the run
-  // is over or fails.
-  void Serve(bool reads, bool writes);
+  // is over or fails; `helper` is the thread's place in helper_wake_.
+  void Serve(bool reads, bool writes, int helper);
+  // Under the lock: wakes the helper that reads, or the one that writes.
+  void WakeReader() { helper_wake_[0].notify_one(); }
+  void WakeWriter() { helper_wake_[threads_ >= 3 ? 1 : 0].notify_one(); }
   void ReadInto(Band& band);
   void Fail(std::exception_ptr error);
   Band& HeldBand(int y);
@@ -80,7 +83,10 @@ class RowPipeline final : public ThinningRows {
   WriteBand write_;
 
   std::mutex mutex_;
-  std::condition_variable changed_;
+  // Each thread waits on its own, so that it wakes only for its own work:
+  // a wake-up for nothing costs two switches between threads.
+  std::condition_variable sweep_wake_;
+  std::condition_variable helper_wake_[2];
   std::vector<std::unique_ptr<Band>> free_;
   size_t bands_made_ = 0;
   std::deque<std::unique_ptr<Band>> ready_;     // read, for the sweep
