@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "picture/RowConversions.h"
 #include "picture/RowDecoders.h"
 #include "platform/Stream.h"
 
@@ -232,6 +233,14 @@ class JpegRowSource final : public SequentialRowSource {
   }
 
   void Convert(const uint8_t* in, uint8_t* out, int out_bytes) const override {
+    if (plan_.colours == Colours::Grey) {
+      PutGreyLevels(in, width_, out, out_bytes);
+      return;
+    }
+    if (plan_.colours == Colours::Rgb && out_bytes == 3) {
+      std::memcpy(out, in, size_t(width_) * 3);  // B G R as they are
+      return;
+    }
     for (int x = 0; x < width_; ++x, out += out_bytes) {
       if (plan_.colours == Colours::Grey) {
         out[0] = out[1] = out[2] = in[x];

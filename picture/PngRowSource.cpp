@@ -14,6 +14,7 @@
 
 #include "picture/BmpHeader.h"
 #include "picture/RasterLayout.h"
+#include "picture/RowConversions.h"
 #include "picture/RowDecoders.h"
 #include "platform/Stream.h"
 
@@ -182,6 +183,7 @@ class PngRowSource final : public SequentialRowSource {
       // An index past the palette is the plug-in's index 0; every pixel opaque.
       index_colours_ = CodeColours(plan_.table, plan_.table[0]);
       for (uint32_t& c : index_colours_) c |= 0xFF000000u;
+      grey_ramp_ = IsGreyRamp(index_colours_);
     }
   }
 
@@ -219,7 +221,10 @@ class PngRowSource final : public SequentialRowSource {
 
   void Convert(const uint8_t* in, uint8_t* out, int out_bytes) const override {
     if (plan_.indexed) {
-      PutCodedColours(in, width_, index_colours_, out, out_bytes);
+      if (grey_ramp_)
+        PutGreyLevels(in, width_, out, out_bytes);
+      else
+        PutCodedColours(in, width_, index_colours_, out, out_bytes);
       return;
     }
     // Alpha goes into a band only from a picture that keeps it.
@@ -240,6 +245,7 @@ class PngRowSource final : public SequentialRowSource {
   TStream& stream_;
   PngPlan plan_;
   std::array<uint32_t, 256> index_colours_{};
+  bool grey_ramp_ = false;  // each code the grey of its own level
   std::unique_ptr<PngPass> pass_;
 };
 

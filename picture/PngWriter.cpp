@@ -10,6 +10,7 @@
 #include "picture/DeflateStream.h"
 #include "picture/ImageFileFormat.h"
 #include "picture/RasterLayout.h"
+#include "picture/RowConversions.h"
 #include "picture/TBitmap.h"
 #include "platform/BigEndian.h"
 #include "platform/Exception.h"
@@ -60,17 +61,6 @@ void FilterSub(const uint8_t* __restrict row, size_t size, size_t pixel_bytes,
   const size_t head = std::min(pixel_bytes, size);
   std::memcpy(out, row, head);
   for (size_t i = head; i < size; ++i) out[i] = uint8_t(row[i] - row[i - pixel_bytes]);
-}
-
-// B G R (A) pixels as R G B (A) samples.
-template <size_t kBytes>
-void SwapRedBlue(const uint8_t* __restrict in, int width, uint8_t* __restrict out) {
-  for (size_t x = 0; x < size_t(width) * kBytes; x += kBytes) {
-    out[x] = in[x + 2];
-    out[x + 1] = in[x + 1];
-    out[x + 2] = in[x];
-    if constexpr (kBytes == 4) out[x + 3] = in[x + 3];
-  }
 }
 
 class PngRowWriter final : public ImageRowWriter {
@@ -124,10 +114,7 @@ class PngRowWriter final : public ImageRowWriter {
         FilterUp(row_.data(), above_.data(), row_bytes_, filtered_.data() + 1);
         row_.swap(above_);
       } else {
-        if (pixel_bytes_ == 4)
-          SwapRedBlue<4>(in, width_, row_.data());
-        else
-          SwapRedBlue<3>(in, width_, row_.data());
+        SwapRedBlue(in, width_, int(pixel_bytes_), row_.data());
         FilterSub(row_.data(), row_bytes_, pixel_bytes_, filtered_.data() + 1);
       }
       Deflate(filtered_.data(), filtered_.size(), Z_NO_FLUSH);

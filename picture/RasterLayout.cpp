@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "picture/RowConversions.h"
 #include "picture/TBitmap.h"
 
 namespace kevrale {
@@ -159,7 +160,8 @@ RasterLayout LayoutOf(const TBitmap& bitmap, TImageFileFormat format) {
   return ChooseLayout(table, bitmap.HasAlpha(), format);
 }
 
-RowPacker::RowPacker(const RasterLayout& layout) : bits_(layout.bits) {
+RowPacker::RowPacker(const RasterLayout& layout)
+    : bits_(layout.bits), grey_(layout.kind == RasterKind::Grey) {
   if (layout.kind != RasterKind::Grey && layout.kind != RasterKind::Palette)
     throw std::logic_error("RowPacker: a layout without samples to pack");
   for (uint32_t c : layout.colours) table_.Add(c);
@@ -260,8 +262,38 @@ void UnpackCodes(const uint8_t* packed, int count, int bits, uint8_t* codes) {
     std::memcpy(codes, packed, size_t(count));
 }
 
+void RowPacker::PackGrey(const uint8_t* row, int width, int bytes_per_pixel, uint8_t* out) const {
+  const auto refuse = [] { throw std::logic_error("RowPacker: a colour outside the file's grey"); };
+  if (bits_ == 8) {
+    if (!TakeGreyLevels(row, width, bytes_per_pixel, out)) refuse();
+    return;
+  }
+  // A piece at a time, a multiple of 8 pixels, so that each starts a byte.
+  constexpr int kPiece = 1024;
+  uint8_t levels[kPiece];
+  const int shift = 8 - bits_;
+  const unsigned step = 255u / ((1u << bits_) - 1);  // between the levels the bits hold
+  for (int x0 = 0; x0 < width; x0 += kPiece) {
+    const int count = std::min(kPiece, width - x0);
+    if (!TakeGreyLevels(row + size_t(x0) * size_t(bytes_per_pixel), count, bytes_per_pixel, levels))
+      refuse();
+    unsigned between = 0;
+    for (int i = 0; i < count; ++i) {
+      const unsigned code = levels[i] >> shift;
+      between |= levels[i] ^ code * step;
+      levels[i] = uint8_t(code);
+    }
+    if (between != 0) refuse();
+    PackCodes(levels, count, bits_, out + size_t(x0) * size_t(bits_) / 8);
+  }
+}
+
 void RowPacker::Pack(const uint8_t* row, int width, int bytes_per_pixel, uint8_t* out) const {
   if (width <= 0) return;
+  if (grey_) {
+    PackGrey(row, width, bytes_per_pixel, out);
+    return;
+  }
   const auto sample_of = [this](uint32_t colour) -> unsigned {
     const int code = table_.Find(colour);
     if (code < 0) throw std::logic_error("RowPacker: a colour outside the file's colours");

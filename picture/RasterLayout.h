@@ -134,8 +134,10 @@ RasterLayout LayoutOf(const TBitmap& bitmap, TImageFileFormat format);
 
 // Turns bitmap rows into the packed samples of a Grey or Palette layout:
 // each pixel's code, `bits` per pixel, high bits first, rows padded to a
-// byte. A pixel of a colour outside the layout raises std::logic_error
-// rather than be written as another colour.
+// byte. A grey layout takes each pixel's level as it is. A pixel that the
+// layout cannot hold (outside the palette, not grey, a level between those
+// of the bits) raises std::logic_error rather than be written as another
+// colour.
 class RowPacker {
  public:
   explicit RowPacker(const RasterLayout& layout);
@@ -144,7 +146,10 @@ class RowPacker {
   void Pack(const uint8_t* row, int width, int bytes_per_pixel, uint8_t* out) const;
 
  private:
+  void PackGrey(const uint8_t* row, int width, int bytes_per_pixel, uint8_t* out) const;
+
   int bits_;
+  bool grey_;
   ColourTable table_;
   std::vector<uint8_t> codes_;  // the sample of each colour of the table
 };

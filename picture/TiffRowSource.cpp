@@ -15,6 +15,7 @@
 
 #include "picture/BmpHeader.h"
 #include "picture/RasterLayout.h"
+#include "picture/RowConversions.h"
 #include "picture/RowDecoders.h"
 #include "picture/TiffClient.h"
 #include "platform/Stream.h"
@@ -190,6 +191,11 @@ class TiffRowSource final : public ImageRowSource {
     height_ = int(page_.height);
     facts_ = page_.facts;
     format_ = page_.bits == 32 ? TPixelFormat::pf32bit : TPixelFormat::pf24bit;
+    if (page_.route == Route::Indexed) {
+      codes_ = CodeColours(page_.table, page_.table.empty() ? 0xFF000000u : page_.table[0]);
+      for (uint32_t& c : codes_) c |= 0xFF000000u;
+      grey_ramp_ = IsGreyRamp(codes_);
+    }
     Prepare();
   }
 
@@ -349,6 +355,13 @@ class TiffRowSource final : public ImageRowSource {
     const uint8_t* in = band_.data() + size_t(r) * size_t(row_bytes_);
     if (page_.route == Route::Indexed) {
       const int bps = page_.bits_per_sample;
+      if (bps == 8) {
+        if (grey_ramp_)
+          PutGreyLevels(in, width, out, out_bytes);
+        else
+          PutCodedColours(in, width, codes_, out, out_bytes);
+        return;
+      }
       for (int x = 0; x < width; ++x) {
         const size_t bit = size_t(x) * size_t(bps);
         const unsigned index = (in[bit / 8] >> (8 - bps - bit % 8)) & ((1u << bps) - 1);
@@ -358,13 +371,7 @@ class TiffRowSource final : public ImageRowSource {
     }
     const int samples = page_.samples;
     if (page_.bits == 24 && samples == 3 && out_bytes == 3) {
-      // R G B samples into B G R pixels: a loop the compiler can turn into
-      // shuffles of whole vectors.
-      for (int x = 0; x < width; ++x) {
-        out[3 * x] = in[3 * x + 2];
-        out[3 * x + 1] = in[3 * x + 1];
-        out[3 * x + 2] = in[3 * x];
-      }
+      SwapRedBlue(in, width, 3, out);  // R G B samples into B G R pixels
       return;
     }
     if (page_.bits == 24) {
@@ -393,6 +400,10 @@ class TiffRowSource final : public ImageRowSource {
   std::unique_ptr<TiffInput> input_;
   TiffHandle tif_;
   Page page_;
+  // An indexed page's colour of each 8-bit code, and whether it is the
+  // plain grey of that level.
+  std::array<uint32_t, 256> codes_{};
+  bool grey_ramp_ = false;
   bool checked_ = false;
   uint32_t band_rows_ = 0;
   uint32_t tile_width_ = 0;

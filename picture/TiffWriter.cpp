@@ -15,6 +15,7 @@
 #include "picture/DeflateStream.h"
 #include "picture/ImageFileFormat.h"
 #include "picture/RasterLayout.h"
+#include "picture/RowConversions.h"
 #include "picture/TBitmap.h"
 #include "picture/TiffClient.h"
 #include "platform/Exception.h"
@@ -191,13 +192,7 @@ class SeekableTiff {
           for (uint8_t& b : row_) b = uint8_t(~b);
       } else {
         // TIFF wants red first; the bitmap's rows hold blue first.
-        const size_t samples = size_t(samples_);
-        for (size_t k = 0; k < row_.size(); k += samples) {
-          row_[k] = in[k + 2];
-          row_[k + 1] = in[k + 1];
-          row_[k + 2] = in[k];
-          if (samples == 4) row_[k + 3] = in[k + 3];
-        }
+        SwapRedBlue(in, width_, samples_, row_.data());
       }
       const int y = y0 + i;
       if (!deflater_) {

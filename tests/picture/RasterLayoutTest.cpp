@@ -75,6 +75,18 @@ TEST(RasterLayout, APixelOutsideTheLayoutIsRefusedNotWrittenAsAnother) {
   EXPECT_THROW(packer.Pack(row, 3, 3, out), std::logic_error);
   packer.Pack(row, 2, 3, out);
   EXPECT_EQ(out[0], 0x40);  // black 0, white 1, high bits first
+  // A grey between the levels of the bits, or a grey that is not opaque.
+  const uint8_t mid_grey[] = {0, 0, 0, 0x80, 0x80, 0x80};
+  EXPECT_THROW(packer.Pack(mid_grey, 2, 3, out), std::logic_error);
+  const uint8_t clear[] = {255, 255, 255, 255, 0, 0, 0, 0};
+  EXPECT_THROW(packer.Pack(clear, 2, 4, out), std::logic_error);
+  // 2-bit grey holds 0x55 and 0xAA, but not 0x56.
+  const RowPacker grey2(LayoutFor({kOpaque, kOpaque | 0x555555, kOpaque | 0xFFFFFF}, false));
+  const uint8_t levels[] = {0x55, 0x55, 0x55, 0xFF, 0xFF, 0xFF, 0xAA, 0xAA, 0xAA};
+  grey2.Pack(levels, 3, 3, out);
+  EXPECT_EQ(out[0], 0x78);  // 01 11 10, padded
+  const uint8_t off[] = {0x56, 0x56, 0x56};
+  EXPECT_THROW(grey2.Pack(off, 1, 3, out), std::logic_error);
 }
 
 TEST(RasterLayout, ALonePixelInARunIsPackedWhereverItFalls) {
