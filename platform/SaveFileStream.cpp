@@ -234,6 +234,29 @@ TSaveFileStream::~TSaveFileStream() {
   if (!committed_ && temporary_) ::unlink(temporary_->Path());
 }
 
+// A file that replaces another is renamed over it at the end. ext4 then
+// writes the new file out (so that a crash leaves one file or the other
+// whole) and frees the old file's blocks in the same call, and where the
+// disk discards freed blocks, each discard waits behind that write-out: a
+// rename of a 48 MiB picture took 30 to 40 ms, three times cp's whole
+// copy. Begun every few megabytes as the file is written, the write-out
+// is mostly done by the rename, which then costs what freeing the old
+// file costs. The same pages go to the disk either way.
+constexpr size_t kWriteOutEvery = size_t(4) << 20;
+
+size_t TSaveFileStream::Write(const void* buffer, size_t count) {
+  const size_t written = TFileStream::Write(buffer, count);
+  if (replaces_ && (mode_ == Mode::Unnamed || mode_ == Mode::Named)) {
+    unsent_ += written;
+    if (unsent_ >= kWriteOutEvery) {
+      unsent_ = 0;
+      // Only a hint: pages already on their way are left as they are.
+      static_cast<void>(::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE));
+    }
+  }
+  return written;
+}
+
 void TSaveFileStream::Fail(int error) const {
   throw EFCreateError(Format(kFileCreateMessage, {Path()}), error);
 }

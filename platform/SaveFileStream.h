@@ -59,6 +59,10 @@ class TSaveFileStream : public TFileStream {
   // reason when that fails; the old file then stays as it was.
   void Commit();
 
+  // Writes as TFileStream does; a file that is to replace another is sent
+  // on its way to the disk as it is written (see the .cpp).
+  size_t Write(const void* buffer, size_t count) override;
+
   // The create error for this stream's name, with the system's reason for
   // the last failed write (for a save whose writing failed half-way).
   EFCreateError CreateError() const;
@@ -96,6 +100,7 @@ class TSaveFileStream : public TFileStream {
   bool owns_handle_ = true;
   bool replaces_ = false;  // the final name exists and is replaced
   bool committed_ = false;
+  size_t unsent_ = 0;                             // bytes written since the last write-out began
   std::string target_;                            // the name the links finally lead to
   std::string folder_;                            // its folder, "./" for a bare name
   std::unique_ptr<TemporaryFileName> temporary_;  // the named temporary file

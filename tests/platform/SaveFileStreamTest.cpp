@@ -152,6 +152,30 @@ TEST_P(SaveFileStreamTest, AnUncommittedStreamLeavesTheOldFileAndNothingElse) {
   EXPECT_EQ(Entries(), std::set<std::string>{"out.bmp"});
 }
 
+// A replacement of many megabytes is sent to the disk as it is written; the
+// old file is there, whole, until the commit, and stays when there is none.
+TEST_P(SaveFileStreamTest, ALargeReplacementIsStillWholeOrNotThere) {
+  const std::string target = Path("large.bmp");
+  const std::string old_contents(3 << 20, 'o');
+  std::string chunk(1 << 20, 'n');
+  for (const bool commit : {false, true}) {
+    WriteText(target, old_contents);
+    std::string written;
+    {
+      TSaveFileStream stream(target);
+      for (int i = 0; i < 11; ++i) {
+        chunk[0] = char('a' + i);
+        stream.WriteBuffer(chunk.data(), chunk.size());
+        written += chunk;
+      }
+      EXPECT_TRUE(Contents(target) == old_contents);
+      if (commit) stream.Commit();
+    }
+    EXPECT_TRUE(Contents(target) == (commit ? written : old_contents)) << "commit " << commit;
+    EXPECT_EQ(Entries(), std::set<std::string>{"large.bmp"});
+  }
+}
+
 TEST_P(SaveFileStreamTest, LinksAreFollowedToTheFileTheyNameAndStayLinks) {
   fs::create_directory(dir_.File("real"));
   fs::create_directory(dir_.File("links"));
