@@ -108,7 +108,7 @@ struct PngPlan {
   int depth = 0;
   bool interlaced = false;
   // A colour table (palette or grey without transparency): one index a
-  // byte, looked up in `table`; otherwise RGB rows (BGR or BGRA).
+  // byte, looked up in `table`; otherwise colour rows, R G B (A).
   bool indexed = false;
   bool has_alpha = false;  // RGB rows with an alpha byte
   std::vector<uint32_t> table;
@@ -152,7 +152,8 @@ PngPlan PlanOf(PngPass& pass) {
 }
 
 // The transformations that give the rows of the plan, as the plug-in sets
-// them; the rows are then one byte an index, or B G R (A).
+// them, but for the order of red and blue: the rows are then one byte an
+// index, or R G B (A), which Convert swaps in vector code.
 void Transform(PngPass& pass, const PngPlan& plan) {
   png_structp png = pass.png;
   if (plan.indexed) {
@@ -162,7 +163,6 @@ void Transform(PngPass& pass, const PngPlan& plan) {
     png_set_expand(png);
     png_set_gray_to_rgb(png);
     png_set_scale_16(png);
-    png_set_bgr(png);
   }
   Run(pass, UpdateInfo);
 }
@@ -231,13 +231,13 @@ class PngRowSource final : public SequentialRowSource {
     const bool keep_alpha = format_ == TPixelFormat::pf32bit;
     const int in_bytes = plan_.has_alpha ? 4 : 3;
     if (in_bytes == out_bytes && (in_bytes == 3 || keep_alpha)) {
-      std::memcpy(out, in, size_t(width_) * size_t(in_bytes));  // B G R (A) as they are
+      SwapRedBlue(in, width_, in_bytes, out);
       return;
     }
     for (int x = 0; x < width_; ++x, in += in_bytes, out += out_bytes) {
-      out[0] = in[0];
+      out[0] = in[2];
       out[1] = in[1];
-      out[2] = in[2];
+      out[2] = in[0];
       if (out_bytes == 4) out[3] = keep_alpha ? in[3] : 255;
     }
   }
