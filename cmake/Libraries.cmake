@@ -6,6 +6,7 @@ find_package(PkgConfig REQUIRED)
 # The codecs: the picture layer's writers and the bundled plug-ins.
 pkg_check_modules(KEVRALE_PNG REQUIRED IMPORTED_TARGET libpng)
 pkg_check_modules(KEVRALE_ZLIB REQUIRED IMPORTED_TARGET zlib)
+pkg_check_modules(KEVRALE_DEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 pkg_check_modules(KEVRALE_JPEG REQUIRED IMPORTED_TARGET libjpeg)
 pkg_check_modules(KEVRALE_GIF REQUIRED IMPORTED_TARGET libgif)
 pkg_check_modules(KEVRALE_TIFF REQUIRED IMPORTED_TARGET libtiff-4)

@@ -212,18 +212,33 @@ std::vector<TiffSpec> TiffSpecs() {
 }
 
 // The files make_sources.py writes.
-const char* const kPngJpegSources[] = {"grey1.png",        "grey2.png",
-                                       "grey4.png",        "grey8.png",
-                                       "grey16.png",       "grey8-trns.png",
-                                       "grey-alpha.png",   "palette1.png",
-                                       "palette2.png",     "palette4.png",
-                                       "palette8.png",     "palette-short.png",
-                                       "palette-trns.png", "palette-trns-opaque.png",
-                                       "rgb.png",          "rgb16.png",
-                                       "rgb-trns.png",     "rgba.png",
-                                       "rgba-opaque.png",  "rgba16.png",
-                                       "rgb.jpg",          "progressive.jpg",
-                                       "grey.jpg",         "cmyk.jpg"};
+const char* const kPngJpegSources[] = {"grey1.png",
+                                       "grey2.png",
+                                       "grey4.png",
+                                       "grey8.png",
+                                       "grey16.png",
+                                       "grey8-trns.png",
+                                       "grey-alpha.png",
+                                       "palette1.png",
+                                       "palette2.png",
+                                       "palette4.png",
+                                       "palette8.png",
+                                       "palette-short.png",
+                                       "palette-trns.png",
+                                       "palette-trns-opaque.png",
+                                       "rgb.png",
+                                       "rgb16.png",
+                                       "rgb-trns.png",
+                                       "rgba.png",
+                                       "rgba-opaque.png",
+                                       "rgba16.png",
+                                       "rgb-filtered.png",
+                                       "rgba-filtered.png",
+                                       "grey8-filtered.png",
+                                       "rgb.jpg",
+                                       "progressive.jpg",
+                                       "grey.jpg",
+                                       "cmyk.jpg"};
 
 class StreamedSourceTest : public ::testing::Test {
  protected:
@@ -402,6 +417,27 @@ TEST_F(StreamedSourceTest, ColoursThatAppearFurtherDownGiveTheSameResults) {
     b.SaveToFile(File("colours.bmp"));
     ExpectSameResults("colours.bmp", Options{});
   }
+}
+
+// Image data whose checksum is wrong, which goes on past its end, or one of
+// whose rows names no filter: the streamed run gives what the whole-picture
+// run gives, or leaves the file to it.
+TEST_F(StreamedSourceTest, DamagedImageDataEndsAsInTheWholePictureRun) {
+  if (!MakeSources(29, 23)) GTEST_SKIP() << "/usr/bin/python3 cannot write the sources";
+  for (const char* name : {"rgb-bad-checksum.png", "rgb-bad-extra.png", "rgb-bad-filter.png"}) {
+    SCOPED_TRACE(name);
+    for (const char* ext : {".png", ".bmp"}) {
+      const std::string whole = Whole(File(name), File(std::string("whole") + ext), Options{});
+      const std::string streamed =
+          Streamed(File(name), File(std::string("streamed") + ext), Options{}, {3, 0});
+      if (whole.starts_with("error"))
+        EXPECT_EQ(streamed, "not streamed");
+      else
+        EXPECT_TRUE(streamed == whole) << streamed.substr(0, 100);
+    }
+  }
+  // The row that names no filter fails the picture.
+  EXPECT_TRUE(Whole(File("rgb-bad-filter.png"), File("whole.png"), Options{}).starts_with("error"));
 }
 
 TEST_F(StreamedSourceTest, WhatDoesNotStreamIsLeftToTheWholePictureRun) {

@@ -45,8 +45,30 @@ def pack(samples, depth):
     return bytes(out)
 
 
-def png(path, w, h, colour_type, depth, sample, plte=None, trns=None, interlace=0):
-    """`sample(x, y)` gives the tuple of samples of a pixel."""
+def paeth(a, b, c):
+    p = a + b - c
+    pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+    return a if pa <= pb and pa <= pc else b if pb <= pc else c
+
+
+def filtered(row, above, kind, bpp):
+    """`row` stored with filter `kind` (0 to 4), `above` the row before."""
+    out = bytearray(len(row))
+    for i, v in enumerate(row):
+        a = row[i - bpp] if i >= bpp else 0
+        b = above[i]
+        c = above[i - bpp] if i >= bpp else 0
+        guess = (0, a, b, (a + b) // 2, paeth(a, b, c))[kind]
+        out[i] = (v - guess) & 0xFF
+    return bytes(out)
+
+
+def png(path, w, h, colour_type, depth, sample, plte=None, trns=None, interlace=0,
+        filters=None, damage=None):
+    """`sample(x, y)` gives the tuple of samples of a pixel. `filters(y)`:
+    the filter of row y (else none). `damage`: 'checksum' spoils the image
+    data's checksum, 'extra' puts bytes after its end, 'filter' gives a row
+    a filter that does not exist."""
     raw = bytearray()
     rows = []
     for y in range(h):
@@ -64,8 +86,20 @@ def png(path, w, h, colour_type, depth, sample, plte=None, trns=None, interlace=
                 flat = [s for x in xs for s in sample(x, y)]
                 raw += b'\0' + pack(flat, depth)
     else:
-        for r in rows:
-            raw += b'\0' + r
+        channels = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[colour_type]
+        bpp = max(1, channels * depth // 8)
+        above = bytes(len(rows[0]))
+        for y, r in enumerate(rows):
+            kind = filters(y) if filters else 0
+            raw += bytes([kind]) + filtered(r, above, kind, bpp)
+            above = r
+        if damage == 'filter':
+            raw[(len(rows[0]) + 1) * (h // 2)] = 7
+    compressed = zlib.compress(bytes(raw))
+    if damage == 'checksum':
+        compressed = compressed[:-1] + bytes([compressed[-1] ^ 1])
+    if damage == 'extra':
+        compressed += b'\0\1\2\3'
     data = b'\x89PNG\r\n\x1a\n'
     data += chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, depth, colour_type, 0, 0, interlace))
     data += chunk(b'pHYs', struct.pack('>IIB', 11811, 11811, 1))
@@ -73,7 +107,7 @@ def png(path, w, h, colour_type, depth, sample, plte=None, trns=None, interlace=
         data += chunk(b'PLTE', b''.join(bytes(c) for c in plte))
     if trns is not None:
         data += chunk(b'tRNS', trns)
-    data += chunk(b'IDAT', zlib.compress(bytes(raw)))
+    data += chunk(b'IDAT', compressed)
     data += chunk(b'IEND', b'')
     with open(path, 'wb') as f:
         f.write(data)
@@ -113,6 +147,17 @@ def main():
     png(f'{folder}/rgba-opaque.png', w, h, 6, 8, lambda x, y: colours[lv(x, y)] + (255,))
     png(f'{folder}/rgba16.png', w, h, 6, 16,
         lambda x, y: tuple(c * 257 for c in colours[lv(x, y)]) + ((65535, 65535, 9000, 0)[lv(x, y)],))
+    # Every row filter, row by row, for the kinds whose rows are unfiltered
+    # by the program itself and for grey; and damaged image data.
+    cycle = lambda y: y % 5
+    png(f'{folder}/rgb-filtered.png', w, h, 2, 8, lambda x, y: colours[lv(x, y)], filters=cycle)
+    png(f'{folder}/rgba-filtered.png', w, h, 6, 8,
+        lambda x, y: colours[lv(x, y)] + ((255, 255, 40, 0)[lv(x, y)],), filters=cycle)
+    png(f'{folder}/grey8-filtered.png', w, h, 0, 8, lambda x, y: ((0, 255, 90, 170)[lv(x, y)],),
+        filters=cycle)
+    for damage in ('checksum', 'extra', 'filter'):
+        png(f'{folder}/rgb-bad-{damage}.png', w, h, 2, 8, lambda x, y: colours[lv(x, y)],
+            filters=cycle, damage=damage)
     png(f'{folder}/interlaced.png', w, h, 0, 8, lambda x, y: ((0, 255, 90, 170)[lv(x, y)],),
         interlace=1)
 

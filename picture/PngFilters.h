@@ -1,0 +1,18 @@
+// The five row filters of PNG, undone: each byte of a row was stored as
+// its difference from a prediction made of the byte to its left (a pixel
+// before), the byte above and the byte above that one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kevrale {
+
+// Undoes filter `type` (0 to 4) of a row of `row_bytes`: `raw` as stored,
+// `above` the row above unfiltered (zeros above the first row), into
+// `out`, which may not overlap either. `pixel_bytes` (1 to 8): how far
+// back the byte to the left lies. False for a type past 4.
+bool UnfilterRow(uint8_t type, const uint8_t* raw, const uint8_t* above, uint8_t* out,
+                 size_t row_bytes, size_t pixel_bytes);
+
+}  // namespace kevrale
