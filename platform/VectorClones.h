@@ -7,8 +7,7 @@
 // runs before the sanitizer has started: those builds take the baseline.
 #pragma once
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && \
-    !defined(__SANITIZE_THREAD__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define KEVRALE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define KEVRALE_VECTOR_CLONES
