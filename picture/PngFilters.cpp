@@ -40,59 +40,103 @@ void Scalar(uint8_t type, const uint8_t* raw, const uint8_t* above, uint8_t* out
 }
 
 #if defined(__SSE2__)
+// 16-bit lanes of bytes, and Paeth's choice among them.
+struct Lanes {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i low_bytes = _mm_set1_epi16(0xFF);
+
+  // 4 bytes from p, a lane each.
+  __m128i Load(const uint8_t* p) const {
+    int v;
+    std::memcpy(&v, p, 4);
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), zero);
+  }
+  __m128i Abs(__m128i v) const { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); }
+  // Where `mask` is set, `when_set`; elsewhere `otherwise`.
+  static __m128i Pick(__m128i mask, __m128i when_set, __m128i otherwise) {
+    return _mm_or_si128(_mm_and_si128(mask, when_set), _mm_andnot_si128(mask, otherwise));
+  }
+  // How far left + up - corner lies from each: |up - corner| from left,
+  // |left - corner| from up, the sum's size from the corner; the nearest
+  // wins, left before up before the corner.
+  __m128i Paeth(__m128i left, __m128i up, __m128i corner) const {
+    const __m128i from_left = _mm_sub_epi16(up, corner);
+    const __m128i from_above = _mm_sub_epi16(left, corner);
+    const __m128i to_left = Abs(from_left);
+    const __m128i to_above = Abs(from_above);
+    const __m128i to_corner = Abs(_mm_add_epi16(from_left, from_above));
+    const __m128i not_left =
+        _mm_or_si128(_mm_cmpgt_epi16(to_left, to_above), _mm_cmpgt_epi16(to_left, to_corner));
+    return Pick(not_left, Pick(_mm_cmpgt_epi16(to_above, to_corner), corner, up), left);
+  }
+};
+
 // Pixels of 3 or 4 bytes a pixel at a time, as 16-bit lanes: the byte to
 // the left is the pixel just made, so the row goes pixel by pixel, but the
 // bytes of a pixel together. Returns where the bytes left to the scalar
 // loop begin (a 3-byte pixel is loaded as 4 bytes, so the last one waits).
 template <uint8_t kType>
 size_t Vector(const uint8_t* raw, const uint8_t* above, uint8_t* out, size_t n, size_t bpp) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i low_bytes = _mm_set1_epi16(0xFF);
-  const auto load = [zero](const uint8_t* p) {
-    int v;
-    std::memcpy(&v, p, 4);
-    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), zero);
-  };
-  const auto abs16 = [zero](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
-  // Where `mask` is set, `when_set`; elsewhere `otherwise`.
-  const auto pick = [](__m128i mask, __m128i when_set, __m128i otherwise) {
-    return _mm_or_si128(_mm_and_si128(mask, when_set), _mm_andnot_si128(mask, otherwise));
-  };
-  __m128i left = zero, above_left = zero;
+  const Lanes lanes;
+  __m128i left = lanes.zero, corner = lanes.zero;
   size_t i = 0;
   for (; i + 4 <= n; i += bpp) {
-    const __m128i up = load(above + i);
-    const __m128i x = load(raw + i);
+    const __m128i up = lanes.Load(above + i);
     __m128i prediction;
-    if constexpr (kType == 1) {
+    if constexpr (kType == 1)
       prediction = left;
-    } else if constexpr (kType == 3) {
+    else if constexpr (kType == 3)
       prediction = _mm_srli_epi16(_mm_add_epi16(left, up), 1);
-    } else {
-      // How far left + up - above_left lies from each: |up - above_left|
-      // from left, |left - above_left| from up, the sum's size from the
-      // corner; the nearest wins, left before up before the corner.
-      const __m128i from_left = _mm_sub_epi16(up, above_left);
-      const __m128i from_above = _mm_sub_epi16(left, above_left);
-      const __m128i to_left = abs16(from_left);
-      const __m128i to_above = abs16(from_above);
-      const __m128i to_corner = abs16(_mm_add_epi16(from_left, from_above));
-      const __m128i not_left =
-          _mm_or_si128(_mm_cmpgt_epi16(to_left, to_above), _mm_cmpgt_epi16(to_left, to_corner));
-      const __m128i corner = _mm_cmpgt_epi16(to_above, to_corner);
-      prediction = pick(not_left, pick(corner, above_left, up), left);
-    }
-    const __m128i made = _mm_and_si128(_mm_add_epi16(x, prediction), low_bytes);
-    const int bytes = _mm_cvtsi128_si32(_mm_packus_epi16(made, zero));
+    else
+      prediction = lanes.Paeth(left, up, corner);
+    const __m128i made =
+        _mm_and_si128(_mm_add_epi16(lanes.Load(raw + i), prediction), lanes.low_bytes);
+    const int bytes = _mm_cvtsi128_si32(_mm_packus_epi16(made, lanes.zero));
     std::memcpy(out + i, &bytes, bpp == 4 ? 4 : 3);
     left = made;
-    above_left = up;
+    corner = up;
   }
   return i;
+}
+
+// Two rows, the second a pixel behind the first, in the low and the high
+// half of the lanes: the second row's pixel above is the first row's pixel
+// made one step before. Returns the first pixel of the first row left to
+// the scalar loop.
+size_t PaethPair(const uint8_t* raw_a, const uint8_t* raw_b, const uint8_t* above, uint8_t* out_a,
+                 uint8_t* out_b, size_t n, size_t bpp) {
+  const Lanes lanes;
+  __m128i made = lanes.zero, corner = lanes.zero;
+  size_t k = 0;
+  for (; k * bpp + 4 <= n; ++k) {
+    const size_t i = k * bpp;
+    const __m128i up = _mm_unpacklo_epi64(lanes.Load(above + i), made);
+    const __m128i x =
+        _mm_unpacklo_epi64(lanes.Load(raw_a + i), k > 0 ? lanes.Load(raw_b + i - bpp) : lanes.zero);
+    made = _mm_and_si128(_mm_add_epi16(x, lanes.Paeth(made, up, corner)), lanes.low_bytes);
+    corner = up;
+    const uint64_t bytes = uint64_t(_mm_cvtsi128_si64(_mm_packus_epi16(made, lanes.zero)));
+    const uint32_t first = uint32_t(bytes), second = uint32_t(bytes >> 32);
+    std::memcpy(out_a + i, &first, bpp == 4 ? 4 : 3);
+    if (k > 0) std::memcpy(out_b + i - bpp, &second, bpp == 4 ? 4 : 3);
+  }
+  return k;
 }
 #endif
 
 }  // namespace
+
+void UnpaethTwoRows(const uint8_t* raw_first, const uint8_t* raw_second, const uint8_t* above,
+                    uint8_t* out_first, uint8_t* out_second, size_t row_bytes, size_t pixel_bytes) {
+  size_t done = 0;  // pixels of the first row; the second has one fewer
+#if defined(__SSE2__)
+  if (pixel_bytes == 3 || pixel_bytes == 4)
+    done = PaethPair(raw_first, raw_second, above, out_first, out_second, row_bytes, pixel_bytes);
+#endif
+  Scalar(4, raw_first, above, out_first, row_bytes, pixel_bytes, done * pixel_bytes);
+  Scalar(4, raw_second, out_first, out_second, row_bytes, pixel_bytes,
+         done > 0 ? (done - 1) * pixel_bytes : 0);
+}
 
 bool UnfilterRow(uint8_t type, const uint8_t* raw, const uint8_t* above, uint8_t* out,
                  size_t row_bytes, size_t pixel_bytes) {

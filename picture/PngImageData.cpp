@@ -88,9 +88,18 @@ bool PngImageData::NextRows(uint8_t* rows, size_t stride, int count) {
   for (int i = 0; i < count; ++i, ++next_) {
     const uint8_t* stored = data_.get() + size_t(next_) * (row_bytes_ + 1);
     const uint8_t* above = i == 0 ? last_.data() : rows + size_t(i - 1) * stride;
-    if (!UnfilterRow(stored[0], stored + 1, above, rows + size_t(i) * stride, row_bytes_,
-                     pixel_bytes_))
-      return false;
+    uint8_t* out = rows + size_t(i) * stride;
+    const uint8_t* next_stored = stored + row_bytes_ + 1;
+    if (stored[0] == 4 && i + 1 < count && next_stored[0] == 4) {
+      // Two Paeth rows in a row, the commonest filter of photographs and
+      // colour scans.
+      UnpaethTwoRows(stored + 1, next_stored + 1, above, out, out + stride, row_bytes_,
+                     pixel_bytes_);
+      ++i;
+      ++next_;
+      continue;
+    }
+    if (!UnfilterRow(stored[0], stored + 1, above, out, row_bytes_, pixel_bytes_)) return false;
   }
   std::memcpy(last_.data(), rows + size_t(count - 1) * stride, row_bytes_);
   return true;

@@ -147,9 +147,10 @@ def main():
     png(f'{folder}/rgba-opaque.png', w, h, 6, 8, lambda x, y: colours[lv(x, y)] + (255,))
     png(f'{folder}/rgba16.png', w, h, 6, 16,
         lambda x, y: tuple(c * 257 for c in colours[lv(x, y)]) + ((65535, 65535, 9000, 0)[lv(x, y)],))
-    # Every row filter, row by row, for the kinds whose rows are unfiltered
-    # by the program itself and for grey; and damaged image data.
-    cycle = lambda y: y % 5
+    # Every row filter, alone and in runs (Paeth rows are undone in pairs),
+    # for the kinds whose rows are unfiltered by the program itself and for
+    # grey; and damaged image data.
+    cycle = lambda y: (0, 1, 2, 3, 4, 4, 4, 1, 4, 4, 3)[y % 11]
     png(f'{folder}/rgb-filtered.png', w, h, 2, 8, lambda x, y: colours[lv(x, y)], filters=cycle)
     png(f'{folder}/rgba-filtered.png', w, h, 6, 8,
         lambda x, y: colours[lv(x, y)] + ((255, 255, 40, 0)[lv(x, y)],), filters=cycle)
