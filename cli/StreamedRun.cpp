@@ -8,13 +8,15 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <thread>
+#include <vector>
 
+#include "cli/CodedRows.h"
 #include "cli/ImageRun.h"
 #include "cli/ResultLayout.h"
 #include "cli/RowPipeline.h"
-#include "cli/ScannedPixels.h"
 #include "picture/ImageFileFormat.h"
 #include "picture/ImageRowSource.h"
 #include "picture/ImageRowWriter.h"
@@ -163,6 +165,88 @@ int StreamThreads(const Options& options, const std::string& source,
 
 namespace {
 
+// Writes the result through `save`, to standard output or in place of the
+// file named.
+void SaveResult(const std::string& destination, const std::function<void(TStream&)>& save) {
+  if (destination == kStandardOutputName) {
+    SaveStandardOutputWith(save);
+  } else {
+    ReleaseCachedPages(destination);
+    SaveFileWith(destination, save);
+  }
+}
+
+// Raised in the run below when the colours overflow a table.
+struct TooManyColours {};
+
+// A PNG or TIFF result of a source that does not declare its colours,
+// thinned in the same reading that finds them: the result's rows are kept
+// as colour codes until the source's colours, and so the result's colour
+// type, are known, and then written from the codes. The decoding, the
+// sweep and the coding of the result run side by side, where a scan of
+// the colours would come first. False, with nothing written, where the
+// picture is too large to keep, its sweeps run in two readings, a
+// transparent surround may give it alpha, or it has more colours than a
+// table holds.
+bool ThinWhileScanning(ImageRowSource& reader, const std::string& destination,
+                       const Options& options, int threads, int band_rows, TColor target,
+                       TImageFileFormat file_format) {
+  const int width = reader.Width();
+  const int height = reader.Height();
+  const ThinningOptions& thinning = options.thinning;
+  const TPixelFormat format = reader.Format();
+  const bool alpha = format == TPixelFormat::pf32bit;
+  if (int64_t(width) * height > CodedRows::kMostPixels || ThinsInTwoReadings(thinning, height) ||
+      (thinning.transparent_surround && !alpha))
+    return false;
+  ColourTable source;
+  CodedRows result(width, height);
+  try {
+    RowPipeline rows(
+        width, height, format, threads, band_rows,
+        [&](int y0, TBitmap& band) {
+          reader.ReadRows(y0, band);
+          for (int i = 0; i < band.Height() && !source.Overflowed(); ++i)
+            source.AddRow(band.ScanLine(i), width, band.BytesPerPixel());
+          if (source.Overflowed()) throw TooManyColours{};
+        },
+        [&](int y0, const TBitmap& band) {
+          for (int i = 0; i < band.Height(); ++i)
+            if (!result.Add(band.ScanLine(i), band.BytesPerPixel(), y0 + i)) throw TooManyColours{};
+        },
+        RowsHeldBySweeps(thinning.sweeps));
+    rows.Run([&] { ThinRows(rows, width, height, target, options.surround, thinning, alpha); });
+  } catch (const TooManyColours&) {
+    return false;
+  }
+  const RasterLayout layout =
+      ResultLayout(std::move(source), reader.Facts(), options, alpha, file_format);
+  const bool packed = layout.kind == RasterKind::Grey || layout.kind == RasterKind::Palette;
+  SaveResult(destination, [&](TStream& out) {
+    const std::unique_ptr<ImageRowWriter> writer =
+        MakeImageRowWriter(file_format, out, width, height, format, layout);
+    if (packed) {
+      std::vector<uint8_t> row((size_t(width) * size_t(layout.bits) + 7) / 8);
+      for (int y = 0; y < height; ++y) {
+        result.Pack(y, layout, row.data());
+        writer->WritePackedRow(y, row.data());
+      }
+    } else {
+      // RGB or RGBA after all: a palette lacked room for the surround, or
+      // TIFF has none with alpha.
+      TBitmap band;
+      for (int y0 = 0; y0 < height; y0 += band_rows) {
+        const int rows = std::min(band_rows, height - y0);
+        if (band.Height() != rows) band.Allocate(width, rows, format);
+        result.Fill(y0, band);
+        writer->WriteRows(y0, band);
+      }
+    }
+    writer->Finish();
+  });
+  return true;
+}
+
 void RunStreamed(ImageRowSource& reader, const std::string& source, const std::string& destination,
                  const Options& options, int threads, int band_rows) {
   reader.Check();
@@ -180,15 +264,20 @@ void RunStreamed(ImageRowSource& reader, const std::string& source, const std::s
   // pixels have, read (and kept where they fit) before the run.
   const TImageFileFormat file_format =
       destination == kStandardOutputName ? TImageFileFormat::Bmp : ImageFileFormatFor(destination);
+  if (file_format != TImageFileFormat::Bmp && !reader.Facts().colours &&
+      ThinWhileScanning(reader, destination, options, threads, band_rows, target, file_format))
+    return;
+  std::optional<CodedRows> kept;
   ColourTable colours;
-  ScannedPixels scanned;
   if (file_format != TImageFileFormat::Bmp)
     colours = SourceColours(reader.Facts(), [&](ColourTable& table) {
-      scanned.Scan(reader, threads, band_rows, table);
+      if (int64_t(width) * height <= CodedRows::kMostPixels) kept.emplace(width, height);
+      ScanColours(reader, threads, band_rows, table, kept ? &*kept : nullptr);
+      if (table.Overflowed()) kept.reset();
     });
-  const auto read = [&reader, &scanned](int y0, TBitmap& band) {
-    if (scanned.Kept())
-      scanned.Fill(y0, band);
+  const auto read = [&reader, &kept](int y0, TBitmap& band) {
+    if (kept)
+      kept->Fill(y0, band);
     else
       reader.ReadRows(y0, band);
   };
@@ -236,12 +325,7 @@ void RunStreamed(ImageRowSource& reader, const std::string& source, const std::s
     });
     writer->Finish();
   };
-  if (destination == kStandardOutputName) {
-    SaveStandardOutputWith(save);
-  } else {
-    ReleaseCachedPages(destination);
-    SaveFileWith(destination, save);
-  }
+  SaveResult(destination, save);
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
 #include "picture/ImageRowWriter.h"
 
+#include <stdexcept>
+
 #include "picture/BmpWriter.h"
 #include "picture/PngWriter.h"
 #include "picture/TiffWriter.h"
 
 namespace kevrale {
+
+void ImageRowWriter::WritePackedRow(int, const uint8_t*) {
+  throw std::logic_error("ImageRowWriter: packed rows for a file without them");
+}
 
 std::unique_ptr<ImageRowWriter> MakeImageRowWriter(TImageFileFormat format, TStream& stream,
                                                    int width, int height, TPixelFormat pixel_format,

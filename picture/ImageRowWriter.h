@@ -4,6 +4,7 @@
 // cut, give the same file as the whole bitmap.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "picture/ImageFileFormat.h"
@@ -22,6 +23,10 @@ class ImageRowWriter {
   // they are as wide as the picture and in its pixel format. Raises the
   // stream's write errors.
   virtual void WriteRows(int y0, const TBitmap& band) = 0;
+  // Writes row y of a Grey or Palette layout given as its packed samples
+  // (RasterLayout.h: a code a pixel, high bits first), in the same order as
+  // WriteRows; raises std::logic_error for a writer of other rows.
+  virtual void WritePackedRow(int y, const uint8_t* samples);
   // Completes the file once every row has been written.
   virtual void Finish() = 0;
 };

@@ -111,14 +111,18 @@ class PngRowWriter final : public ImageRowWriter {
       const uint8_t* in = band.ScanLine(y);
       if (packer_) {
         packer_->Pack(in, band.Width(), band.BytesPerPixel(), row_.data());
-        FilterUp(row_.data(), above_.data(), row_bytes_, filtered_.data() + 1);
-        row_.swap(above_);
+        WritePacked(row_.data());
       } else {
         SwapRedBlue(in, width_, int(pixel_bytes_), row_.data());
         FilterSub(row_.data(), row_bytes_, pixel_bytes_, filtered_.data() + 1);
+        Deflate(filtered_.data(), filtered_.size(), Z_NO_FLUSH);
       }
-      Deflate(filtered_.data(), filtered_.size(), Z_NO_FLUSH);
     }
+  }
+
+  void WritePackedRow(int, const uint8_t* samples) override {
+    if (!packer_) ImageRowWriter::WritePackedRow(0, samples);
+    WritePacked(samples);
   }
 
   void Finish() override {
@@ -127,6 +131,13 @@ class PngRowWriter final : public ImageRowWriter {
   }
 
  private:
+  // A row of packed samples, differenced from the row above.
+  void WritePacked(const uint8_t* samples) {
+    FilterUp(samples, above_.data(), row_bytes_, filtered_.data() + 1);
+    std::memcpy(above_.data(), samples, row_bytes_);
+    Deflate(filtered_.data(), filtered_.size(), Z_NO_FLUSH);
+  }
+
   // PLTE with every entry, and tRNS with the alpha of the entries up to the
   // last one that has any (the layout lists those first).
   void WritePalette(const RasterLayout& layout) {

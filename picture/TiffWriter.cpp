@@ -9,6 +9,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -194,16 +195,28 @@ class SeekableTiff {
         // TIFF wants red first; the bitmap's rows hold blue first.
         SwapRedBlue(in, width_, samples_, row_.data());
       }
-      const int y = y0 + i;
-      if (!deflater_) {
-        if (TIFFWriteScanline(tif_.get(), row_.data(), uint32_t(y), 0) < 0) Fail();
-        continue;
-      }
-      const int in_strip = y % strip_rows_;
-      std::memcpy(strip_.data() + size_t(in_strip) * row_.size(), row_.data(), row_.size());
-      if (in_strip == strip_rows_ - 1 || y == height_ - 1)
-        WriteStrip(y / strip_rows_, in_strip + 1);
+      WriteRow(y0 + i);
     }
+  }
+
+  void WritePackedRow(int y, const uint8_t* samples) {
+    if (!tif_) Fail();
+    if (!packer_) throw std::logic_error("TIFF: packed rows for a colour file");
+    std::memcpy(row_.data(), samples, row_.size());
+    if (bilevel_)
+      for (uint8_t& b : row_) b = uint8_t(~b);
+    WriteRow(y);
+  }
+
+  // Writes row_ as row y: a scanline, or a row of the strip.
+  void WriteRow(int y) {
+    if (!deflater_) {
+      if (TIFFWriteScanline(tif_.get(), row_.data(), uint32_t(y), 0) < 0) Fail();
+      return;
+    }
+    const int in_strip = y % strip_rows_;
+    std::memcpy(strip_.data() + size_t(in_strip) * row_.size(), row_.data(), row_.size());
+    if (in_strip == strip_rows_ - 1 || y == height_ - 1) WriteStrip(y / strip_rows_, in_strip + 1);
   }
 
   void Finish() {
@@ -292,6 +305,7 @@ class TiffRowWriter final : public ImageRowWriter {
   }
 
   void WriteRows(int y0, const TBitmap& band) override { file_->WriteRows(y0, band); }
+  void WritePackedRow(int y, const uint8_t* samples) override { file_->WritePackedRow(y, samples); }
 
   void Finish() override {
     file_->Finish();

@@ -391,22 +391,27 @@ TEST_F(StreamedSourceTest, AGreyOrPaletteSourceStaysGreyOrPaletteAtItsDensity) {
   EXPECT_NE(png.find(std::string("pHYs\0\0\x2e\x23\0\0\x2e\x23\x01", 13)), std::string::npos);
 }
 
-// A BMP source says nothing of its colours, so a PNG or TIFF result's are
-// read first and kept packed in as few bits as the colours so far need:
-// colours that first appear further and further down take the kept rows
-// from one bit to 2, 4 and 8, or past 256 colours to none kept.
+// A BMP source says nothing of its colours, so a PNG or TIFF result's come
+// from its pixels: they are found as the run goes, the result's rows kept
+// as codes in as few bits as the colours so far need (1, widened to 2, 4
+// and 8 as colours appear further down), and written once the colour type
+// is known; past 256 colours, or past a palette's room with the surround
+// added, the result is written otherwise. Each is the whole-picture run's
+// file.
 TEST_F(StreamedSourceTest, ColoursThatAppearFurtherDownGiveTheSameResults) {
   constexpr int kWidth = 37, kHeight = 60, kFirstRow = 5;
-  for (const int count : {3, 5, 17, 256, 300}) {
+  Options red;
+  red.surround = 0x0000FF;  // a colour that no source has
+  for (const int count : {2, 3, 5, 17, 256, 300}) {
     SCOPED_TRACE(std::to_string(count) + " colours");
     TBitmap b;
     b.Allocate(kWidth, kHeight, TPixelFormat::pf24bit);
     for (int y = 0; y < kHeight; ++y)
       for (int x = 0; x < kWidth; ++x) {
-        TColor c = clWhite;
-        if ((x + 2 * y) % 11 < 3) {
+        TColor c = clWhite;  // white first: its code is 0, black's 1
+        if ((x + 2 * y) % 11 >= 8) {
           c = clBlack;
-        } else if (y >= kFirstRow && (x + y) % 3 == 0) {
+        } else if (count > 2 && y >= kFirstRow && (x + y) % 3 == 0) {
           // New colours in order, the last near the bottom.
           const int place = (y - kFirstRow) * kWidth + x;
           const int id = place * (count - 2) / ((kHeight - kFirstRow) * kWidth);
@@ -416,12 +421,10 @@ TEST_F(StreamedSourceTest, ColoursThatAppearFurtherDownGiveTheSameResults) {
       }
     b.SaveToFile(File("colours.bmp"));
     ExpectSameResults("colours.bmp", Options{});
+    ExpectSameResults("colours.bmp", red);
   }
 }
 
-// Image data whose checksum is wrong, which goes on past its end, or one of
-// whose rows names no filter: the streamed run gives what the whole-picture
-// run gives, or leaves the file to it.
 TEST_F(StreamedSourceTest, DamagedImageDataEndsAsInTheWholePictureRun) {
   if (!MakeSources(29, 23)) GTEST_SKIP() << "/usr/bin/python3 cannot write the sources";
   for (const char* name : {"rgb-bad-checksum.png", "rgb-bad-extra.png", "rgb-bad-filter.png"}) {
