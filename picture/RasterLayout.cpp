@@ -91,30 +91,27 @@ void ColourTable::Add(uint32_t colour) {
 
 namespace {
 
-// Calls add(colour) for each pixel whose colour differs from the one
-// before it, while keep_going() holds.
+// Calls add(colour) for the first pixel of each run of one colour, while
+// keep_going() holds; runs are skipped four pixels at a time.
 template <int kBytes, typename Add, typename KeepGoing>
-void ForEachChange(const uint8_t* row, int count, uint32_t last, bool has_last, Add add,
-                   KeepGoing keep_going) {
-  for (int x = 0; x < count; ++x, row += kBytes) {
-    const uint32_t c = ColourAt(row, kBytes);
-    if (has_last && c == last) continue;
-    add(x, c);
+void ForEachRun(const uint8_t* row, int count, Add add, KeepGoing keep_going) {
+  for (int x = 0; x < count;) {
+    const uint8_t* first = row + size_t(x) * kBytes;
+    add(ColourAt(first, kBytes));
     if (!keep_going()) return;
-    last = c;
-    has_last = true;
+    x = RunEnd<kBytes>(row, x + 1, count, first);
   }
 }
 
 }  // namespace
 
 void ColourTable::AddRow(const uint8_t* row, int count, int bytes_per_pixel) {
-  const auto add = [this](int, uint32_t c) { Add(c); };
+  const auto add = [this](uint32_t c) { Add(c); };
   const auto keep_going = [this] { return !overflowed_; };
   if (bytes_per_pixel == 4)
-    ForEachChange<4>(row, count, last_, has_last_, add, keep_going);
+    ForEachRun<4>(row, count, add, keep_going);
   else
-    ForEachChange<3>(row, count, last_, has_last_, add, keep_going);
+    ForEachRun<3>(row, count, add, keep_going);
 }
 
 RasterLayout ChooseLayout(const ColourTable& table, bool alpha, TImageFileFormat format) {
