@@ -179,6 +179,28 @@ void SaveResult(const std::string& destination, const std::function<void(TStream
 // Raised in the run below when the colours overflow a table.
 struct TooManyColours {};
 
+// The sweep's rows, whose colours it adds to a table as it loads them, as
+// the source has them: on the sweep's thread, which waits for the decoding
+// more than the decoding waits for it.
+class ColourCollector final : public ThinningRows {
+ public:
+  ColourCollector(ThinningRows& rows, int width, ColourTable& table)
+      : rows_(rows), width_(width), table_(table) {}
+  SweepRow Load(int y) override {
+    const SweepRow row = rows_.Load(y);
+    table_.AddRow(row.pixels, width_, row.bytes_per_pixel);
+    if (table_.Overflowed()) throw TooManyColours{};
+    return row;
+  }
+  SweepRow Output(int y, bool removes) override { return rows_.Output(y, removes); }
+  void Done(int y, bool changed) override { rows_.Done(y, changed); }
+
+ private:
+  ThinningRows& rows_;
+  int width_;
+  ColourTable& table_;
+};
+
 // A PNG or TIFF result of a source that does not declare its colours,
 // thinned in the same reading that finds them: the result's rows are kept
 // as colour codes until the source's colours, and so the result's colour
@@ -204,18 +226,15 @@ bool ThinWhileScanning(ImageRowSource& reader, const std::string& destination,
   try {
     RowPipeline rows(
         width, height, format, threads, band_rows,
-        [&](int y0, TBitmap& band) {
-          reader.ReadRows(y0, band);
-          for (int i = 0; i < band.Height() && !source.Overflowed(); ++i)
-            source.AddRow(band.ScanLine(i), width, band.BytesPerPixel());
-          if (source.Overflowed()) throw TooManyColours{};
-        },
+        [&reader](int y0, TBitmap& band) { reader.ReadRows(y0, band); },
         [&](int y0, const TBitmap& band) {
           for (int i = 0; i < band.Height(); ++i)
             if (!result.Add(band.ScanLine(i), band.BytesPerPixel(), y0 + i)) throw TooManyColours{};
         },
         RowsHeldBySweeps(thinning.sweeps));
-    rows.Run([&] { ThinRows(rows, width, height, target, options.surround, thinning, alpha); });
+    ColourCollector collector(rows, width, source);
+    rows.Run(
+        [&] { ThinRows(collector, width, height, target, options.surround, thinning, alpha); });
   } catch (const TooManyColours&) {
     return false;
   }
