@@ -6,6 +6,7 @@
 
 #include "picture/BmpHeader.h"
 #include "picture/BmpRowReader.h"
+#include "picture/PngSignature.h"
 #include "picture/RowDecoders.h"
 #include "platform/Stream.h"
 
@@ -20,7 +21,7 @@ enum class SourceKind { None, Png, Tiff, Jpeg };
 SourceKind CodecOf(TStream& stream) {
   uint8_t head[8] = {};
   const size_t got = stream.ReadAt(head, sizeof head, 0);
-  if (got >= 8 && std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) == 0) return SourceKind::Png;
+  if (got >= 8 && std::memcmp(head, kPngSignature, 8) == 0) return SourceKind::Png;
   if (got >= 4 &&
       ((head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0) ||
        (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43))))

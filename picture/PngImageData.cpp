@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "picture/PngFilters.h"
+#include "picture/PngSignature.h"
 #include "platform/BigEndian.h"
 #include "platform/PagePopulator.h"
 #include "platform/Stream.h"
@@ -19,14 +20,12 @@ namespace {
 // unpacking (PagePopulator.h).
 constexpr size_t kPopulatedFrom = size_t(4) << 20;
 
-constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
 // The compressed image data: the contents of the IDAT chunks, which follow
 // one another. Empty where the chunks cannot be read to the last of them.
 std::vector<uint8_t> ReadCompressed(TStream& stream) {
   std::vector<uint8_t> data;
   uint8_t head[8];
-  if (stream.ReadAt(head, 8, 0) != 8 || std::memcmp(head, kSignature, 8) != 0) return {};
+  if (stream.ReadAt(head, 8, 0) != 8 || std::memcmp(head, kPngSignature, 8) != 0) return {};
   const int64_t size = stream.Size();
   bool in_data = false;
   for (int64_t at = 8; at + 12 <= size;) {

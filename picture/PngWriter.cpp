@@ -9,6 +9,7 @@
 
 #include "picture/DeflateStream.h"
 #include "picture/ImageFileFormat.h"
+#include "picture/PngSignature.h"
 #include "picture/RasterLayout.h"
 #include "picture/RowConversions.h"
 #include "picture/TBitmap.h"
@@ -22,7 +23,6 @@ namespace kevrale {
 namespace {
 
 constexpr uint32_t kPixelsPerMetre96Dpi = 3780;  // as the BMP writer says
-constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 // Compressed bytes an image data chunk holds: a few chunks, and writes, a
 // picture.
 constexpr size_t kChunkData = size_t(1) << 17;
@@ -88,7 +88,7 @@ class PngRowWriter final : public ImageRowWriter {
     deflater_->next_out = out_.data();
     deflater_->avail_out = uInt(out_.size());
 
-    stream_.WriteBuffer(kSignature, sizeof kSignature);
+    stream_.WriteBuffer(kPngSignature, sizeof kPngSignature);
     uint8_t header[13];
     PutBig32(header, uint32_t(width));
     PutBig32(header + 4, uint32_t(height));
