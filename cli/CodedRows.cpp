@@ -141,7 +141,7 @@ void ScanColours(ImageRowSource& reader, int threads, int band_rows, ColourTable
       [&reader](int y0, TBitmap& band) { reader.ReadRows(y0, band); }, [](int, const TBitmap&) {},
       0);
   // The kept rows' own table is the table, in the same order.
-  const ColourTable& colours = kept != nullptr ? kept->table_ : table;
+  const ColourTable& colours = kept != nullptr ? kept->Table() : table;
   rows.Run([&] {
     for (int y = 0; y < height && !colours.Overflowed(); ++y) {
       const SweepRow row = rows.Load(y);
@@ -152,7 +152,7 @@ void ScanColours(ImageRowSource& reader, int threads, int band_rows, ColourTable
       rows.Done(y, false);
     }
   });
-  if (kept != nullptr) table = kept->table_;
+  if (kept != nullptr) table = kept->Table();
 }
 
 }  // namespace kevrale::cli

@@ -40,8 +40,6 @@ class CodedRows {
   void Pack(int y, const RasterLayout& layout, uint8_t* out);
 
  private:
-  friend void ScanColours(ImageRowSource&, int, int, ColourTable&, CodedRows*);
-
   template <int kBytes>
   bool AddOf(const uint8_t* row, int y);
   // Repacks the codes of rows 0 .. rows - 1 at `bits` each.
