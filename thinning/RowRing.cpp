@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "platform/VectorClones.h"
 #include "thinning/DeletionWord.h"
 
 namespace kevrale {
@@ -17,6 +18,23 @@ inline WordTriple TripleAt(const uint64_t* bits, size_t w) {
   return {bits[w - 1], bits[w], bits[w + 1]};
 }
 
+// The answers of a pass for words [0, count) of a row, each from the row
+// as it was when the pass began: free of branches and of any dependence
+// between words, so that the compiler does several words at once.
+KEVRALE_VECTOR_CLONES void AnswerWords(const uint64_t* __restrict row,
+                                       const uint64_t* __restrict up,
+                                       const uint64_t* __restrict up_marks,
+                                       const uint64_t* __restrict down, size_t count,
+                                       uint64_t* __restrict west_kept,
+                                       uint64_t* __restrict west_gone) {
+  for (size_t w = 0; w < count; ++w) {
+    const WordAnswers answers =
+        AnswerWord(TripleAt(row, w), TripleAt(up, w), TripleAt(up_marks, w), TripleAt(down, w));
+    west_kept[w] = answers.west_kept;
+    west_gone[w] = answers.west_gone;
+  }
+}
+
 }  // namespace
 
 RowRing::RowRing(int width)
@@ -25,7 +43,9 @@ RowRing::RowRing(int width)
       words_(1 + size_t(kSlots) * 3 * stride_, 0),
       clear_(1 + stride_, 0),
       last_pass_(kSlots, 0),
-      any_present_(kSlots, 0) {}
+      any_present_(kSlots, 0),
+      west_kept_(stride_),
+      west_gone_(stride_) {}
 
 void RowRing::Load(int slot, const uint8_t* pixels, int bytes_per_pixel, const TargetRule& rule) {
   uint64_t* loaded = Bits(slot, kLoaded);
@@ -65,19 +85,19 @@ bool RowRing::RunPass(int pass, int above, int slot, int below) {
   uint64_t* row = Bits(slot, kPresent);
   uint64_t* marks = Bits(slot, kDeleted);
 
-  // Word by word, left to right. The test reads the row as it was when the
-  // pass began, so the word before is kept from before its deletions.
+  // The answers of every word first, then the deletions word by word, left
+  // to right: only whether the cell before a word went links one word to
+  // the next.
+  const size_t words = stride_ - 1;
+  AnswerWords(row, up, up_marks, down, words, west_kept_.data(), west_gone_.data());
   bool west_deleted = false;
-  uint64_t row_before = 0;
   uint64_t any_gone = 0;
   uint64_t any_left = 0;
-  for (size_t w = 0; w + 1 < stride_; ++w) {
+  for (size_t w = 0; w < words; ++w) {
     const uint64_t cells = row[w];
     uint64_t gone = 0;
     if (cells != 0) {
-      const WordAnswers answers = AnswerWord({row_before, cells, row[w + 1]}, TripleAt(up, w),
-                                             TripleAt(up_marks, w), TripleAt(down, w));
-      gone = ResolveWord(answers, west_deleted);
+      gone = ResolveWord({west_kept_[w], west_gone_[w]}, west_deleted);
       row[w] = cells & ~gone;
       any_left |= cells & ~gone;
     } else {
@@ -85,7 +105,6 @@ bool RowRing::RunPass(int pass, int above, int slot, int below) {
     }
     marks[w] = gone;
     any_gone |= gone;
-    row_before = cells;
   }
   last_pass_[size_t(slot)] = pass;
   any_present_[size_t(slot)] = any_left != 0;

@@ -90,6 +90,9 @@ class RowRing {
   std::vector<uint64_t> clear_;  // a clear bitset, for "no marks of this pass"; same layout
   std::vector<int> last_pass_;   // per slot: the pass that filled `deleted`
   std::vector<char> any_present_;
+  // A pass's answers for each word of the row it runs over.
+  std::vector<uint64_t> west_kept_;
+  std::vector<uint64_t> west_gone_;
 };
 
 }  // namespace kevrale
