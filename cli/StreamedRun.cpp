@@ -226,7 +226,11 @@ bool ThinWhileScanning(ImageRowSource& reader, const std::string& destination,
   try {
     RowPipeline rows(
         width, height, format, threads, band_rows,
-        [&reader](int y0, TBitmap& band) { reader.ReadRows(y0, band); },
+        [&reader, height](int y0, TBitmap& band) {
+          reader.ReadRows(y0, band);
+          // Freed here, on the reading thread, while the others finish.
+          if (y0 + band.Height() == height) reader.DropKeptData();
+        },
         [&](int y0, const TBitmap& band) {
           for (int i = 0; i < band.Height(); ++i)
             if (!result.Add(band.ScanLine(i), band.BytesPerPixel(), y0 + i)) throw TooManyColours{};
@@ -301,6 +305,11 @@ void RunStreamed(ImageRowSource& reader, const std::string& source, const std::s
       reader.ReadRows(y0, band);
   };
 
+  // The result's reading is the last.
+  const auto read_last = [&](int y0, TBitmap& band) {
+    read(y0, band);
+    if (!kept && y0 + band.Height() == height) reader.DropKeptData();
+  };
   const auto no_write = [](int, const TBitmap&) {};
   const ThinningOptions& thinning = options.thinning;
   TPixelFormat format = reader.Format();
@@ -333,7 +342,7 @@ void RunStreamed(ImageRowSource& reader, const std::string& source, const std::s
     const std::unique_ptr<ImageRowWriter> writer =
         MakeImageRowWriter(file_format, out, width, height, format, layout);
     RowPipeline rows(
-        width, height, format, threads, band_rows, read,
+        width, height, format, threads, band_rows, read_last,
         [&writer](int y0, const TBitmap& band) { writer->WriteRows(y0, band); },
         mask ? 0 : RowsHeldBySweeps(thinning.sweeps));
     rows.Run([&] {

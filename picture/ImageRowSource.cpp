@@ -112,6 +112,12 @@ const uint8_t* SequentialRowSource::Decode(int y0, int count) {
   return buffer_.data();
 }
 
+void SequentialRowSource::DropKeptData() {
+  started_ = false;
+  std::vector<uint8_t>().swap(buffer_);
+  DropDecoder();
+}
+
 void SequentialRowSource::ReadRows(int y0, TBitmap& band) {
   RequireRows(y0, band);
   const int out_bytes = band.BytesPerPixel();

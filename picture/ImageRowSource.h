@@ -50,6 +50,11 @@ class ImageRowSource {
   // pixel then opaque). Bands may come in any order; a decoder that can
   // only go forward starts over for rows above the last one it read.
   virtual void ReadRows(int y0, TBitmap& band) = 0;
+  // Says that the rows will not be read again: a decoder lets go of what
+  // it keeps for another reading (a PNG's unpacked image data) now, on the
+  // caller's thread, rather than when the source goes. Reading again
+  // still works, at the cost of the first reading.
+  virtual void DropKeptData() {}
 
  protected:
   int width_ = 0;

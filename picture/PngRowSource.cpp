@@ -10,6 +10,8 @@
 #include <csetjmp>
 #include <cstring>
 #include <exception>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "picture/BmpHeader.h"
@@ -188,6 +190,8 @@ class PngRowSource final : public SequentialRowSource {
     }
   }
 
+  ~PngRowSource() override { JoinRelease(); }
+
   void Check() override {
     if (checked_) return;
     if (plan_.has_alpha) {
@@ -234,6 +238,24 @@ class PngRowSource final : public SequentialRowSource {
            plan_.colour_type == PNG_COLOR_TYPE_RGB_ALPHA;
   }
 
+  void DropDecoder() override {
+    pass_.reset();
+    unpack_tried_ = false;
+    if (!unpacked_) return;
+    // Tens of megabytes take milliseconds to hand back: on a thread of
+    // their own, beside what the run does next (writing its result).
+    JoinRelease();
+    try {
+      release_ = std::thread([data = std::move(unpacked_)]() mutable { data.reset(); });
+    } catch (const std::system_error&) {
+      unpacked_.reset();
+    }
+  }
+
+  void JoinRelease() {
+    if (release_.joinable()) release_.join();
+  }
+
   void DecodeNext(uint8_t* rows, int count) override {
     if (unpacked_) {
       if (!unpacked_->NextRows(rows, StoredRowBytes(), count))
@@ -277,6 +299,7 @@ class PngRowSource final : public SequentialRowSource {
   // The image data unpacked in one go, where it could be.
   bool unpack_tried_ = false;
   std::unique_ptr<PngImageData> unpacked_;
+  std::thread release_;  // handing back unpacked data no longer needed
 };
 
 // The header of the file; nullopt when it cannot be read.

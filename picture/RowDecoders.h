@@ -26,6 +26,7 @@ std::vector<uint32_t> GreyRamp(uint32_t levels, bool inverted = false);
 class SequentialRowSource : public ImageRowSource {
  public:
   void ReadRows(int y0, TBitmap& band) final;
+  void DropKeptData() final;
 
  protected:
   static constexpr int kRowsAtOnce = 16;
@@ -45,6 +46,9 @@ class SequentialRowSource : public ImageRowSource {
  private:
   // Starts the file over, ready for row 0.
   virtual void Restart() = 0;
+  // Lets go of the decoder's state and whatever it keeps; Restart() comes
+  // before any further row.
+  virtual void DropDecoder() {}
   // Decodes the next `count` rows into `rows`, StoredRowBytes() apart.
   virtual void DecodeNext(uint8_t* rows, int count) = 0;
   // One decoded row into a band row of `out_bytes` a pixel.
