@@ -158,7 +158,7 @@ class PngRowWriter final : public ImageRowWriter {
     deflater_->next_in = const_cast<Bytef*>(data);
     deflater_->avail_in = uInt(size);
     for (;;) {
-      const int result = deflate(deflater_.get(), flush);
+      const int result = deflater_.Deflate(flush);
       if (result == Z_STREAM_ERROR) throw EWriteError(kStreamWriteErrorMessage);
       if (deflater_->avail_out == 0) {
         WriteImageData(out_.size());

@@ -99,14 +99,14 @@ class StripDeflater {
 
  private:
   static void Run(DeflateStream& z, const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
-    if (deflateReset(z.get()) != Z_OK) throw EWriteError(kStreamWriteErrorMessage);
-    out.resize(deflateBound(z.get(), uLong(size)));
+    z.Reset();
+    out.resize(z.Bound(size));
     z->next_in = const_cast<Bytef*>(data);
     z->avail_in = uInt(size);
     z->next_out = out.data();
     z->avail_out = uInt(out.size());
     // The bound holds the whole stream: one call ends it.
-    if (deflate(z.get(), Z_FINISH) != Z_STREAM_END) throw EWriteError(kStreamWriteErrorMessage);
+    if (z.Deflate(Z_FINISH) != Z_STREAM_END) throw EWriteError(kStreamWriteErrorMessage);
     out.resize(out.size() - z->avail_out);
   }
 
