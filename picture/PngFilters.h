@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace kevrale {
 
@@ -20,5 +21,21 @@ bool UnfilterRow(uint8_t type, const uint8_t* raw, const uint8_t* above, uint8_t
 // other, since the second row's pixels wait only for the first's.
 void UnpaethTwoRows(const uint8_t* raw_first, const uint8_t* raw_second, const uint8_t* above,
                     uint8_t* out_first, uint8_t* out_second, size_t row_bytes, size_t pixel_bytes);
+
+// Rows of one byte a pixel that UnfilterByteRows takes at most.
+constexpr size_t kMostByteRowBytes = size_t(1) << 16;
+
+// Undoes the filters of `count` rows (1 to 16) of one byte a pixel (8-bit
+// grey or palette) together: row i's filter byte and then its `row_bytes`
+// bytes (at most kMostByteRowBytes) at `stored` + i * `stored_stride`,
+// `above` the row above the first unfiltered (zeros above the picture's
+// first), into `out` + i * `out_stride`. Each row runs a byte behind the
+// one above it, all in the lanes of one vector, whatever their filters:
+// a byte's prediction waits for the byte before, which row by row leaves
+// the processor idle most of the time. `scratch` is working memory kept
+// between calls. False where a row names a filter past 4.
+bool UnfilterByteRows(const uint8_t* stored, size_t stored_stride, const uint8_t* above,
+                      uint8_t* out, size_t out_stride, size_t row_bytes, int count,
+                      std::vector<uint8_t>& scratch);
 
 }  // namespace kevrale

@@ -1,9 +1,10 @@
 // The image data of a non-interlaced PNG whose rows libpng would hand over
 // as they are stored (8-bit grey, palette, RGB or RGBA), unpacked in one go
 // with libdeflate, twice as fast as zlib a band at a time, where the
-// unpacked rows take at most kMostBytes; the rows are then unfiltered one
-// at a time. Anything unexpected (a checksum, data too short or too long)
-// leaves the file to libpng, which decides as the plug-in does.
+// unpacked rows take at most kMostBytes; the rows are then unfiltered,
+// those of one byte a pixel sixteen at a time, the others one by one. Anything unexpected (a
+// checksum, data too short or too long) leaves the file to libpng, which decides as the plug-in
+// does.
 #pragma once
 
 #include <cstddef>
@@ -39,7 +40,8 @@ class PngImageData {
   size_t pixel_bytes_;
   int height_;
   int next_ = 0;
-  std::vector<uint8_t> last_;  // the row before the next one, unfiltered
+  std::vector<uint8_t> last_;     // the row before the next one, unfiltered
+  std::vector<uint8_t> scratch_;  // for rows of one byte a pixel
 };
 
 }  // namespace kevrale

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "picture/BmpHeader.h"
+#include "picture/PngFilters.h"
 #include "picture/PngImageData.h"
 #include "picture/RasterLayout.h"
 #include "picture/RowConversions.h"
@@ -227,13 +228,15 @@ class PngRowSource final : public SequentialRowSource {
     Transform(*pass_, plan_);
   }
 
-  // Whether the image data is unpacked in one go: 8-bit RGB or RGBA, which
-  // libpng would hand over as the file stores them. Their data is three or
-  // four times a grey picture's, and unpacking it a band at a time is the
-  // slowest stage of their run; grey and palette data unpacks faster than
-  // the rest of the run takes it, band by band, in little memory.
+  // Whether the image data is unpacked in one go: 8-bit RGB, RGBA, grey
+  // or palette, which libpng would hand over as the file stores them.
+  // Unpacking and unfiltering them a band at a time through libpng is the
+  // slowest stage of their run: zlib is half libdeflate's speed, and
+  // libpng undoes a grey row's filters byte after byte. Larger pictures
+  // (PngImageData::kMostBytes) go band by band, in little memory.
   bool UnpackedInOneGo() const {
     if (plan_.depth != 8 || plan_.interlaced) return false;
+    if (plan_.indexed) return StoredRowBytes() <= kMostByteRowBytes;
     return (plan_.colour_type == PNG_COLOR_TYPE_RGB && !plan_.has_alpha) ||
            plan_.colour_type == PNG_COLOR_TYPE_RGB_ALPHA;
   }
