@@ -22,20 +22,20 @@ bool UnfilterRow(uint8_t type, const uint8_t* raw, const uint8_t* above, uint8_t
 void UnpaethTwoRows(const uint8_t* raw_first, const uint8_t* raw_second, const uint8_t* above,
                     uint8_t* out_first, uint8_t* out_second, size_t row_bytes, size_t pixel_bytes);
 
-// Rows of one byte a pixel that UnfilterByteRows takes at most.
-constexpr size_t kMostByteRowBytes = size_t(1) << 16;
+// Row bytes that UnfilterRowGroup takes at most.
+constexpr size_t kMostGroupRowBytes = size_t(1) << 16;
 
-// Undoes the filters of `count` rows (1 to 16) of one byte a pixel (8-bit
-// grey or palette) together: row i's filter byte and then its `row_bytes`
-// bytes (at most kMostByteRowBytes) at `stored` + i * `stored_stride`,
+// Undoes the filters of `count` rows (1 to 16) of `pixel_bytes` a pixel
+// (1, 3 or 4) together: row i's filter byte and then its `row_bytes`
+// bytes (at most kMostGroupRowBytes) at `stored` + i * `stored_stride`,
 // `above` the row above the first unfiltered (zeros above the picture's
-// first), into `out` + i * `out_stride`. Each row runs a byte behind the
+// first), into `out` + i * `out_stride`. Each row runs a pixel behind the
 // one above it, all in the lanes of one vector, whatever their filters:
-// a byte's prediction waits for the byte before, which row by row leaves
-// the processor idle most of the time. `scratch` is working memory kept
-// between calls. False where a row names a filter past 4.
-bool UnfilterByteRows(const uint8_t* stored, size_t stored_stride, const uint8_t* above,
-                      uint8_t* out, size_t out_stride, size_t row_bytes, int count,
-                      std::vector<uint8_t>& scratch);
+// row by row, a byte's prediction waits for the pixel before, which
+// leaves the processor idle most of the time. `scratch` is working memory
+// kept between calls. False where a row names a filter past 4.
+bool UnfilterRowGroup(const uint8_t* stored, size_t stored_stride, const uint8_t* above,
+                      uint8_t* out, size_t out_stride, size_t row_bytes, size_t pixel_bytes,
+                      int count, std::vector<uint8_t>& scratch);
 
 }  // namespace kevrale

@@ -1,8 +1,9 @@
 // The image data of a non-interlaced PNG whose rows libpng would hand over
 // as they are stored (8-bit grey, palette, RGB or RGBA), unpacked in one go
 // with libdeflate, twice as fast as zlib a band at a time, where the
-// unpacked rows take at most kMostBytes; the rows are then unfiltered,
-// those of one byte a pixel sixteen at a time, the others one by one. Anything unexpected (a
+// unpacked rows take at most kMostBytes; the rows are then unfiltered
+// sixteen at a time (UnfilterRowGroup), or one by one where they are wider
+// than it takes. Anything unexpected (a
 // checksum, data too short or too long) leaves the file to libpng, which decides as the plug-in
 // does.
 #pragma once
@@ -41,7 +42,7 @@ class PngImageData {
   int height_;
   int next_ = 0;
   std::vector<uint8_t> last_;     // the row before the next one, unfiltered
-  std::vector<uint8_t> scratch_;  // for rows of one byte a pixel
+  std::vector<uint8_t> scratch_;  // UnfilterRowGroup's
 };
 
 }  // namespace kevrale

@@ -236,7 +236,7 @@ class PngRowSource final : public SequentialRowSource {
   // (PngImageData::kMostBytes) go band by band, in little memory.
   bool UnpackedInOneGo() const {
     if (plan_.depth != 8 || plan_.interlaced) return false;
-    if (plan_.indexed) return StoredRowBytes() <= kMostByteRowBytes;
+    if (plan_.indexed) return StoredRowBytes() <= kMostGroupRowBytes;
     return (plan_.colour_type == PNG_COLOR_TYPE_RGB && !plan_.has_alpha) ||
            plan_.colour_type == PNG_COLOR_TYPE_RGB_ALPHA;
   }
