@@ -43,7 +43,7 @@ bool CodedRows::AddOf(const uint8_t* row, int y) {
   uint8_t code = 0;
   for (int x = 0; x < width_;) {
     const uint8_t* first = row + size_t(x) * kBytes;
-    const int end = RunEnd<kBytes>(row, x + 1, width_, first);
+    const int end = RunEnd<kBytes>(row, x, width_);
     const uint32_t c = ColourAt(first, kBytes);
     if (c != last) {
       table_.Add(c);

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace kevrale {
 
@@ -32,10 +31,10 @@ constexpr size_t kMostGroupRowBytes = size_t(1) << 16;
 // first), into `out` + i * `out_stride`. Each row runs a pixel behind the
 // one above it, all in the lanes of one vector, whatever their filters:
 // row by row, a byte's prediction waits for the pixel before, which
-// leaves the processor idle most of the time. `scratch` is working memory
-// kept between calls. False where a row names a filter past 4.
+// leaves the processor idle most of the time. False where a row names a
+// filter past 4.
 bool UnfilterRowGroup(const uint8_t* stored, size_t stored_stride, const uint8_t* above,
                       uint8_t* out, size_t out_stride, size_t row_bytes, size_t pixel_bytes,
-                      int count, std::vector<uint8_t>& scratch);
+                      int count);
 
 }  // namespace kevrale

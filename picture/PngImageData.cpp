@@ -101,8 +101,7 @@ bool PngImageData::NextRows(uint8_t* rows, size_t stride, int count) {
       const int group = std::min(count - done, 16);
       const uint8_t* above = done == 0 ? last_.data() : rows + size_t(done - 1) * stride;
       if (!UnfilterRowGroup(data_.get() + size_t(next_) * (row_bytes_ + 1), row_bytes_ + 1, above,
-                            rows + size_t(done) * stride, stride, row_bytes_, pixel_bytes_, group,
-                            scratch_))
+                            rows + size_t(done) * stride, stride, row_bytes_, pixel_bytes_, group))
         return false;
       done += group;
       next_ += group;

@@ -41,8 +41,7 @@ class PngImageData {
   size_t pixel_bytes_;
   int height_;
   int next_ = 0;
-  std::vector<uint8_t> last_;     // the row before the next one, unfiltered
-  std::vector<uint8_t> scratch_;  // UnfilterRowGroup's
+  std::vector<uint8_t> last_;  // the row before the next one, unfiltered
 };
 
 }  // namespace kevrale

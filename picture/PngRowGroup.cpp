@@ -8,7 +8,8 @@
 // so p steps are under way at once. Sixteen steps at a time, the stored
 // bytes come in (and the results go out) through a transposition of
 // sixteen rows of sixteen bytes, each row shifted by its lag, so that
-// every step has a vector of its own.
+// every step has a vector of its own; only the pieces at either end of a
+// row go through a small buffer.
 #include <algorithm>
 #include <cstring>
 
@@ -25,11 +26,6 @@ namespace kevrale {
 namespace {
 
 constexpr size_t kLanes = 16;
-constexpr size_t kMostPixelBytes = 4;
-// Zeros before each padded row, for the lag of the lower rows, and room
-// after it, for the last steps' loads.
-constexpr size_t kFront = kLanes * kMostPixelBytes;
-constexpr size_t kBack = kLanes * (kMostPixelBytes + 1);
 
 // The sixteen vectors as the rows of a 16 x 16 matrix of bytes, transposed.
 void Transpose(__m128i (&m)[16]) {
@@ -90,11 +86,36 @@ inline __m128i Average(__m128i left, __m128i up) {
   return _mm_sub_epi8(_mm_avg_epu8(left, up), odd);
 }
 
-// The steps of the rows in `in_rows` (each `padded` apart, kFront in), with
-// kPixel bytes a pixel, into `made_rows`.
+// The sixteen bytes of `row` (`n` long) from byte `at` on, which may lie
+// before or past it: zeros there.
+inline __m128i LoadPart(const uint8_t* row, ptrdiff_t at, size_t n) {
+  if (at >= 0 && size_t(at) + kLanes <= n)
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at));
+  alignas(16) uint8_t part[kLanes] = {};
+  for (size_t i = 0; i < kLanes; ++i) {
+    const ptrdiff_t x = at + ptrdiff_t(i);
+    if (x >= 0 && size_t(x) < n) part[i] = row[x];
+  }
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(part));
+}
+
+// Stores the bytes of `v` that fall within `row` (`n` long) from byte `at`.
+inline void StorePart(uint8_t* row, ptrdiff_t at, size_t n, __m128i v) {
+  if (at >= 0 && size_t(at) + kLanes <= n) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + at), v);
+    return;
+  }
+  alignas(16) uint8_t part[kLanes];
+  _mm_store_si128(reinterpret_cast<__m128i*>(part), v);
+  for (size_t i = 0; i < kLanes; ++i) {
+    const ptrdiff_t x = at + ptrdiff_t(i);
+    if (x >= 0 && size_t(x) < n) row[x] = part[i];
+  }
+}
+
 template <size_t kPixel>
-void RunSteps(const uint8_t* in_rows, uint8_t* made_rows, const uint8_t* above_row, size_t padded,
-              size_t n, size_t rows, const uint8_t (&types)[kLanes]) {
+void RunSteps(const uint8_t* stored, size_t stored_stride, const uint8_t* above, uint8_t* out,
+              size_t out_stride, size_t n, size_t rows, const uint8_t (&types)[kLanes]) {
   const __m128i kind = _mm_loadu_si128(reinterpret_cast<const __m128i*>(types));
   const __m128i sub = _mm_cmpeq_epi8(kind, _mm_set1_epi8(1));
   const __m128i up_only = _mm_cmpeq_epi8(kind, _mm_set1_epi8(2));
@@ -103,17 +124,19 @@ void RunSteps(const uint8_t* in_rows, uint8_t* made_rows, const uint8_t* above_r
   const __m128i lane_zero = _mm_cvtsi32_si128(0xFF);
 
   // The results and the bytes above of the last kPixel steps, oldest
-  // first.
+  // first. A row's bytes before its first are zeros, and so are their
+  // results.
   __m128i made[kPixel], ups[kPixel];
   for (size_t i = 0; i < kPixel; ++i) made[i] = ups[i] = _mm_setzero_si128();
   // The last row's last byte comes at step n - 1 + kPixel * (rows - 1).
   for (size_t s0 = 0; s0 < n + kPixel * (rows - 1); s0 += kLanes) {
     __m128i block[kLanes];
     for (size_t k = 0; k < kLanes; ++k)
-      block[k] = _mm_loadu_si128(
-          reinterpret_cast<const __m128i*>(in_rows + k * padded + kFront + s0 - k * kPixel));
+      block[k] = k < rows ? LoadPart(stored + k * stored_stride + 1,
+                                     ptrdiff_t(s0) - ptrdiff_t(k * kPixel), n)
+                          : _mm_setzero_si128();
     Transpose(block);
-    __m128i above_bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above_row + s0));
+    __m128i above_bytes = LoadPart(above, ptrdiff_t(s0), n);
     for (size_t j = 0; j < kLanes; ++j) {
       const __m128i left = made[0];
       const __m128i corner = ups[0];
@@ -133,9 +156,8 @@ void RunSteps(const uint8_t* in_rows, uint8_t* made_rows, const uint8_t* above_r
       ups[kPixel - 1] = up;
     }
     Transpose(block);
-    for (size_t k = 0; k < kLanes; ++k)
-      _mm_storeu_si128(
-          reinterpret_cast<__m128i*>(made_rows + k * padded + kFront + s0 - k * kPixel), block[k]);
+    for (size_t k = 0; k < rows; ++k)
+      StorePart(out + k * out_stride, ptrdiff_t(s0) - ptrdiff_t(k * kPixel), n, block[k]);
   }
 }
 
@@ -143,7 +165,7 @@ void RunSteps(const uint8_t* in_rows, uint8_t* made_rows, const uint8_t* above_r
 
 bool UnfilterRowGroup(const uint8_t* stored, size_t stored_stride, const uint8_t* above,
                       uint8_t* out, size_t out_stride, size_t row_bytes, size_t pixel_bytes,
-                      int count, std::vector<uint8_t>& scratch) {
+                      int count) {
   const size_t n = row_bytes;
   const size_t rows = size_t(count);
   if (count <= 0 || count > int(kLanes) || n > kMostGroupRowBytes ||
@@ -154,26 +176,12 @@ bool UnfilterRowGroup(const uint8_t* stored, size_t stored_stride, const uint8_t
     types[k] = stored[k * stored_stride];
     if (types[k] > 4) return false;
   }
-  // Padded rows: the stored rows, their results, and the row above. Only
-  // the zeros in front of the stored rows matter (a row's bytes before its
-  // first are zeros, and so then are its results there); nothing writes
-  // there after they are made.
-  const size_t padded = kFront + n + kBack;
-  if (scratch.size() != padded * (2 * kLanes + 1)) scratch.assign(padded * (2 * kLanes + 1), 0);
-  uint8_t* in_rows = scratch.data();
-  uint8_t* made_rows = in_rows + padded * kLanes;
-  uint8_t* above_row = made_rows + padded * kLanes;
-  for (size_t k = 0; k < rows; ++k)
-    std::memcpy(in_rows + k * padded + kFront, stored + k * stored_stride + 1, n);
-  std::memcpy(above_row, above, n);
   if (pixel_bytes == 1)
-    RunSteps<1>(in_rows, made_rows, above_row, padded, n, rows, types);
+    RunSteps<1>(stored, stored_stride, above, out, out_stride, n, rows, types);
   else if (pixel_bytes == 3)
-    RunSteps<3>(in_rows, made_rows, above_row, padded, n, rows, types);
+    RunSteps<3>(stored, stored_stride, above, out, out_stride, n, rows, types);
   else
-    RunSteps<4>(in_rows, made_rows, above_row, padded, n, rows, types);
-  for (size_t k = 0; k < rows; ++k)
-    std::memcpy(out + k * out_stride, made_rows + k * padded + kFront, n);
+    RunSteps<4>(stored, stored_stride, above, out, out_stride, n, rows, types);
   return true;
 }
 
@@ -181,7 +189,7 @@ bool UnfilterRowGroup(const uint8_t* stored, size_t stored_stride, const uint8_t
 
 bool UnfilterRowGroup(const uint8_t* stored, size_t stored_stride, const uint8_t* above,
                       uint8_t* out, size_t out_stride, size_t row_bytes, size_t pixel_bytes,
-                      int count, std::vector<uint8_t>&) {
+                      int count) {
   for (int k = 0; k < count; ++k) {
     const uint8_t* row = stored + size_t(k) * stored_stride;
     uint8_t* made = out + size_t(k) * out_stride;

@@ -92,14 +92,14 @@ void ColourTable::Add(uint32_t colour) {
 namespace {
 
 // Calls add(colour) for the first pixel of each run of one colour, while
-// keep_going() holds; runs are skipped four pixels at a time.
+// keep_going() holds; runs are skipped sixteen pixels at a time.
 template <int kBytes, typename Add, typename KeepGoing>
 void ForEachRun(const uint8_t* row, int count, Add add, KeepGoing keep_going) {
   for (int x = 0; x < count;) {
     const uint8_t* first = row + size_t(x) * kBytes;
     add(ColourAt(first, kBytes));
     if (!keep_going()) return;
-    x = RunEnd<kBytes>(row, x + 1, count, first);
+    x = RunEnd<kBytes>(row, x, count);
   }
 }
 
@@ -178,7 +178,7 @@ template <int kBytes, typename SampleOf>
 void SamplesOf(const uint8_t* row, int width, uint8_t* samples, SampleOf sample_of) {
   for (int x = 0; x < width;) {
     const uint8_t* first = row + size_t(x) * kBytes;
-    const int end = RunEnd<kBytes>(row, x + 1, width, first);
+    const int end = RunEnd<kBytes>(row, x, width);
     std::memset(samples + x, int(sample_of(ColourAt(first, kBytes))), size_t(end - x));
     x = end;
   }

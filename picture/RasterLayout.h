@@ -10,6 +10,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "picture/ImageFileFormat.h"
 #include "platform/LittleEndian.h"
 
@@ -38,24 +42,26 @@ inline uint32_t ColourAt(const uint8_t* p, int bytes_per_pixel) {
   return a << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
 }
 
-// The end of the run of pixels equal to `first` (kBytes bytes) that goes
-// on at pixel x of `row`, no further than `width`: four pixels compared at
-// a time in whole words, then one by one.
+// The end of the run of pixels (kBytes bytes each) equal to pixel `start`
+// of `row`, no further than `width`: each pixel compared with the one
+// before it, sixteen at a time in vectors, then one by one.
 template <int kBytes>
-inline int RunEnd(const uint8_t* row, int x, int width, const uint8_t* first) {
-  uint8_t pattern[4 * kBytes];
-  for (int i = 0; i < 4; ++i) std::memcpy(pattern + i * kBytes, first, kBytes);
-  // The first and the last 8 bytes of four pixels cover all 12 or 16.
-  uint64_t head, tail;
-  std::memcpy(&head, pattern, 8);
-  std::memcpy(&tail, pattern + 4 * kBytes - 8, 8);
-  for (; x + 4 <= width; x += 4) {
+inline int RunEnd(const uint8_t* row, int start, int width) {
+  int x = start + 1;
+#if defined(__SSE2__)
+  constexpr uint64_t kAll = kBytes == 4 ? ~uint64_t(0) : (uint64_t(1) << (16 * kBytes)) - 1;
+  for (; x + 16 <= width; x += 16) {
     const uint8_t* p = row + size_t(x) * kBytes;
-    uint64_t h, t;
-    std::memcpy(&h, p, 8);
-    std::memcpy(&t, p + 4 * kBytes - 8, 8);
-    if (h != head || t != tail) break;
+    uint64_t equal = 0;  // bit i: byte i of the sixteen pixels is that of the pixel before
+    for (int i = 0; i < kBytes; ++i) {
+      const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+      const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i - kBytes));
+      equal |= uint64_t(uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(now, before)))) << (16 * i);
+    }
+    if (equal != kAll) return x + std::countr_zero(~equal & kAll) / kBytes;
   }
+#endif
+  const uint8_t* first = row + size_t(start) * kBytes;
   for (; x < width && std::memcmp(row + size_t(x) * kBytes, first, kBytes) == 0; ++x) {
   }
   return x;

@@ -46,7 +46,6 @@ std::vector<uint8_t> Reference(const std::vector<uint8_t>& stored, std::vector<u
 
 TEST(PngFilters, RowGroupsMatchRowByRow) {
   std::mt19937 random(7);
-  std::vector<uint8_t> scratch;
   for (const size_t bpp : {1, 3, 4}) {
     for (const size_t pixels : {1, 2, 5, 15, 16, 17, 33, 100, 400}) {
       const size_t n = pixels * bpp;
@@ -62,8 +61,8 @@ TEST(PngFilters, RowGroupsMatchRowByRow) {
         for (uint8_t& b : above) b = byte();
         for (int k = 0; k < count; ++k) stored[size_t(k) * (n + 1)] = uint8_t(random() % 5);
         std::vector<uint8_t> out(size_t(count) * (n + 3), 0xA5);
-        ASSERT_TRUE(UnfilterRowGroup(stored.data(), n + 1, above.data(), out.data(), n + 3, n, bpp,
-                                     count, scratch));
+        ASSERT_TRUE(
+            UnfilterRowGroup(stored.data(), n + 1, above.data(), out.data(), n + 3, n, bpp, count));
         const std::vector<uint8_t> expected = Reference(stored, above, n, bpp, count);
         for (int k = 0; k < count; ++k) {
           const auto got = out.begin() + k * std::ptrdiff_t(n + 3);
@@ -80,10 +79,9 @@ TEST(PngFilters, RowGroupsMatchRowByRow) {
 }
 
 TEST(PngFilters, RowGroupsRefuseAnUnknownFilter) {
-  std::vector<uint8_t> scratch;
   std::vector<uint8_t> stored(3 * 9, 0), above(8, 0), out(3 * 8);
   stored[9] = 5;  // the second row's filter
-  EXPECT_FALSE(UnfilterRowGroup(stored.data(), 9, above.data(), out.data(), 8, 8, 1, 3, scratch));
+  EXPECT_FALSE(UnfilterRowGroup(stored.data(), 9, above.data(), out.data(), 8, 8, 1, 3));
 }
 
 }  // namespace
