@@ -59,6 +59,9 @@ class BmpRowWriter final : public ImageRowWriter {
       Put32(h + 108, 4);  // rendering intent: LCS_GM_IMAGES
     }
     stream_.WriteBuffer(header, offset_);
+    // The rows are written from the last band up: the whole file's room
+    // at once.
+    if (start_ >= 0) stream_.Reserve(start_ + int64_t(offset_) + int64_t(bits_size));
   }
 
   void WriteRows(int y0, const TBitmap& band) override {

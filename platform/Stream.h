@@ -50,6 +50,9 @@ class TStream {
   void ReadBufferAt(void* buffer, size_t count, int64_t offset);
   // Copies count bytes (all that remain when count is 0) from source.
   int64_t CopyFrom(TStream& source, int64_t count);
+  // Says that the stream will be written up to `end` bytes from its
+  // beginning. Only a hint: a file sets the room aside at once.
+  virtual void Reserve(int64_t) {}
 };
 
 // Raises EFOpenError "ファイル %s は開けません" for a name that no picture
@@ -79,6 +82,7 @@ class TFileStream : public TStream {
   int64_t Size() override;
   size_t ReadAt(void* buffer, size_t count, int64_t offset) override;
   bool WritesAtPosition() override;
+  void Reserve(int64_t end) override;
   const std::string& Path() const { return path_; }
   // The file descriptor, for asking the system about the file.
   int Handle() const { return fd_; }

@@ -34,6 +34,24 @@ TEST_F(StreamTest, OpenErrorsNameThePath) {
   EXPECT_THROW(TFileStream(dir_.Path(), TFileStream::Mode::Read), EFOpenError);
 }
 
+// Room set aside for a file is not part of it: a file written short of
+// what was reserved, and one written from its end first (as BMP rows are),
+// has exactly the bytes written.
+TEST_F(StreamTest, ReservedRoomLeavesTheSizeToTheWrites) {
+  const std::string path = dir_.File("reserved.bin");
+  {
+    TFileStream s(path, TFileStream::Mode::Create);
+    s.Reserve(1 << 20);
+    EXPECT_EQ(s.Size(), 0);
+    s.SetPosition(6);
+    s.WriteBuffer("tail", 4);
+    s.SetPosition(0);
+    s.WriteBuffer("head: ", 6);
+    EXPECT_EQ(s.Size(), 10);
+  }
+  EXPECT_EQ(Contents(path), "head: tail");
+}
+
 TEST(MemoryStreamTest, ReadsWritesAndSeeks) {
   TMemoryStream m;
   m.WriteBuffer("abcdef", 6);
