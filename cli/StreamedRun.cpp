@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -131,6 +132,26 @@ bool OwnBmpReaderLoads(const std::string& source) {
   return TPicture::FindGraphicClass(TPicture::ExtensionOf(source)) == &TBitmap::Class;
 }
 
+// Whether other work keeps every core but this thread's busy: the load of
+// the last minute says so, and so do the tasks running or ready to run at
+// this moment besides this one. The last minute's load alone counts this
+// program's own runs just before, one file after another in a script,
+// which leave the cores free between them.
+bool OtherWorkFillsCores(unsigned cores) {
+  double load = 0;
+  if (::getloadavg(&load, 1) != 1 || load + 1 <= double(cores)) return false;
+  // /proc/loadavg: three loads, then "running/all" tasks; this one runs.
+  std::ifstream file("/proc/loadavg");
+  double loads[3];
+  unsigned running = 0, all = 0;
+  char slash = 0;
+  if (!(file >> loads[0] >> loads[1] >> loads[2] >> running >> slash >> all) || slash != '/' ||
+      running == 0)
+    return true;
+  const unsigned others = running - 1;
+  return others + 2 > cores;  // the sweep and its helper beside them
+}
+
 }  // namespace
 
 bool StreamingAllowed(const std::string& source, const Options& options) {
@@ -156,8 +177,7 @@ int StreamThreads(const Options& options, const std::string& source,
   // busy with other work, every band handed between threads waits for
   // one of them to be scheduled again, which costs more than the reading
   // and writing of BMP rows that the helper would take off the sweep.
-  double load = 0;
-  if (::getloadavg(&load, 1) == 1 && load + 1 > double(cores)) return 1;
+  if (OtherWorkFillsCores(cores)) return 1;
   // On two cores one helper that both reads and writes beside the sweep
   // beats two helpers, which take turns with the sweep for the cores.
   return int(cores);
