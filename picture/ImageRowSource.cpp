@@ -95,25 +95,42 @@ void SequentialRowSource::RequireRows(int y0, const TBitmap& band) const {
 }
 
 const uint8_t* SequentialRowSource::Decode(int y0, int count) {
-  if (!started_ || y0 < next_row_) {
+  if (count <= 0 || count > kRowsAtOnce || y0 < 0 || count > height_ - y0)
+    throw std::logic_error("row source: rows outside the picture");
+  const size_t row_bytes = StoredRowBytes();
+  if (started_ && y0 >= first_row_ && y0 + count <= next_row_)
+    return buffer_.data() + size_t(y0 - first_row_) * row_bytes;
+  if (!started_ || y0 < first_row_) {
     started_ = false;
     Restart();
     started_ = true;
     next_row_ = 0;
-    buffer_.resize(StoredRowBytes() * kRowsAtOnce);
+    first_row_ = 0;
+    buffer_.resize(row_bytes * kRowsAtOnce);
+  }
+  // Rows of the request already decoded move to the front; rows before it
+  // are decoded and passed over.
+  int kept = 0;
+  if (y0 < next_row_) {
+    kept = next_row_ - y0;
+    std::memmove(buffer_.data(), buffer_.data() + size_t(y0 - first_row_) * row_bytes,
+                 size_t(kept) * row_bytes);
   }
   while (next_row_ < y0) {
     const int skip = std::min(kRowsAtOnce, y0 - next_row_);
     DecodeNext(buffer_.data(), skip);
     next_row_ += skip;
   }
-  DecodeNext(buffer_.data(), count);
-  next_row_ += count;
+  const int rows = std::max(count, std::min(kRowsAtOnce, height_ - y0));
+  DecodeNext(buffer_.data() + size_t(kept) * row_bytes, rows - kept);
+  first_row_ = y0;
+  next_row_ = y0 + rows;
   return buffer_.data();
 }
 
 void SequentialRowSource::DropKeptData() {
   started_ = false;
+  first_row_ = next_row_ = 0;
   std::vector<uint8_t>().swap(buffer_);
   DropDecoder();
 }

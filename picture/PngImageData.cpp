@@ -96,9 +96,9 @@ bool PngImageData::NextRows(uint8_t* rows, size_t stride, int count) {
   if (count <= 0) return true;
   if (count > height_ - next_) return false;
   if (row_bytes_ <= kMostGroupRowBytes) {
-    // Sixteen rows at a time, in the lanes of a vector.
+    // A group of rows at a time, in the lanes of a vector.
     for (int done = 0; done < count;) {
-      const int group = std::min(count - done, 16);
+      const int group = std::min(count - done, int(kMostGroupRows));
       const uint8_t* above = done == 0 ? last_.data() : rows + size_t(done - 1) * stride;
       if (!UnfilterRowGroup(data_.get() + size_t(next_) * (row_bytes_ + 1), row_bytes_ + 1, above,
                             rows + size_t(done) * stride, stride, row_bytes_, pixel_bytes_, group))

@@ -29,13 +29,15 @@ class SequentialRowSource : public ImageRowSource {
   void DropKeptData() final;
 
  protected:
-  static constexpr int kRowsAtOnce = 16;
+  // Rows decoded at a time, the next ones kept for the bands that follow.
+  static constexpr int kRowsAtOnce = 32;
 
   // `stored_bytes` a pixel in the decoded rows.
   explicit SequentialRowSource(int stored_bytes) : stored_bytes_(stored_bytes) {}
   size_t StoredRowBytes() const { return size_t(width_) * size_t(stored_bytes_); }
   // Rows y0 .. y0 + count - 1 (count at most kRowsAtOnce), decoded, in a
-  // buffer StoredRowBytes() apart.
+  // buffer StoredRowBytes() apart; up to kRowsAtOnce rows are decoded at
+  // a time, and rows already decoded are taken from the buffer.
   const uint8_t* Decode(int y0, int count);
   // Raises std::logic_error unless Check() has run and the band lies in
   // the picture.
@@ -56,8 +58,9 @@ class SequentialRowSource : public ImageRowSource {
 
   int stored_bytes_;
   bool started_ = false;
-  int next_row_ = 0;
-  std::vector<uint8_t> buffer_;
+  int next_row_ = 0;             // the next row the decoder gives
+  int first_row_ = 0;            // the row at the start of the buffer
+  std::vector<uint8_t> buffer_;  // rows first_row_ .. next_row_ - 1
 };
 
 std::unique_ptr<ImageRowSource> OpenPngRowSource(TStream& stream, const TLoadLimits& limits);
