@@ -97,7 +97,10 @@ void CodedRows::Fill(int y0, TBitmap& band) const {
 }
 
 void CodedRows::Pack(int y, const RasterLayout& layout, uint8_t* out) {
-  if (packed_for_ != &layout) {
+  // The samples are found again for another layout, and for codes added
+  // or widened since (a result packed while it is coded).
+  if (packed_for_ != &layout || packed_colours_ != table_.Colours().size() ||
+      packed_bits_ != bits_) {
     if (layout.kind != RasterKind::Grey && layout.kind != RasterKind::Palette)
       throw std::logic_error("CodedRows: a layout without samples to pack");
     const std::vector<uint32_t>& colours = table_.Colours();
@@ -114,6 +117,8 @@ void CodedRows::Pack(int y, const RasterLayout& layout, uint8_t* out) {
     inverted_samples_ = layout.bits == 1 && bits_ == 1 && colours.size() == 2 && samples_[0] == 1 &&
                         samples_[1] == 0;
     packed_for_ = &layout;
+    packed_colours_ = colours.size();
+    packed_bits_ = bits_;
   }
   const size_t bytes = StrideOf(width_, layout.bits);
   if (same_samples_) {

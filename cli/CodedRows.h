@@ -36,7 +36,8 @@ class CodedRows {
   void Fill(int y0, TBitmap& band) const;
   // Row y as the packed samples of `layout`, a Grey or Palette layout that
   // holds every colour of the table (std::logic_error where it does not),
-  // into `out`: the layout's bytes of a row.
+  // into `out`: the layout's bytes of a row. Rows may be packed while
+  // others are still to be added.
   void Pack(int y, const RasterLayout& layout, uint8_t* out);
 
  private:
@@ -57,8 +58,11 @@ class CodedRows {
   size_t stride_;
   std::unique_ptr<uint8_t[]> codes_;
   std::vector<uint8_t> row_codes_;  // one row's codes, a byte each
-  // Pack's sample of each code, for the layout it was made for.
+  // Pack's sample of each code, for the layout, the colours and the bits
+  // of the codes it was made for.
   const RasterLayout* packed_for_ = nullptr;
+  size_t packed_colours_ = 0;
+  int packed_bits_ = 0;
   std::array<uint8_t, 256> samples_{};
   bool same_samples_ = false;      // each code its own sample, at the same bits
   bool inverted_samples_ = false;  // one bit, each code the other sample

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/CodedRows.h"
+#include "cli/GuessedResult.h"
 #include "cli/ImageRun.h"
 #include "cli/ResultLayout.h"
 #include "cli/RowPipeline.h"
@@ -243,6 +244,7 @@ bool ThinWhileScanning(ImageRowSource& reader, const std::string& destination,
     return false;
   ColourTable source;
   CodedRows result(width, height);
+  GuessedResult guessed(file_format, width, height, format);
   try {
     RowPipeline rows(
         width, height, format, threads, band_rows,
@@ -254,6 +256,10 @@ bool ThinWhileScanning(ImageRowSource& reader, const std::string& destination,
         [&](int y0, const TBitmap& band) {
           for (int i = 0; i < band.Height(); ++i)
             if (!result.Add(band.ScanLine(i), band.BytesPerPixel(), y0 + i)) throw TooManyColours{};
+          if (y0 == 0)
+            guessed.Start(
+                ResultLayout(result.Table(), reader.Facts(), options, alpha, file_format));
+          guessed.Add(y0, band.Height(), result);
         },
         RowsHeldBySweeps(thinning.sweeps));
     ColourCollector collector(rows, width, source);
@@ -264,6 +270,10 @@ bool ThinWhileScanning(ImageRowSource& reader, const std::string& destination,
   }
   const RasterLayout layout =
       ResultLayout(std::move(source), reader.Facts(), options, alpha, file_format);
+  if (guessed.Matches(layout)) {
+    SaveResult(destination, [&](TStream& out) { guessed.WriteTo(out); });
+    return true;
+  }
   const bool packed = layout.kind == RasterKind::Grey || layout.kind == RasterKind::Palette;
   SaveResult(destination, [&](TStream& out) {
     const std::unique_ptr<ImageRowWriter> writer =

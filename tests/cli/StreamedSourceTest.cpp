@@ -425,6 +425,42 @@ TEST_F(StreamedSourceTest, ColoursThatAppearFurtherDownGiveTheSameResults) {
   }
 }
 
+// Greys: the result is written in the grey that the first rows' colours
+// need while the run goes on, and kept where the whole picture needs no
+// other; greys further down that the guess holds (new codes, wider
+// codes), and greys it does not hold (the guess dropped), give the whole
+// picture run's file too.
+TEST_F(StreamedSourceTest, GreysThatAppearFurtherDownGiveTheSameResults) {
+  constexpr int kWidth = 29, kHeight = 40;
+  struct Case {
+    std::vector<uint8_t> first;  // the greys of row 0 besides the strokes
+    std::vector<uint8_t> later;  // greys that appear further down
+    bool strokes_from_top;       // black strokes in row 0 too
+  };
+  const Case cases[] = {
+      {{255}, {}, false},              // white alone, black further down
+      {{255, 85}, {170}, true},        // 2 bits, a fourth grey below
+      {{255}, {85}, true},             // 1 bit, then a grey it lacks
+      {{255, 85, 170}, {0x12}, true},  // 2 bits, then 8
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.first.size()) + " greys first, " +
+                 std::to_string(c.later.size()) + " later");
+    TBitmap b;
+    b.Allocate(kWidth, kHeight, TPixelFormat::pf24bit);
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x) {
+        uint8_t grey = c.first[size_t(x) % c.first.size()];
+        if ((y > 0 || c.strokes_from_top) && (x + 2 * y) % 11 >= 8) grey = 0;
+        if (y >= kHeight / 2 && !c.later.empty() && (x + y) % 5 == 0)
+          grey = c.later[size_t(x + y) % c.later.size()];
+        b.SetPixel(x, y, TColor(grey * 0x010101u));
+      }
+    b.SaveToFile(File("greys.bmp"));
+    ExpectSameResults("greys.bmp", Options{});
+  }
+}
+
 TEST_F(StreamedSourceTest, DamagedImageDataEndsAsInTheWholePictureRun) {
   if (!MakeSources(29, 23)) GTEST_SKIP() << "/usr/bin/python3 cannot write the sources";
   for (const char* name : {"rgb-bad-checksum.png", "rgb-bad-extra.png", "rgb-bad-filter.png"}) {
