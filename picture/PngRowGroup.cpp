@@ -31,6 +31,10 @@ struct Sse2 {
   static V AddsU8(V a, V b) { return _mm_adds_epu8(a, b); }
   static V AvgU8(V a, V b) { return _mm_avg_epu8(a, b); }
   static V Equal(V a, V b) { return _mm_cmpeq_epi8(a, b); }
+  // Where `mask` is set, `when_set`; elsewhere `otherwise`.
+  static V Pick(V mask, V when_set, V otherwise) {
+    return Or(And(mask, when_set), AndNot(mask, otherwise));
+  }
   static V UnpackLo8(V a, V b) { return _mm_unpacklo_epi8(a, b); }
   static V UnpackHi8(V a, V b) { return _mm_unpackhi_epi8(a, b); }
   static V UnpackLo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }

@@ -26,6 +26,10 @@ struct Avx2 {
   static V AddsU8(V a, V b) { return _mm256_adds_epu8(a, b); }
   static V AvgU8(V a, V b) { return _mm256_avg_epu8(a, b); }
   static V Equal(V a, V b) { return _mm256_cmpeq_epi8(a, b); }
+  // Where `mask` is set, `when_set`; elsewhere `otherwise`.
+  static V Pick(V mask, V when_set, V otherwise) {
+    return _mm256_blendv_epi8(otherwise, when_set, mask);
+  }
   static V UnpackLo8(V a, V b) { return _mm256_unpacklo_epi8(a, b); }
   static V UnpackHi8(V a, V b) { return _mm256_unpackhi_epi8(a, b); }
   static V UnpackLo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }

@@ -91,12 +91,6 @@ template <typename Ops, typename V = typename Ops::V>
 inline V AtMost(V x, V y) {
   return Ops::Equal(Ops::SubsU8(x, y), Ops::Zero());
 }
-// Where `mask` is set, `when_set`; elsewhere `otherwise`.
-template <typename Ops, typename V = typename Ops::V>
-inline V Pick(V mask, V when_set, V otherwise) {
-  return Ops::Or(Ops::And(mask, when_set), Ops::AndNot(mask, otherwise));
-}
-
 // Paeth's prediction in byte lanes. The prediction left + up - corner lies
 // |up - corner| from left and |left - corner| from up; from the corner it
 // lies the sum of the two where left and up lie on the same side of the
@@ -108,9 +102,9 @@ inline V Paeth(V left, V up, V corner) {
   const V to_up = AbsDiff<Ops>(left, corner);
   const V same_side = Ops::Equal(AtMost<Ops>(corner, left), AtMost<Ops>(corner, up));
   const V to_corner =
-      Pick<Ops>(same_side, Ops::AddsU8(to_left, to_up), AbsDiff<Ops>(to_left, to_up));
+      Ops::Pick(same_side, Ops::AddsU8(to_left, to_up), AbsDiff<Ops>(to_left, to_up));
   const V take_left = Ops::And(AtMost<Ops>(to_left, to_up), AtMost<Ops>(to_left, to_corner));
-  return Pick<Ops>(take_left, left, Pick<Ops>(AtMost<Ops>(to_up, to_corner), up, corner));
+  return Ops::Pick(take_left, left, Ops::Pick(AtMost<Ops>(to_up, to_corner), up, corner));
 }
 
 // The rounded-down mean of left and up (the instruction rounds up).
@@ -159,9 +153,10 @@ void RunSteps(const uint8_t* stored, size_t stored_stride, const uint8_t* above,
       const V corner = ups[0];
       const V up = Ops::Or(Ops::LaneUp(left), Ops::FromLow(_mm_and_si128(above_bytes, lane_zero)));
       above_bytes = _mm_srli_si128(above_bytes, 1);
-      const V prediction = Ops::Or(Ops::Or(Ops::And(sub, left), Ops::And(up_only, up)),
-                                   Ops::Or(Ops::And(average, Average<Ops>(left, up)),
-                                           Ops::And(paeth, Paeth<Ops>(left, up, corner))));
+      // None of the four: no prediction (filter 0).
+      const V prediction = Ops::Pick(
+          paeth, Paeth<Ops>(left, up, corner),
+          Ops::Pick(average, Average<Ops>(left, up), Ops::Pick(up_only, up, Ops::And(sub, left))));
       block[j] = Ops::Add(block[j], prediction);
       for (size_t i = 0; i + 1 < kPixel; ++i) {
         made[i] = made[i + 1];
