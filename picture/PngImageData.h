@@ -1,11 +1,10 @@
 // The image data of a non-interlaced PNG whose rows libpng would hand over
 // as they are stored (8-bit grey, palette, RGB or RGBA), unpacked in one go
 // with libdeflate, twice as fast as zlib a band at a time, where the
-// unpacked rows take at most kMostBytes; the rows are then unfiltered
-// sixteen at a time (UnfilterRowGroup), or one by one where they are wider
-// than it takes. Anything unexpected (a
-// checksum, data too short or too long) leaves the file to libpng, which decides as the plug-in
-// does.
+// unpacked rows take at most kMostBytes; the rows are then unfiltered a
+// group at a time (UnfilterRowGroup), or one by one where they are wider
+// than it takes. Anything unexpected (a checksum, data too short or too
+// long) leaves the file to libpng, which decides as the plug-in does.
 #pragma once
 
 #include <cstddef>
