@@ -9,7 +9,6 @@
 #include "picture/PngFilters.h"
 #include "picture/PngSignature.h"
 #include "platform/BigEndian.h"
-#include "platform/LargeBlock.h"
 #include "platform/PagePopulator.h"
 #include "platform/Stream.h"
 
@@ -63,9 +62,7 @@ std::unique_ptr<PngImageData> PngImageData::Unpack(TStream& stream, size_t row_b
   const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
       libdeflate_alloc_decompressor());
   if (!decompressor) return nullptr;
-  // In huge pages where the system has them: a 48 MiB block of small
-  // pages took a fifth of an RGB picture's run to fault in and hand back.
-  std::unique_ptr<uint8_t[]> data = NewLargeBlock(unpacked);
+  std::unique_ptr<uint8_t[]> data(new uint8_t[unpacked]);
   // The back two thirds are put in place beside the unpacking, which
   // reaches the first third on its own meanwhile.
   std::optional<PagePopulator> populator;
