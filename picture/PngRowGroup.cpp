@@ -1,7 +1,6 @@
 // Rows unfiltered a group at a time (PngRowGroupSteps.h says how): in the
 // 16 lanes of SSE2, or the 32 of AVX2 where the processor has it.
 #include <algorithm>
-#include <cstring>
 
 #include "picture/PngFilters.h"
 

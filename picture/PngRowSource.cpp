@@ -10,8 +10,6 @@
 #include <csetjmp>
 #include <cstring>
 #include <exception>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "picture/BmpHeader.h"
@@ -191,8 +189,6 @@ class PngRowSource final : public SequentialRowSource {
     }
   }
 
-  ~PngRowSource() override { JoinRelease(); }
-
   void Check() override {
     if (checked_) return;
     if (plan_.has_alpha) {
@@ -243,20 +239,8 @@ class PngRowSource final : public SequentialRowSource {
 
   void DropDecoder() override {
     pass_.reset();
+    unpacked_.reset();
     unpack_tried_ = false;
-    if (!unpacked_) return;
-    // Tens of megabytes take milliseconds to hand back: on a thread of
-    // their own, beside what the run does next (writing its result).
-    JoinRelease();
-    try {
-      release_ = std::thread([data = std::move(unpacked_)]() mutable { data.reset(); });
-    } catch (const std::system_error&) {
-      unpacked_.reset();
-    }
-  }
-
-  void JoinRelease() {
-    if (release_.joinable()) release_.join();
   }
 
   void DecodeNext(uint8_t* rows, int count) override {
@@ -302,7 +286,6 @@ class PngRowSource final : public SequentialRowSource {
   // The image data unpacked in one go, where it could be.
   bool unpack_tried_ = false;
   std::unique_ptr<PngImageData> unpacked_;
-  std::thread release_;  // handing back unpacked data no longer needed
 };
 
 // The header of the file; nullopt when it cannot be read.
