@@ -99,44 +99,9 @@ size_t Vector(const uint8_t* raw, const uint8_t* above, uint8_t* out, size_t n, 
   return i;
 }
 
-// Two rows, the second a pixel behind the first, in the low and the high
-// half of the lanes: the second row's pixel above is the first row's pixel
-// made one step before. Returns the first pixel of the first row left to
-// the scalar loop.
-size_t PaethPair(const uint8_t* raw_a, const uint8_t* raw_b, const uint8_t* above, uint8_t* out_a,
-                 uint8_t* out_b, size_t n, size_t bpp) {
-  const Lanes lanes;
-  __m128i made = lanes.zero, corner = lanes.zero;
-  size_t k = 0;
-  for (; k * bpp + 4 <= n; ++k) {
-    const size_t i = k * bpp;
-    const __m128i up = _mm_unpacklo_epi64(lanes.Load(above + i), made);
-    const __m128i x =
-        _mm_unpacklo_epi64(lanes.Load(raw_a + i), k > 0 ? lanes.Load(raw_b + i - bpp) : lanes.zero);
-    made = _mm_and_si128(_mm_add_epi16(x, lanes.Paeth(made, up, corner)), lanes.low_bytes);
-    corner = up;
-    const uint64_t bytes = uint64_t(_mm_cvtsi128_si64(_mm_packus_epi16(made, lanes.zero)));
-    const uint32_t first = uint32_t(bytes), second = uint32_t(bytes >> 32);
-    std::memcpy(out_a + i, &first, bpp == 4 ? 4 : 3);
-    if (k > 0) std::memcpy(out_b + i - bpp, &second, bpp == 4 ? 4 : 3);
-  }
-  return k;
-}
 #endif
 
 }  // namespace
-
-void UnpaethTwoRows(const uint8_t* raw_first, const uint8_t* raw_second, const uint8_t* above,
-                    uint8_t* out_first, uint8_t* out_second, size_t row_bytes, size_t pixel_bytes) {
-  size_t done = 0;  // pixels of the first row; the second has one fewer
-#if defined(__SSE2__)
-  if (pixel_bytes == 3 || pixel_bytes == 4)
-    done = PaethPair(raw_first, raw_second, above, out_first, out_second, row_bytes, pixel_bytes);
-#endif
-  Scalar(4, raw_first, above, out_first, row_bytes, pixel_bytes, done * pixel_bytes);
-  Scalar(4, raw_second, out_first, out_second, row_bytes, pixel_bytes,
-         done > 0 ? (done - 1) * pixel_bytes : 0);
-}
 
 bool UnfilterRow(uint8_t type, const uint8_t* raw, const uint8_t* above, uint8_t* out,
                  size_t row_bytes, size_t pixel_bytes) {

@@ -15,12 +15,6 @@ namespace kevrale {
 bool UnfilterRow(uint8_t type, const uint8_t* raw, const uint8_t* above, uint8_t* out,
                  size_t row_bytes, size_t pixel_bytes);
 
-// Undoes the Paeth filter (type 4) of two rows in a row: `raw_first` below
-// `above`, and `raw_second` below it; twice as fast as one row after the
-// other, since the second row's pixels wait only for the first's.
-void UnpaethTwoRows(const uint8_t* raw_first, const uint8_t* raw_second, const uint8_t* above,
-                    uint8_t* out_first, uint8_t* out_second, size_t row_bytes, size_t pixel_bytes);
-
 // Rows, and row bytes, that UnfilterRowGroup takes at most.
 constexpr size_t kMostGroupRows = 32;
 constexpr size_t kMostGroupRowBytes = size_t(1) << 16;

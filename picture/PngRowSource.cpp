@@ -208,47 +208,61 @@ class PngRowSource final : public SequentialRowSource {
 
  private:
   void Restart() override {
-    if (!unpack_tried_) {
-      unpack_tried_ = true;
-      if (UnpackedInOneGo())
-        unpacked_ =
-            PngImageData::Unpack(stream_, StoredRowBytes(), StoredRowBytes() / width_, height_);
-    }
-    if (unpacked_) {
-      unpacked_->Restart();
+    rows_decoded_ = 0;
+    if (FastPath() && !fast_path_failed_) {
+      if (!image_data_)
+        image_data_ = std::make_unique<PngImageData>(stream_, StoredRowBytes(),
+                                                     StoredRowBytes() / width_, height_);
+      image_data_->Restart();
       return;
     }
+    StartLibpng();
+  }
+
+  void StartLibpng() {
     pass_.reset();
     pass_ = std::make_unique<PngPass>();
     Start(*pass_, stream_);
     Transform(*pass_, plan_);
   }
 
-  // Whether the image data is unpacked in one go: 8-bit RGB, RGBA, grey
-  // or palette, which libpng would hand over as the file stores them.
-  // Unpacking and unfiltering them a band at a time through libpng is the
-  // slowest stage of their run: zlib is half libdeflate's speed, and
-  // libpng undoes a grey row's filters byte after byte. Larger pictures
-  // (PngImageData::kMostBytes) go band by band, in little memory.
-  bool UnpackedInOneGo() const {
-    if (plan_.depth != 8 || plan_.interlaced) return false;
-    if (plan_.indexed) return StoredRowBytes() <= kMostGroupRowBytes;
+  // Whether the image data is unpacked and unfiltered by PngImageData:
+  // 8-bit RGB, RGBA, grey or palette, which libpng would hand over as the
+  // file stores them. Through libpng, zlib's unpacking is a third of its
+  // speed, and libpng undoes a grey row's filters byte after byte.
+  bool FastPath() const {
+    if (plan_.depth != 8 || plan_.interlaced || StoredRowBytes() > kMostGroupRowBytes) return false;
+    if (plan_.indexed) return true;
     return (plan_.colour_type == PNG_COLOR_TYPE_RGB && !plan_.has_alpha) ||
            plan_.colour_type == PNG_COLOR_TYPE_RGB_ALPHA;
   }
 
   void DropDecoder() override {
     pass_.reset();
-    unpacked_.reset();
-    unpack_tried_ = false;
+    image_data_.reset();
   }
 
   void DecodeNext(uint8_t* rows, int count) override {
-    if (unpacked_) {
-      if (!unpacked_->NextRows(rows, StoredRowBytes(), count))
-        throw ERowSourceFailed("PNG: the file cannot be decoded");
+    if (image_data_ && !image_data_->NextRows(rows, StoredRowBytes(), count)) {
+      // libpng takes over from the same row, and decides what the fast
+      // path could not read: the rows before are the same bytes to both.
+      fast_path_failed_ = true;
+      image_data_.reset();
+      StartLibpng();
+      for (int skipped = 0; skipped < rows_decoded_;) {
+        const int step = std::min(count, rows_decoded_ - skipped);
+        ReadLibpngRows(rows, step);
+        skipped += step;
+      }
+    } else if (image_data_) {
+      rows_decoded_ += count;
       return;
     }
+    ReadLibpngRows(rows, count);
+    rows_decoded_ += count;
+  }
+
+  void ReadLibpngRows(uint8_t* rows, int count) {
     pass_->rows = rows;
     pass_->row_bytes = StoredRowBytes();
     pass_->count = count;
@@ -283,9 +297,10 @@ class PngRowSource final : public SequentialRowSource {
   std::array<uint32_t, 256> index_colours_{};
   bool grey_ramp_ = false;  // each code the grey of its own level
   std::unique_ptr<PngPass> pass_;
-  // The image data unpacked in one go, where it could be.
-  bool unpack_tried_ = false;
-  std::unique_ptr<PngImageData> unpacked_;
+  // The fast path's decoder, where the file takes it and it has not failed.
+  std::unique_ptr<PngImageData> image_data_;
+  bool fast_path_failed_ = false;
+  int rows_decoded_ = 0;  // since the last Restart
 };
 
 // The header of the file; nullopt when it cannot be read.

@@ -461,9 +461,12 @@ TEST_F(StreamedSourceTest, GreysThatAppearFurtherDownGiveTheSameResults) {
   }
 }
 
+// Taller than a group of rows, so that damage is met after rows were given.
 TEST_F(StreamedSourceTest, DamagedImageDataEndsAsInTheWholePictureRun) {
-  if (!MakeSources(29, 23)) GTEST_SKIP() << "/usr/bin/python3 cannot write the sources";
-  for (const char* name : {"rgb-bad-checksum.png", "rgb-bad-extra.png", "rgb-bad-filter.png"}) {
+  if (!MakeSources(29, 75)) GTEST_SKIP() << "/usr/bin/python3 cannot write the sources";
+  for (const char* name :
+       {"rgb-bad-checksum.png", "rgb-bad-extra.png", "rgb-bad-filter.png", "rgb-bad-short.png",
+        "rgb-bad-split.png", "rgb-small-window.png", "rgb-far-window.png"}) {
     SCOPED_TRACE(name);
     for (const char* ext : {".png", ".bmp"}) {
       const std::string whole = Whole(File(name), File(std::string("whole") + ext), Options{});
@@ -475,8 +478,13 @@ TEST_F(StreamedSourceTest, DamagedImageDataEndsAsInTheWholePictureRun) {
         EXPECT_TRUE(streamed == whole) << streamed.substr(0, 100);
     }
   }
-  // The row that names no filter fails the picture.
-  EXPECT_TRUE(Whole(File("rgb-bad-filter.png"), File("whole.png"), Options{}).starts_with("error"));
+  // The row that names no filter fails the picture, and so do data cut
+  // short and a look back past the window that the stream declares; data
+  // in many small chunks and an honest small window do not.
+  for (const char* name : {"rgb-bad-filter.png", "rgb-bad-short.png", "rgb-far-window.png"})
+    EXPECT_TRUE(Whole(File(name), File("whole.png"), Options{}).starts_with("error")) << name;
+  for (const char* name : {"rgb-bad-split.png", "rgb-small-window.png"})
+    EXPECT_FALSE(Whole(File(name), File("whole.png"), Options{}).starts_with("error")) << name;
 }
 
 TEST_F(StreamedSourceTest, WhatDoesNotStreamIsLeftToTheWholePictureRun) {

@@ -68,7 +68,8 @@ def png(path, w, h, colour_type, depth, sample, plte=None, trns=None, interlace=
     """`sample(x, y)` gives the tuple of samples of a pixel. `filters(y)`:
     the filter of row y (else none). `damage`: 'checksum' spoils the image
     data's checksum, 'extra' puts bytes after its end, 'filter' gives a row
-    a filter that does not exist."""
+    a filter that does not exist, 'short' ends the data at three fifths;
+    'split' is no damage: the data in chunks of 1, 1, 2, 3, 5... bytes."""
     raw = bytearray()
     rows = []
     for y in range(h):
@@ -100,6 +101,14 @@ def png(path, w, h, colour_type, depth, sample, plte=None, trns=None, interlace=
         compressed = compressed[:-1] + bytes([compressed[-1] ^ 1])
     if damage == 'extra':
         compressed += b'\0\1\2\3'
+    if damage == 'short':
+        compressed = compressed[:len(compressed) * 3 // 5]
+    write_png(path, w, h, colour_type, depth, compressed, plte, trns, interlace,
+              split=damage == 'split')
+
+
+def write_png(path, w, h, colour_type, depth, compressed, plte=None, trns=None, interlace=0,
+              split=False):
     data = b'\x89PNG\r\n\x1a\n'
     data += chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, depth, colour_type, 0, 0, interlace))
     data += chunk(b'pHYs', struct.pack('>IIB', 11811, 11811, 1))
@@ -107,10 +116,99 @@ def png(path, w, h, colour_type, depth, sample, plte=None, trns=None, interlace=
         data += chunk(b'PLTE', b''.join(bytes(c) for c in plte))
     if trns is not None:
         data += chunk(b'tRNS', trns)
-    data += chunk(b'IDAT', compressed)
+    at, size, before = 0, 1, 0
+    while split and at < len(compressed):
+        data += chunk(b'IDAT', compressed[at:at + size])
+        at, size, before = at + size, size + before, size
+    data += chunk(b'IDAT', compressed[at:])
     data += chunk(b'IEND', b'')
     with open(path, 'wb') as f:
         f.write(data)
+
+
+class Bits:
+    """Deflate's bit stream: values from the lowest bit, Huffman codes from
+    the highest."""
+
+    def __init__(self):
+        self.out, self.value, self.count = bytearray(), 0, 0
+
+    def put(self, value, count):
+        self.value |= value << self.count
+        self.count += count
+        while self.count >= 8:
+            self.out.append(self.value & 0xFF)
+            self.value >>= 8
+            self.count -= 8
+
+    def code(self, code, length):
+        self.put(int(format(code, f'0{length}b')[::-1], 2), length)
+
+    def end(self):
+        return bytes(self.out) + (bytes([self.value]) if self.count else b'')
+
+
+LENGTHS = [3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 19, 23, 27, 31, 35, 43, 51, 59, 67, 83, 99,
+           115, 131, 163, 195, 227, 258]
+LENGTH_BITS = [0] * 8 + [1] * 4 + [2] * 4 + [3] * 4 + [4] * 4 + [5] * 4 + [0]
+DISTANCES = [1, 2, 3, 4, 5, 7, 9, 13, 17, 25, 33, 49, 65, 97, 129, 193, 257, 385, 513, 769, 1025,
+             1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577]
+DISTANCE_BITS = [0, 0] + [(n - 2) // 2 for n in range(2, 30)]
+
+
+def fixed_symbol(bits, symbol):
+    if symbol < 144:
+        bits.code(0x30 + symbol, 8)
+    elif symbol < 256:
+        bits.code(0x190 + symbol - 144, 9)
+    elif symbol < 280:
+        bits.code(symbol - 256, 7)
+    else:
+        bits.code(0xC0 + symbol - 280, 8)
+
+
+def zlib_fixed(data, copies, window_bits):
+    """`data` as a zlib stream of one block in deflate's fixed codes, all
+    literals but for `copies` {position: (length, distance)}, its header
+    declaring a window of 2 ** window_bits bytes."""
+    bits = Bits()
+    bits.put(1, 1)  # the last block
+    bits.put(1, 2)  # fixed codes
+    i = 0
+    while i < len(data):
+        if i in copies:
+            length, distance = copies[i]
+            assert data[i:i + length] == data[i - distance:i - distance + length]
+            c = max(k for k, base in enumerate(LENGTHS) if base <= length)
+            fixed_symbol(bits, 257 + c)
+            bits.put(length - LENGTHS[c], LENGTH_BITS[c])
+            d = max(k for k, base in enumerate(DISTANCES) if base <= distance)
+            bits.code(d, 5)
+            bits.put(distance - DISTANCES[d], DISTANCE_BITS[d])
+            i += length
+        else:
+            fixed_symbol(bits, data[i])
+            i += 1
+    fixed_symbol(bits, 256)
+    method = (window_bits - 8) << 4 | 8
+    head = bytes([method, (31 - method * 256 % 31) % 31])
+    return head + bits.end() + struct.pack('>I', zlib.adler32(data))
+
+
+def window_sources(folder):
+    """RGB pictures 100 x 40 whose zlib header declares a small window:
+    honestly, and not (row 35 copies 20 bytes of row 34, 301 back, past
+    the 256 bytes declared and before the row that zlib is asked for)."""
+    w, h = 100, 40
+    colours = [(0, 0, 0), (255, 255, 255), (200, 30, 40), (10, 120, 220)]
+    rows = [bytes(c for x in range(w) for c in colours[level(x, y, w, h)]) for y in range(h)]
+    rows[35] = rows[34][:20] + rows[35][20:]
+    raw = b''.join(b'\0' + r for r in rows)
+    packer = zlib.compressobj(9, zlib.DEFLATED, 9)
+    write_png(f'{folder}/rgb-small-window.png', w, h, 2, 8, packer.compress(raw) + packer.flush())
+    copy_at = 35 * (3 * w + 1) + 1
+    write_png(f'{folder}/rgb-far-window.png', w, h, 2, 8,
+              zlib_fixed(raw, {copy_at: (20, 3 * w + 1)}, 8))
 
 
 def main():
@@ -147,18 +245,18 @@ def main():
     png(f'{folder}/rgba-opaque.png', w, h, 6, 8, lambda x, y: colours[lv(x, y)] + (255,))
     png(f'{folder}/rgba16.png', w, h, 6, 16,
         lambda x, y: tuple(c * 257 for c in colours[lv(x, y)]) + ((65535, 65535, 9000, 0)[lv(x, y)],))
-    # Every row filter, alone and in runs (Paeth rows are undone in pairs),
-    # for the kinds whose rows are unfiltered by the program itself and for
-    # grey; and damaged image data.
+    # Every row filter, alone and in runs, for the kinds whose rows are
+    # unfiltered by the program itself and for grey; and damaged image data.
     cycle = lambda y: (0, 1, 2, 3, 4, 4, 4, 1, 4, 4, 3)[y % 11]
     png(f'{folder}/rgb-filtered.png', w, h, 2, 8, lambda x, y: colours[lv(x, y)], filters=cycle)
     png(f'{folder}/rgba-filtered.png', w, h, 6, 8,
         lambda x, y: colours[lv(x, y)] + ((255, 255, 40, 0)[lv(x, y)],), filters=cycle)
     png(f'{folder}/grey8-filtered.png', w, h, 0, 8, lambda x, y: ((0, 255, 90, 170)[lv(x, y)],),
         filters=cycle)
-    for damage in ('checksum', 'extra', 'filter'):
+    for damage in ('checksum', 'extra', 'filter', 'short', 'split'):
         png(f'{folder}/rgb-bad-{damage}.png', w, h, 2, 8, lambda x, y: colours[lv(x, y)],
             filters=cycle, damage=damage)
+    window_sources(folder)
     png(f'{folder}/interlaced.png', w, h, 0, 8, lambda x, y: ((0, 255, 90, 170)[lv(x, y)],),
         interlace=1)
 
