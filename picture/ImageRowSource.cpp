@@ -97,7 +97,7 @@ void SequentialRowSource::RequireRows(int y0, const TBitmap& band) const {
 const uint8_t* SequentialRowSource::Decode(int y0, int count) {
   if (count <= 0 || count > kRowsAtOnce || y0 < 0 || count > height_ - y0)
     throw std::logic_error("row source: rows outside the picture");
-  const size_t row_bytes = StoredRowBytes();
+  const size_t row_bytes = RowStride();
   if (started_ && y0 >= first_row_ && y0 + count <= next_row_)
     return buffer_.data() + size_t(y0 - first_row_) * row_bytes;
   if (!started_ || y0 < first_row_) {
@@ -144,7 +144,7 @@ void SequentialRowSource::ReadRows(int y0, TBitmap& band) {
     const uint8_t* rows = Decode(y0 + done, count);
     for (int i = 0; i < count; ++i) {
       uint8_t* out = band.ScanLine(done + i);
-      Convert(rows + size_t(i) * StoredRowBytes(), out, out_bytes);
+      Convert(rows + size_t(i) * RowStride(), out, out_bytes);
       std::memset(out + used, 0, band.Stride() - used);
     }
     done += count;

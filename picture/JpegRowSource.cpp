@@ -226,7 +226,7 @@ class JpegRowSource final : public SequentialRowSource {
 
   void DecodeNext(uint8_t* rows, int count) override {
     pointers_.resize(size_t(count));
-    for (int i = 0; i < count; ++i) pointers_[size_t(i)] = rows + size_t(i) * StoredRowBytes();
+    for (int i = 0; i < count; ++i) pointers_[size_t(i)] = rows + size_t(i) * RowStride();
     pass_->rows = pointers_.data();
     pass_->count = count;
     Run(*pass_, ReadScanlines);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "picture/PngFilters.h"
+#include "picture/RowStride.h"
 #include "platform/BigEndian.h"
 #include "platform/Stream.h"
 
@@ -25,7 +26,9 @@ PngImageData::PngImageData(TStream& stream, size_t row_bytes, size_t pixel_bytes
       row_bytes_(row_bytes),
       pixel_bytes_(pixel_bytes),
       height_(height),
+      window_stride_(SpreadRowStride(row_bytes + 1)),
       state_(std::make_unique<inflate_state>()),
+      window_(window_stride_ * kMostGroupRows),
       last_(row_bytes, 0) {
   Restart();
 }
@@ -104,9 +107,8 @@ bool PngImageData::ReadNextPiece() {
   return true;
 }
 
-bool PngImageData::Inflate(size_t bytes) {
-  if (window_.size() < bytes) window_.resize(bytes);
-  state_->next_out = window_.data();
+bool PngImageData::Inflate(uint8_t* out, size_t bytes) {
+  state_->next_out = out;
   state_->avail_out = uint32_t(bytes);
   while (state_->avail_out > 0) {
     // A stream that ended, or failed, before the rows did.
@@ -136,9 +138,11 @@ bool PngImageData::NextRows(uint8_t* rows, size_t stride, int count) {
     const int group = std::min(count - done, int(kMostGroupRows));
     uint8_t* out = rows + size_t(done) * stride;
     const uint8_t* above = done == 0 ? last_.data() : out - stride;
-    if (!Inflate(size_t(group) * (row_bytes_ + 1)) ||
-        !UnfilterRowGroup(window_.data(), row_bytes_ + 1, above, out, stride, row_bytes_,
-                          pixel_bytes_, group)) {
+    bool unpacked = true;
+    for (int i = 0; i < group && unpacked; ++i)
+      unpacked = Inflate(window_.data() + size_t(i) * window_stride_, row_bytes_ + 1);
+    if (!unpacked || !UnfilterRowGroup(window_.data(), window_stride_, above, out, stride,
+                                       row_bytes_, pixel_bytes_, group)) {
       broken_ = true;
       return false;
     }

@@ -36,8 +36,8 @@ class PngImageData {
   bool NextRows(uint8_t* rows, size_t stride, int count);
 
  private:
-  // Unpacks exactly `bytes` into window_.
-  bool Inflate(size_t bytes);
+  // Unpacks exactly `bytes` into `out`.
+  bool Inflate(uint8_t* out, size_t bytes);
   // The next piece of the IDAT chunks' contents into input_; false where
   // there is none or a chunk cannot be read (ReadInput also where reading
   // raises).
@@ -51,6 +51,7 @@ class PngImageData {
   size_t row_bytes_;
   size_t pixel_bytes_;
   int height_;
+  size_t window_stride_;  // SpreadRowStride of a stored row
   int next_ = 0;
 
   std::unique_ptr<inflate_state> state_;
@@ -65,8 +66,9 @@ class PngImageData {
   bool idat_met_ = false;
   bool data_ended_ = false;  // a chunk after the IDAT ones was met
   std::vector<uint8_t> input_;
-  std::vector<uint8_t> window_;  // one group of stored rows, filter byte first
-  std::vector<uint8_t> last_;    // the row before the next one, unfiltered
+  // One group of stored rows, each its filter byte first.
+  std::vector<uint8_t> window_;
+  std::vector<uint8_t> last_;  // the row before the next one, unfiltered
 };
 
 }  // namespace kevrale

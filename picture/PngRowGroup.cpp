@@ -45,6 +45,12 @@ struct Sse2 {
   // Every lane moved one up; lane 0 clear.
   static V LaneUp(V v) { return _mm_slli_si128(v, 1); }
   static V FromLow(__m128i low) { return low; }
+  static V LoadLanes(const uint8_t* p, ptrdiff_t) {
+    return _mm_loadu_si128(reinterpret_cast<const V*>(p));
+  }
+  static void StoreLanes(uint8_t* p, ptrdiff_t, V v) {
+    _mm_storeu_si128(reinterpret_cast<V*>(p), v);
+  }
   static V FromHalves(const __m128i (&h)[1]) { return h[0]; }
   static __m128i Half(V v, size_t) { return v; }
 };

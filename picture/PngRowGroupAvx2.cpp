@@ -41,6 +41,15 @@ struct Avx2 {
   // Every lane moved one up, across the halves; lane 0 clear.
   static V LaneUp(V v) { return _mm256_alignr_epi8(v, _mm256_permute2x128_si256(v, v, 0x08), 15); }
   static V FromLow(__m128i low) { return _mm256_zextsi128_si256(low); }
+  // Sixteen bytes at `p` in the lower half, sixteen at `p` + `step` in the
+  // upper.
+  static V LoadLanes(const uint8_t* p, ptrdiff_t step) {
+    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(p + step),
+                               reinterpret_cast<const __m128i*>(p));
+  }
+  static void StoreLanes(uint8_t* p, ptrdiff_t step, V v) {
+    _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(p + step), reinterpret_cast<__m128i*>(p), v);
+  }
   static V FromHalves(const __m128i (&h)[2]) { return _mm256_set_m128i(h[1], h[0]); }
   static __m128i Half(V v, size_t h) {
     return h == 0 ? _mm256_castsi256_si128(v) : _mm256_extracti128_si256(v, 1);

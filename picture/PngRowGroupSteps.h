@@ -56,7 +56,7 @@ inline void StorePart(uint8_t* row, ptrdiff_t at, size_t n, __m128i v) {
 // Each half of the sixteen vectors as the rows of a 16 x 16 matrix of
 // bytes, transposed (the unpacking instructions work within halves).
 template <typename Ops, typename V = typename Ops::V>
-void Transpose(V (&m)[16]) {
+[[gnu::always_inline]] inline void Transpose(V (&m)[16]) {
   V a[16], b[4][4];
   for (int i = 0; i < 8; ++i) {
     a[i] = Ops::UnpackLo8(m[2 * i], m[2 * i + 1]);      // rows 2i, 2i+1: columns 0..7
@@ -136,15 +136,27 @@ void RunSteps(const uint8_t* stored, size_t stored_stride, const uint8_t* above,
   // The last row's last byte comes at step n - 1 + kPixel * (rows - 1).
   for (size_t s0 = 0; s0 < n + kPixel * (rows - 1); s0 += kHalfLanes) {
     V block[kHalfLanes];
-    for (size_t k = 0; k < kHalfLanes; ++k) {
-      __m128i halves[kHalves];
-      for (size_t h = 0; h < kHalves; ++h) {
-        const size_t row = h * kHalfLanes + k;
-        halves[h] = row < rows ? LoadPart(stored + row * stored_stride + 1,
-                                          ptrdiff_t(s0) - ptrdiff_t(row * kPixel), n)
-                               : _mm_setzero_si128();
+    // Within every row of a full group: whole loads, no checks. Row k + 16
+    // (the upper half) lies `half_step` after row k.
+    const bool inside = rows == Ops::kLanes && s0 >= kPixel * (rows - 1) && s0 + kHalfLanes <= n;
+    const ptrdiff_t half_step =
+        ptrdiff_t(kHalfLanes * stored_stride) - ptrdiff_t(kHalfLanes * kPixel);
+    const ptrdiff_t out_half_step =
+        ptrdiff_t(kHalfLanes * out_stride) - ptrdiff_t(kHalfLanes * kPixel);
+    if (inside) {
+      for (size_t k = 0; k < kHalfLanes; ++k)
+        block[k] = Ops::LoadLanes(stored + k * stored_stride + 1 + s0 - k * kPixel, half_step);
+    } else {
+      for (size_t k = 0; k < kHalfLanes; ++k) {
+        __m128i halves[kHalves];
+        for (size_t h = 0; h < kHalves; ++h) {
+          const size_t row = h * kHalfLanes + k;
+          halves[h] = row < rows ? LoadPart(stored + row * stored_stride + 1,
+                                            ptrdiff_t(s0) - ptrdiff_t(row * kPixel), n)
+                                 : _mm_setzero_si128();
+        }
+        block[k] = Ops::FromHalves(halves);
       }
-      block[k] = Ops::FromHalves(halves);
     }
     Transpose<Ops>(block);
     __m128i above_bytes = LoadPart(above, ptrdiff_t(s0), n);
@@ -166,6 +178,11 @@ void RunSteps(const uint8_t* stored, size_t stored_stride, const uint8_t* above,
       ups[kPixel - 1] = up;
     }
     Transpose<Ops>(block);
+    if (inside) {
+      for (size_t k = 0; k < kHalfLanes; ++k)
+        Ops::StoreLanes(out + k * out_stride + s0 - k * kPixel, out_half_step, block[k]);
+      continue;
+    }
     for (size_t k = 0; k < kHalfLanes; ++k)
       for (size_t h = 0; h < kHalves; ++h) {
         const size_t row = h * kHalfLanes + k;

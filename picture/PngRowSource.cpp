@@ -37,9 +37,9 @@ struct PngPass {
   int64_t position = 0;
   png_structp png = nullptr;
   png_infop info = nullptr;
-  // The step in progress: rows to read into `rows`, `row_bytes` apart.
+  // The step in progress: rows to read into `rows`, `row_stride` apart.
   uint8_t* rows = nullptr;
-  size_t row_bytes = 0;
+  size_t row_stride = 0;
   int count = 0;
 };
 
@@ -68,7 +68,7 @@ void ReadInfo(PngPass& pass) {
 
 void ReadRowsStep(PngPass& pass) {
   for (int i = 0; i < pass.count; ++i)
-    png_read_row(pass.png, pass.rows + size_t(i) * pass.row_bytes, nullptr);
+    png_read_row(pass.png, pass.rows + size_t(i) * pass.row_stride, nullptr);
 }
 
 void UpdateInfo(PngPass& pass) {
@@ -198,8 +198,7 @@ class PngRowSource final : public SequentialRowSource {
       for (int y0 = 0; y0 < height_ && !alpha.Mixed(); y0 += kRowsAtOnce) {
         const int count = std::min(kRowsAtOnce, height_ - y0);
         const uint8_t* rows = Decode(y0, count);
-        for (int i = 0; i < count; ++i)
-          alpha.Add(rows + size_t(i) * StoredRowBytes(), size_t(width_));
+        for (int i = 0; i < count; ++i) alpha.Add(rows + size_t(i) * RowStride(), size_t(width_));
       }
       if (!alpha.Mixed()) format_ = TPixelFormat::pf24bit;
     }
@@ -243,7 +242,7 @@ class PngRowSource final : public SequentialRowSource {
   }
 
   void DecodeNext(uint8_t* rows, int count) override {
-    if (image_data_ && !image_data_->NextRows(rows, StoredRowBytes(), count)) {
+    if (image_data_ && !image_data_->NextRows(rows, RowStride(), count)) {
       // libpng takes over from the same row, and decides what the fast
       // path could not read: the rows before are the same bytes to both.
       fast_path_failed_ = true;
@@ -264,7 +263,7 @@ class PngRowSource final : public SequentialRowSource {
 
   void ReadLibpngRows(uint8_t* rows, int count) {
     pass_->rows = rows;
-    pass_->row_bytes = StoredRowBytes();
+    pass_->row_stride = RowStride();
     pass_->count = count;
     Run(*pass_, ReadRowsStep);
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "picture/ImageRowSource.h"
+#include "picture/RowStride.h"
 
 namespace kevrale {
 
@@ -35,9 +36,11 @@ class SequentialRowSource : public ImageRowSource {
   // `stored_bytes` a pixel in the decoded rows.
   explicit SequentialRowSource(int stored_bytes) : stored_bytes_(stored_bytes) {}
   size_t StoredRowBytes() const { return size_t(width_) * size_t(stored_bytes_); }
+  // How far apart the decoded rows lie (SpreadRowStride).
+  size_t RowStride() const { return SpreadRowStride(StoredRowBytes()); }
   // Rows y0 .. y0 + count - 1 (count at most kRowsAtOnce), decoded, in a
-  // buffer StoredRowBytes() apart; up to kRowsAtOnce rows are decoded at
-  // a time, and rows already decoded are taken from the buffer.
+  // buffer RowStride() apart; up to kRowsAtOnce rows are decoded at a
+  // time, and rows already decoded are taken from the buffer.
   const uint8_t* Decode(int y0, int count);
   // Raises std::logic_error unless Check() has run and the band lies in
   // the picture.
@@ -51,7 +54,7 @@ class SequentialRowSource : public ImageRowSource {
   // Lets go of the decoder's state and whatever it keeps; Restart() comes
   // before any further row.
   virtual void DropDecoder() {}
-  // Decodes the next `count` rows into `rows`, StoredRowBytes() apart.
+  // Decodes the next `count` rows into `rows`, RowStride() apart.
   virtual void DecodeNext(uint8_t* rows, int count) = 0;
   // One decoded row into a band row of `out_bytes` a pixel.
   virtual void Convert(const uint8_t* in, uint8_t* out, int out_bytes) const = 0;

@@ -31,7 +31,7 @@ class CountingSource final : public SequentialRowSource {
     ASSERT_LE(next_ + count, height_);
     for (int i = 0; i < count; ++i, ++next_)
       for (int x = 0; x < width_; ++x) {
-        uint8_t* p = rows + size_t(i) * StoredRowBytes() + size_t(x) * 3;
+        uint8_t* p = rows + size_t(i) * RowStride() + size_t(x) * 3;
         p[0] = uint8_t(next_);
         p[1] = uint8_t(x);
         p[2] = 7;
