@@ -30,6 +30,22 @@ namespace {
 
 // Links followed before the chain counts as a loop, as the kernel counts.
 constexpr int kMaxLinks = 40;
+
+// A second descriptor of an open file (none for -1), closed with it.
+class SecondDescriptor {
+ public:
+  explicit SecondDescriptor(int fd) : fd_(fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1) {}
+  ~SecondDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  SecondDescriptor(const SecondDescriptor&) = delete;
+  SecondDescriptor& operator=(const SecondDescriptor&) = delete;
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 // Names tried before giving up on finding a free temporary name.
 constexpr int kNameAttempts = 100;
 
@@ -234,15 +250,16 @@ TSaveFileStream::~TSaveFileStream() {
   if (!committed_ && temporary_) ::unlink(temporary_->Path());
 }
 
-// A file that replaces another is renamed over it at the end. ext4 then
-// writes the new file out (so that a crash leaves one file or the other
-// whole) and frees the old file's blocks in the same call, and where the
-// disk discards freed blocks, each discard waits behind that write-out: a
-// rename of a 48 MiB picture took 30 to 40 ms, three times cp's whole
-// copy. Begun every few megabytes as the file is written, the write-out
-// is mostly done by the rename, which then costs what freeing the old
-// file costs. The same pages go to the disk either way.
-constexpr size_t kWriteOutEvery = size_t(4) << 20;
+// A file that replaces another is renamed over it at the end, and its
+// write-out then begins, as ext4 itself begins it on a rename over a file
+// for the blocks it has yet to find (but not for room set aside, Reserve),
+// so that a crash is unlikely to leave the name on a file not yet written.
+// Not before the rename: where the disk discards the blocks that the
+// rename frees, the discard waits behind whatever write-out is under way,
+// and a 48 MiB picture's rename took as long as a third of cp's whole
+// copy. Only a large file begins its write-out as it is written, every
+// few tens of megabytes, so that little is left to begin after the rename.
+constexpr size_t kWriteOutEvery = size_t(64) << 20;
 
 size_t TSaveFileStream::Write(const void* buffer, size_t count) {
   const size_t written = TFileStream::Write(buffer, count);
@@ -435,14 +452,15 @@ void TSaveFileStream::CommitCopyIn() {
 }
 
 void TSaveFileStream::CommitNamed() {
-  // The write-out of what is left begins before the rename, as ext4 itself
-  // begins it on a rename over a file for the blocks it has yet to find,
-  // but not for room set aside (Reserve).
-  if (replaces_) static_cast<void>(::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE));
+  // The file stays open past the close that is checked, for the write-out
+  // that begins after the rename (kWriteOutEvery).
+  const SecondDescriptor kept(replaces_ ? fd_ : -1);
   CloseChecked();
   if (::rename(temporary_->Path(), target_.c_str()) != 0) Fail(errno);
   // The name is gone: nothing is left to remove.
   temporary_.reset();
+  // Only a hint: pages already on their way are left as they are.
+  if (kept.Fd() >= 0) static_cast<void>(::sync_file_range(kept.Fd(), 0, 0, SYNC_FILE_RANGE_WRITE));
 }
 
 }  // namespace kevrale
