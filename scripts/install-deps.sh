@@ -37,5 +37,10 @@ for pkg in "${missing[@]}"; do
     "${sudo[@]}" dpkg --add-architecture "$arch"
   fi
 done
-"${sudo[@]}" apt-get update -qq
+# A mirror in the middle of a sync fails the update of some list; the
+# lists at hand may still hold every package, and the install says so if
+# they do not.
+if ! "${sudo[@]}" apt-get update -qq; then
+  echo "install-deps: some package lists could not be updated; installing from those at hand"
+fi
 "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
