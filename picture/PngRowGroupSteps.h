@@ -133,16 +133,16 @@ void RunSteps(const uint8_t* stored, size_t stored_stride, const uint8_t* above,
   // results.
   V made[kPixel], ups[kPixel];
   for (size_t i = 0; i < kPixel; ++i) made[i] = ups[i] = Ops::Zero();
+  // Row k + 16 (the upper half) lies a half step after row k.
+  const ptrdiff_t half_step =
+      ptrdiff_t(kHalfLanes * stored_stride) - ptrdiff_t(kHalfLanes * kPixel);
+  const ptrdiff_t out_half_step =
+      ptrdiff_t(kHalfLanes * out_stride) - ptrdiff_t(kHalfLanes * kPixel);
   // The last row's last byte comes at step n - 1 + kPixel * (rows - 1).
   for (size_t s0 = 0; s0 < n + kPixel * (rows - 1); s0 += kHalfLanes) {
     V block[kHalfLanes];
-    // Within every row of a full group: whole loads, no checks. Row k + 16
-    // (the upper half) lies `half_step` after row k.
+    // Within every row of a full group: whole loads, no checks.
     const bool inside = rows == Ops::kLanes && s0 >= kPixel * (rows - 1) && s0 + kHalfLanes <= n;
-    const ptrdiff_t half_step =
-        ptrdiff_t(kHalfLanes * stored_stride) - ptrdiff_t(kHalfLanes * kPixel);
-    const ptrdiff_t out_half_step =
-        ptrdiff_t(kHalfLanes * out_stride) - ptrdiff_t(kHalfLanes * kPixel);
     if (inside) {
       for (size_t k = 0; k < kHalfLanes; ++k)
         block[k] = Ops::LoadLanes(stored + k * stored_stride + 1 + s0 - k * kPixel, half_step);

@@ -242,7 +242,11 @@ class PngRowSource final : public SequentialRowSource {
   }
 
   void DecodeNext(uint8_t* rows, int count) override {
-    if (image_data_ && !image_data_->NextRows(rows, RowStride(), count)) {
+    if (image_data_) {
+      if (image_data_->NextRows(rows, RowStride(), count)) {
+        rows_decoded_ += count;
+        return;
+      }
       // libpng takes over from the same row, and decides what the fast
       // path could not read: the rows before are the same bytes to both.
       fast_path_failed_ = true;
@@ -253,9 +257,6 @@ class PngRowSource final : public SequentialRowSource {
         ReadLibpngRows(rows, step);
         skipped += step;
       }
-    } else if (image_data_) {
-      rows_decoded_ += count;
-      return;
     }
     ReadLibpngRows(rows, count);
     rows_decoded_ += count;
